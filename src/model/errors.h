@@ -1,0 +1,12 @@
+// Errors that end a run before or during set-up. `main` prints the message and exits
+// with status 1; nothing is written to the run folder after one is raised.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+// An input that cannot be run: the message names the file, the line where one applies,
+// and the offending value.
+struct InputError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};

@@ -1,0 +1,1 @@
+#include "physics/initial_state.h"

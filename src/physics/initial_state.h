@@ -1,0 +1,7 @@
+#pragma once
+#include "model/model.h"
+
+// Applies the current point's multiplier, restores electroneutrality, sets the state
+// vector (uniform or from y.vec at the first point, target layers reset) and the bulk
+// interface values, and announces the point.
+void set_initial_state(model& md);

@@ -1,0 +1,1 @@
+#include "physics/scaling.h"

@@ -1,0 +1,16 @@
+#!/bin/sh
+# Set-up, then build and run every test twice: an optimised build with warnings as
+# errors, and a debug build under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -e
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/tools/setup.sh"
+jobs=$(nproc)
+
+cmake -S "$top" -B "$top/build-release" -DCMAKE_BUILD_TYPE=Release -DTAVOLINE_WERROR=ON >/dev/null
+cmake --build "$top/build-release" -j "$jobs"
+ctest --test-dir "$top/build-release" --output-on-failure -j "$jobs"
+
+cmake -S "$top" -B "$top/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DTAVOLINE_WERROR=ON \
+      -DTAVOLINE_SANITIZE=ON >/dev/null
+cmake --build "$top/build-sanitize" -j "$jobs"
+ctest --test-dir "$top/build-sanitize" --output-on-failure -j "$jobs"
