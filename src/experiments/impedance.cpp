@@ -1,0 +1,120 @@
+#include "experiments/impedance.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+#include <string>
+
+namespace {
+
+// Folder of the current calibration point, or empty (reported) when the record has none.
+bool point_folder(const model& md, std::string& folder) {
+    if (md.point < 0 || md.point >= static_cast<int>(md.folders.size())) {
+        std::cout << "No run folder for calibration point " << md.point
+                  << "; the impedance spectrum is not written.\n";
+        return false;
+    }
+    folder = md.folders[md.point];
+    return true;
+}
+
+}  // namespace
+
+int count_omegas() {
+    int count = 0;
+    for (double omega = kOmegaFirst; omega < kOmegaLimit; omega = omega * kOmegaRatio) ++count;
+    return count;
+}
+
+void start_impedance_run(model& md, RunSeries& series) {
+    md.tBegin = 0;
+    md.eisRun = 1;
+    series.potSeries.resize(1);
+    series.potSeries[0] = md.mpot * md.eScale * md.L;  // mV
+    series.timeSeries.resize(1);
+    series.timeSeries[0] = 0;
+    series.tcalcSeries.resize(0);
+}
+
+void compute_spectrum(model& md, const RunSeries& series) {
+    md.nOmega = count_omegas();
+    md.Zprim.assign(md.nOmega, 0.0);
+    md.Zbis.assign(md.nOmega, 0.0);
+
+    const VecDoub& V = series.potSeries;   // mV
+    const VecDoub& t = series.timeSeries;  // s
+    const int M = std::min(V.size(), t.size());
+    if (M == 0) {
+        std::cout << "No potential samples recorded; the impedance spectrum is set to 0.\n";
+        return;
+    }
+    const double scale = md.currentDensity * md.totalThickness;  // A/m
+    if (scale == 0) {
+        std::cout << "Zero current density or membrane thickness; the impedance spectrum "
+                     "is set to 0.\n";
+        return;
+    }
+    // Two samples at one time are a jump of the potential: the slope term of that segment
+    // would divide by zero, so it is replaced by its limit for a vanishing duration.
+    for (int j = 0; j + 1 < M; ++j)
+        if (t[j + 1] - t[j] == 0)
+            std::cout << "Potential samples " << j << " and " << j + 1
+                      << " have equal times t=" << t[j]
+                      << "; taken as a jump in the impedance spectrum.\n";
+
+    const double V0 = V[0];
+    const double Vinf = V[M - 1];
+    double omega = kOmegaFirst;
+    for (int k = 0; k < md.nOmega; ++k) {
+        double Ss = 0;
+        double Sc = 0;
+        // Integral of the piecewise-linear transient against cos and sin, one segment at a
+        // time; sin and cos at t_j are carried over from the previous segment's t_(j+1).
+        double sin0 = std::sin(omega * t[0]);
+        double cos0 = std::cos(omega * t[0]);
+        for (int j = 0; j + 1 < M; ++j) {
+            const double sin1 = std::sin(omega * t[j + 1]);
+            const double cos1 = std::cos(omega * t[j + 1]);
+            const double dt = t[j + 1] - t[j];
+            const double dV = V[j + 1] - V[j];
+            if (dt != 0) {
+                Ss += (cos1 - cos0) * dV / (omega * omega * dt) +
+                      (sin1 * (V[j + 1] - Vinf) - sin0 * (V[j] - Vinf)) / omega;
+                Sc += (sin1 - sin0) * dV / (omega * omega * dt) +
+                      (cos1 * (V[j + 1] - Vinf) - cos0 * (V[j] - Vinf)) / omega;
+            } else {
+                // (cos w t1 - cos w t0)/dt -> -w sin w t0 and (sin w t1 - sin w t0)/dt ->
+                // w cos w t0 as dt -> 0.
+                Ss +=
+                    -sin0 * dV / omega + (sin1 * (V[j + 1] - Vinf) - sin0 * (V[j] - Vinf)) / omega;
+                Sc += cos0 * dV / omega + (cos1 * (V[j + 1] - Vinf) - cos0 * (V[j] - Vinf)) / omega;
+            }
+            sin0 = sin1;
+            cos0 = cos1;
+        }
+        // 0.001 converts mV to V; the result is per unit area and total thickness.
+        md.Zbis[k] = omega * (0.001 * Ss) / scale;
+        md.Zprim[k] = (V0 + omega * Sc - Vinf) * (-0.001) / scale;
+        omega = omega * kOmegaRatio;
+    }
+}
+
+void write_spectrum(model& md) {
+    std::string folder;
+    if (!point_folder(md, folder)) return;
+
+    const int count =
+        std::min({md.nOmega, static_cast<int>(md.Zprim.size()), static_cast<int>(md.Zbis.size())});
+    md.fileName = folder + "/spectrum.dat";
+    md.outFile.precision(15);
+    md.outFile.open(md.fileName);
+    if (!md.outFile) std::cout << "File " << md.fileName << " cannot be opened. \n";
+    md.outFile << "Omega Zprim Zbis\n";
+    double omega = kOmegaFirst;
+    for (int k = 0; k < count; ++k) {
+        md.outFile << omega << " " << md.Zprim[k] << " " << md.Zbis[k] << "\n";
+        omega = omega * kOmegaRatio;
+    }
+    md.outFile.close();
+    md.outFile.clear();
+}

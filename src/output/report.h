@@ -1,0 +1,11 @@
+// The run report: an HTML page in the run folder that states the problem every
+// calculation of the run was made with, converted back to input units.
+#pragma once
+
+#include "model/model.h"
+
+// Writes folders[0] + "/data.html" from the scaled record (after scaling and grid
+// construction; the scales and hDebye must be set) and prints "data.html file generated. \n".
+// Moves the layer cursor. A file that cannot be opened is reported on standard output and
+// the run goes on.
+void write_run_report(model& md);

@@ -1,0 +1,212 @@
+// Impedance spectrum of a potential transient after a galvanostatic step of current
+// density j through a membrane of thickness d. With f(t) = V(t) - V_inf, the spectrum is
+//   Z'(w)  = (V_inf - V_0 - [f cos wt] - int f'(t) cos wt dt) / (j d)
+//   Z''(w) = w int f(t) cos wt dt / (j d)
+// (V in volts), i.e. the real part and the negated imaginary part of -dV/(j d) in the
+// frequency domain. Closed forms used below:
+//   linear rise V = V_0 + a t up to T_1, then flat (exact for the piecewise-linear method):
+//     Z'  = -a sin(w T_1) / w / (j d),   Z'' = -a (1 - cos(w T_1)) / w / (j d);
+//   relaxation V = V_0 - j d R (1 - exp(-t/tau)) (a parallel R-C):
+//     Z'  = R / (1 + (w tau)^2),         Z'' = R w tau / (1 + (w tau)^2).
+#include "experiments/impedance.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path fresh_dir(const std::string& name) {
+    const fs::path dir = fs::temp_directory_path() / ("tavoline_impedance_" + name);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+// Series of samples (t [s], V [mV]) as the progress report records them.
+void set_transient(RunSeries& series, const std::vector<double>& t, const std::vector<double>& v) {
+    series.timeSeries.resize(0);
+    series.potSeries.resize(0);
+    for (double x : t) series.timeSeries.append(x);
+    for (double x : v) series.potSeries.append(x);
+}
+
+std::vector<double> omegas() {
+    std::vector<double> w;
+    for (double omega = 1e-4; omega < 1e8; omega *= 1.01) w.push_back(omega);
+    return w;
+}
+
+struct Fixture : testing::Test {
+    model md;
+    RunSeries series;
+    void SetUp() override {
+        md.currentDensity = 2.0;   // A/m^2
+        md.totalThickness = 1e-4;  // m, so j d = 2e-4 A/m
+        md.point = 1;
+    }
+};
+
+using ImpedanceSpectrum = Fixture;
+
+// The second run restarts the series from the potentiometric end state, whatever they held.
+TEST_F(ImpedanceSpectrum, StartRestartsSeriesAndSingleSampleGivesZero) {
+    for (int i = 0; i < 5; ++i) {
+        series.potSeries.append(i);
+        series.timeSeries.append(i);
+        series.tcalcSeries.append(i);
+    }
+    md.mpot = 3.0;
+    md.eScale = 2.0;
+    md.L = 0.5;
+    md.tBegin = 7;
+    start_impedance_run(md, series);
+    EXPECT_EQ(md.eisRun, 1);
+    EXPECT_EQ(md.tBegin, 0);
+    ASSERT_EQ(series.potSeries.size(), 1);
+    EXPECT_EQ(series.potSeries[0], 3.0);  // mpot * eScale * L, mV
+    ASSERT_EQ(series.timeSeries.size(), 1);
+    EXPECT_EQ(series.timeSeries[0], 0);
+    EXPECT_EQ(series.tcalcSeries.size(), 0);
+
+    compute_spectrum(md, series);
+    ASSERT_EQ(md.nOmega, 2777);
+    ASSERT_EQ(md.Zprim.size(), 2777u);
+    ASSERT_EQ(md.Zbis.size(), 2777u);
+    for (int k = 0; k < md.nOmega; ++k) {
+        EXPECT_EQ(md.Zprim[k], 0);
+        EXPECT_EQ(md.Zbis[k], 0);
+    }
+}
+
+TEST_F(ImpedanceSpectrum, LinearRiseMatchesClosedForm) {
+    // 40 mV over 0.02 s, then flat for as long again; three samples describe it exactly.
+    const double T1 = 0.02, rise = 40.0;
+    set_transient(series, {0, T1, 2 * T1}, {-10, -10 + rise, -10 + rise});
+    compute_spectrum(md, series);
+    const double a = rise * 1e-3 / T1;  // V/s
+    const double jd = md.currentDensity * md.totalThickness;
+    const std::vector<double> w = omegas();
+    for (int k = 0; k < md.nOmega; k += 97) {
+        const double zp = -a * std::sin(w[k] * T1) / w[k] / jd;
+        const double zb = -a * (1 - std::cos(w[k] * T1)) / w[k] / jd;
+        // |Z| <= a T1 / jd = 200; at the lowest frequencies the slope term cancels the
+        // jump V_inf - V_0 down to ~1e-7 of it, so rounding near 1e-16 * 200 / 1e-7
+        // limits the agreement; 1e-7 absolute leaves a wide margin.
+        EXPECT_NEAR(md.Zprim[k], zp, 1e-7) << "omega " << w[k];
+        EXPECT_NEAR(md.Zbis[k], zb, 1e-7) << "omega " << w[k];
+    }
+}
+
+TEST_F(ImpedanceSpectrum, RelaxationMatchesParallelRC) {
+    // R = 50 ohm m^2/m, tau = 1 s, sampled every 0.01 s up to 25 tau (exp(-25) ~ 1e-11).
+    const double R = 50, tau = 1, h = 0.01;
+    const double jd = md.currentDensity * md.totalThickness;
+    std::vector<double> t, v;
+    for (int i = 0; i <= 2500; ++i) {
+        t.push_back(i * h);
+        v.push_back(5.0 - 1000 * jd * R * (1 - std::exp(-t.back() / tau)));
+    }
+    set_transient(series, t, v);
+    compute_spectrum(md, series);
+    const std::vector<double> w = omegas();
+    int checked = 0;
+    for (int k = 0; k < md.nOmega && w[k] * tau <= 5; k += 50, ++checked) {
+        const double wt = w[k] * tau;
+        // Linear interpolation misses the exponential by at most h^2/8 (relative), which
+        // the transform weighs by at most w tau: 5 * 1.25e-5 * R ~ 3e-3; margin x3.
+        EXPECT_NEAR(md.Zprim[k], R / (1 + wt * wt), 1e-2) << "omega " << w[k];
+        EXPECT_NEAR(md.Zbis[k], R * wt / (1 + wt * wt), 1e-2) << "omega " << w[k];
+    }
+    EXPECT_GT(checked, 20);
+}
+
+// A potential jump recorded as two samples at the same time is reported and taken as a
+// jump (f' then holds a delta), so the spectrum is that of a delayed step:
+//   Z' = -dV cos(w T_1) / (j d),   Z'' = -dV sin(w T_1) / (j d),   dV = V_1 - V_0.
+TEST_F(ImpedanceSpectrum, EqualTimesAreSkippedAndReported) {
+    const double T1 = 0.5;
+    set_transient(series, {0, T1, T1, 2 * T1}, {0, 0, 30, 30});
+    testing::internal::CaptureStdout();
+    compute_spectrum(md, series);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Potential samples 1 and 2 have equal times"), std::string::npos) << out;
+
+    const double dV = 0.030, jd = md.currentDensity * md.totalThickness;
+    const std::vector<double> w = omegas();
+    for (int k = 0; k < md.nOmega; ++k) {
+        ASSERT_TRUE(std::isfinite(md.Zprim[k]) && std::isfinite(md.Zbis[k])) << k;
+        if (k % 131 != 0) continue;
+        // |Z| <= 150; rounding of sin/cos at w T1 <= 5e7 and of the sums: 1e-6 margin.
+        EXPECT_NEAR(md.Zprim[k], -dV * std::cos(w[k] * T1) / jd, 1e-6) << "omega " << w[k];
+        EXPECT_NEAR(md.Zbis[k], -dV * std::sin(w[k] * T1) / jd, 1e-6) << "omega " << w[k];
+    }
+}
+
+TEST_F(ImpedanceSpectrum, EmptySeriesOrZeroCurrentGivesReportedZeroSpectrum) {
+    testing::internal::CaptureStdout();
+    compute_spectrum(md, series);
+    EXPECT_FALSE(testing::internal::GetCapturedStdout().empty());
+    ASSERT_EQ(md.Zprim.size(), 2777u);
+    EXPECT_EQ(md.Zprim[0], 0);
+    EXPECT_EQ(md.Zbis[2776], 0);
+
+    set_transient(series, {0, 1}, {0, 5});
+    md.currentDensity = 0;
+    testing::internal::CaptureStdout();
+    compute_spectrum(md, series);
+    EXPECT_FALSE(testing::internal::GetCapturedStdout().empty());
+    for (int k = 0; k < md.nOmega; ++k) ASSERT_EQ(md.Zprim[k], 0) << k;
+}
+
+// spectrum.dat: a header and one line per frequency, w starting at 1e-4 and growing by
+// 1.01 per line; a flat transient gives zero everywhere.
+TEST_F(ImpedanceSpectrum, SpectrumFileOfFlatTransient) {
+    const fs::path dir = fresh_dir("flat");
+    md.folders = {"unused", dir.string()};
+    md.genPS = 0;
+    set_transient(series, {0, 1, 3}, {12, 12, 12});
+    compute_spectrum(md, series);
+    write_spectrum(md);
+
+    std::ifstream in(dir / "spectrum.dat", std::ios::binary);
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(line, "Omega Zprim Zbis");
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(line.substr(0, 7), "0.0001 ");
+    int rows = 1;
+    double previous = 1e-4;
+    while (std::getline(in, line)) {
+        std::istringstream row(line);
+        double w, zp, zb;
+        ASSERT_TRUE(row >> w >> zp >> zb) << line;
+        EXPECT_NEAR(w / previous, 1.01, 1e-13) << line;  // 15 printed digits
+        EXPECT_EQ(zp, 0) << line;
+        EXPECT_EQ(zb, 0) << line;
+        previous = w;
+        ++rows;
+    }
+    EXPECT_EQ(rows, 2777);
+    EXPECT_LT(previous, 1e8);
+    EXPECT_GT(previous * 1.01, 1e8);
+}
+
+TEST_F(ImpedanceSpectrum, UnwritableSpectrumFileIsReported) {
+    md.folders = {"unused", "/nonexistent/tavoline"};
+    set_transient(series, {0}, {1});
+    compute_spectrum(md, series);
+    testing::internal::CaptureStdout();
+    write_spectrum(md);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "File /nonexistent/tavoline/spectrum.dat cannot be opened. \n");
+}
+
+}  // namespace
