@@ -1,11 +1,27 @@
 #include "driver/program.h"
 
+#include <cmath>
+#include <exception>
 #include <iostream>
+#include <new>
 
-int run_main(int, char**) {
-    std::cout << "******************************************************\n"
-                 "*         Tavoline           *\n"
-                 "*              version 2.0 (22.12.2014)              *\n"
-                 "******************************************************\n";
-    return 0;
+#include "driver/calibration.h"
+#include "model/errors.h"
+
+int run_main(int argc, char** argv) {
+    try {
+        return run_program(argc > 1 ? argv[1] : "b");
+    } catch (const InputError& e) {
+        std::cout << e.what() << "\n";
+        return 1;
+    } catch (const std::bad_alloc&) {
+        std::cout << "Not enough memory for this problem.\n";
+        return 1;
+    } catch (const std::exception& e) {
+        std::cout << e.what() << "\n";
+        return 1;
+    } catch (...) {
+        std::cout << "The run stopped on an unknown error.\n";
+        return 1;
+    }
 }

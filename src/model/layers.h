@@ -7,7 +7,7 @@
 
 // One double per layer.
 class layer_double {
-public:
+  public:
     void init(const int* cursor, int nLayers) {
         cursor_ = cursor;
         values_.assign(nLayers > 0 ? nLayers : 0, 0.0);
@@ -19,14 +19,14 @@ public:
         return in >> x.values_[*x.cursor_ - 1];
     }
 
-private:
+  private:
     std::vector<double> values_;
     const int* cursor_ = nullptr;
 };
 
 // One int per layer.
 class layer_int {
-public:
+  public:
     void init(const int* cursor, int nLayers) {
         cursor_ = cursor;
         values_.assign(nLayers > 0 ? nLayers : 0, 0);
@@ -40,26 +40,28 @@ public:
         return in >> x.values_[*x.cursor_ - 1];
     }
 
-private:
+  private:
     std::vector<int> values_;
     const int* cursor_ = nullptr;
 };
 
 // Per layer, a row of per-component doubles; item(c) with c 1-based.
 class layer_double_tab {
-public:
+  public:
     void init(const int* cursor, int nLayers, int nComponents) {
         cursor_ = cursor;
         nComponents_ = nComponents > 0 ? nComponents : 0;
         values_.assign(static_cast<size_t>(nLayers > 0 ? nLayers : 0) * nComponents_, 0.0);
     }
     bool allocated() const { return cursor_ != nullptr; }
-    double& item(int c) { return values_[static_cast<size_t>(*cursor_ - 1) * nComponents_ + c - 1]; }
+    double& item(int c) {
+        return values_[static_cast<size_t>(*cursor_ - 1) * nComponents_ + c - 1];
+    }
     double item(int c) const {
         return values_[static_cast<size_t>(*cursor_ - 1) * nComponents_ + c - 1];
     }
 
-private:
+  private:
     std::vector<double> values_;
     const int* cursor_ = nullptr;
     int nComponents_ = 0;
@@ -68,7 +70,7 @@ private:
 // Per layer, a row of per-grid-point doubles; item(i) with i 0-based. The row of layer l
 // holds N[l] + extra values, sized by layer position, not through the cursor.
 class layer_double_vec {
-public:
+  public:
     void init(const int* cursor, int nLayers, const layer_int& N, int extra) {
         cursor_ = cursor;
         rows_.assign(nLayers > 0 ? nLayers : 0, {});
@@ -81,7 +83,7 @@ public:
     double* row() { return rows_[*cursor_ - 1].data(); }
     const double* row() const { return rows_[*cursor_ - 1].data(); }
 
-private:
+  private:
     std::vector<std::vector<double>> rows_;
     const int* cursor_ = nullptr;
 };

@@ -18,7 +18,7 @@ constexpr int kMaxComponents = kMaxSlots - 1;
 using SlotTable = double[kMaxSlots][kMaxSlots];
 
 class dane {
-public:
+  public:
     dane() = default;
     dane(const dane&) = delete;  // per-layer members point at this record's cursor
     dane& operator=(const dane&) = delete;
@@ -29,33 +29,33 @@ public:
     int n = 0;          // number of layers
     int layer = 0;      // current-layer cursor, 1-based
     layer_int grid_type;
-    int rescalingMethod = 0;  // 0 none, 1 automatic, 2 automatic_x, 3 manual
-    int gridDebyeMethod = 0;  // 1 automatic, 2 automatic_x, 3 manual
-    double L = 0;             // length scale in use [m]
-    double tc = 0;            // time scale in use [s]
-    double cScale = 0;        // concentration scale in use [mol/m^3]
-    double eScale = 0;        // field scale in use [V/m]
+    int rescalingMethod = 0;                    // 0 none, 1 automatic, 2 automatic_x, 3 manual
+    int gridDebyeMethod = 0;                    // 1 automatic, 2 automatic_x, 3 manual
+    double L = 0;                               // length scale in use [m]
+    double tc = 0;                              // time scale in use [s]
+    double cScale = 0;                          // concentration scale in use [mol/m^3]
+    double eScale = 0;                          // field scale in use [V/m]
     double xs = 0, ts = 0, cmax = 0, emax = 0;  // requested scales, 0 = automatic
-    double h_min = 0;         // requested first grid step [m], 0 = automatic
-    layer_int N;              // cells per layer
-    layer_int m;              // cells in the Debye length per layer
+    double h_min = 0;                           // requested first grid step [m], 0 = automatic
+    layer_int N;                                // cells per layer
+    layer_int m;                                // cells in the Debye length per layer
     int loadYvec = 0;
     int genPS = 0;
-    int driftYes = 0;  // legacy flag, kept only to be read
-    int R = 0;         // number of components
-    layer_double d;        // thickness [m]
-    layer_double cMixt;    // legacy average solution concentration [mol/m^3]
-    layer_double epsilon;  // dielectric constant [C^2/(J m)]
-    double T = 0;          // temperature [K]
-    double hDebye = 0;     // first grid step in use
-    double currentDensity = 0;  // applied current density [A/m^2]
-    layer_double_tab D;         // diffusivity per layer and component [m^2/s]
-    layer_double_tab cM;        // initial concentration in each layer (scaled)
-    double cL[kMaxSlots] = {};  // left solution (scaled)
-    double cR[kMaxSlots] = {};  // right solution (scaled)
-    SlotTable Kif = {};         // forward transfer constant [interface][component] (scaled)
-    SlotTable Kib = {};         // backward transfer constant (scaled)
-    int z[kMaxSlots] = {};      // charge
+    int driftYes = 0;                  // legacy flag, kept only to be read
+    int R = 0;                         // number of components
+    layer_double d;                    // thickness [m]
+    layer_double cMixt;                // legacy average solution concentration [mol/m^3]
+    layer_double epsilon;              // dielectric constant [C^2/(J m)]
+    double T = 0;                      // temperature [K]
+    double hDebye = 0;                 // first grid step in use
+    double currentDensity = 0;         // applied current density [A/m^2]
+    layer_double_tab D;                // diffusivity per layer and component [m^2/s]
+    layer_double_tab cM;               // initial concentration in each layer (scaled)
+    double cL[kMaxSlots] = {};         // left solution (scaled)
+    double cR[kMaxSlots] = {};         // right solution (scaled)
+    SlotTable Kif = {};                // forward transfer constant [interface][component] (scaled)
+    SlotTable Kib = {};                // backward transfer constant (scaled)
+    int z[kMaxSlots] = {};             // charge
     std::vector<std::string> folders;  // [0] run folder, [i] folder of point i
     std::string fileName;              // file being read or written, for messages
     std::string inputName;
@@ -78,12 +78,12 @@ public:
 };
 
 class model : public dane {
-public:
-    std::ofstream outFile;  // shared stream of the table writers, precision 15
-    double mpot = 0;        // membrane potential, scaled units x 1000
-    layer_double_vec gridX;  // grid points, N+1 per layer (scaled)
-    layer_double_vec gridY;  // concentration nodes, N+2 per layer (scaled)
-    layer_double_vec gridH;  // cell widths, N per layer (scaled)
+  public:
+    std::ofstream outFile;     // shared stream of the table writers, precision 15
+    double mpot = 0;           // membrane potential, scaled units x 1000
+    layer_double_vec gridX;    // grid points, N+1 per layer (scaled)
+    layer_double_vec gridY;    // concentration nodes, N+2 per layer (scaled)
+    layer_double_vec gridH;    // cell widths, N per layer (scaled)
     int tStart = 0, tNow = 0;  // wall-clock marks [s]
     int t_calc = 0;            // elapsed calculation time [s]
     double F_RT = 0;           // F/(Rgas T) [1/V]
@@ -99,8 +99,8 @@ public:
     double tBegin = 0;          // start time of the next integration (scaled)
     std::vector<double> y;      // state vector, nEq values
     int nEq = 0;
-    int point = 0;   // current calibration point, 1..nCalib
-    int eisRun = 0;  // 1 while the impedance run of a point is under way
+    int point = 0;                    // current calibration point, 1..nCalib
+    int eisRun = 0;                   // 1 while the impedance run of a point is under way
     std::vector<double> Zprim, Zbis;  // impedance per angular frequency
     int nOmega = 0;
     double totalThickness = 0;  // sum of d [m]

@@ -1,0 +1,101 @@
+#include "driver/calibration.h"
+
+#include <cmath>
+#include <iostream>
+
+#include "model/input_file.h"
+#include "model/run_folders.h"
+
+void write_banner() {
+    std::cout << "******************************************************\n"
+                 "*         Tavoline           *\n"
+                 "*              version 2.0 (22.12.2014)              *\n"
+                 "******************************************************\n";
+}
+
+void set_up(model& md, RunSeries& series) {
+    md.layerStart.init(&md.layer, md.n);
+    md.F_RT = md.F / (md.Rgas * md.T);
+    md.nEq = 0;
+    for (md.layer = 1; md.layer <= md.n; ++md.layer) {
+        md.layerStart.set(md.nEq);
+        md.nEq += (md.N.get() + 2) * (md.R + 1) - 1;
+    }
+    md.y.assign(md.nEq, 0.0);
+    series.totalPoints = 0;
+    md.totalThickness = 0;
+    for (md.layer = 1; md.layer <= md.n; ++md.layer) {
+        series.totalPoints += md.N.get();
+        md.totalThickness += md.d.get();
+    }
+    series.calMult.clear();
+    series.calTcalc.clear();
+    series.calPot.clear();
+    series.calLogMult.clear();
+    md.outFile.precision(15);
+    make_run_folders(md, ".");
+    write_input_copy(md);
+}
+
+bool collect_point_results(model& md, RunSeries& series) {
+    if (md.nCalib < 2) return true;
+    if (series.potSeries.size() == 0) return false;
+    series.calMult.append(md.multipliers[md.point]);
+    series.calPot.append(series.potSeries[series.potSeries.size() - 1]);
+    series.calTcalc.append(md.t_calc);
+    series.calLogMult.append(std::log10(md.multipliers[md.point]));
+    const double shift = (md.point - 1) * md.tEnd * md.tc;
+    for (int i = 0; i < series.potSeries.size(); ++i) {
+        series.allPot.append(series.potSeries[i]);
+        series.allTime.append(series.timeSeries[i] + shift);
+    }
+    return true;
+}
+
+namespace {
+
+// Concentrations of a target region: the left solution, a layer, or the right solution.
+double* region_concentration(model& md, int target, int c) {
+    if (target == 0) return &md.cL[c];
+    if (target == md.n + 1) return &md.cR[c];
+    md.layer = target;
+    return &md.cM.item(c);
+}
+
+}  // namespace
+
+void end_point(model& md, RunSeries& series) {
+    const double mult = md.multipliers[md.point];
+    for (int k = 0; k < md.nTargets; ++k) {
+        const int t = md.targets[k];
+        if (t < 0 || t > md.n + 1) continue;
+        *region_concentration(md, t, md.changedIon) /= mult;
+    }
+    const int o = md.oppositeIon;
+    for (int k = 0; k < md.nTargets; ++k) {
+        const int t = md.targets[k];
+        if (t < 0 || t > md.n + 1) continue;
+        double sum = 0;
+        for (int j = 1; j <= md.R; ++j)
+            if (j != o) sum += md.z[j] * *region_concentration(md, t, j);
+        *region_concentration(md, t, o) = -sum / md.z[o];
+    }
+    if (md.method != 0) {
+        md.Zprim.clear();
+        md.Zbis.clear();
+    }
+    series.potSeries.clear();
+    series.timeSeries.clear();
+    series.tcalcSeries.clear();
+    md.eisRun = 0;
+}
+
+int run_program(const std::string& inputName) {
+    model md;
+    RunSeries series;
+    md.inputName = inputName;
+    write_banner();
+    read_input_file(md);
+    set_up(md, series);
+    return 0;
+}

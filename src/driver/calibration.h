@@ -1,0 +1,25 @@
+// The program's run: banner, input, set-up once, then the calibration points one after
+// another.
+#pragma once
+
+#include <string>
+
+#include "model/model.h"
+
+void write_banner();
+
+// Everything that runs once before the first calibration point, in this order: state
+// layout, constants, totals, run folders, scaling, grid and its file, input copies and
+// the run report.
+void set_up(model& md, RunSeries& series);
+
+// Appends the point's results to the calibration series (only when there are two or
+// more points). Returns false, recording nothing, when the run reported no step.
+bool collect_point_results(model& md, RunSeries& series);
+
+// Undoes the point's concentration change, restores electroneutrality at the targets
+// and empties the run series.
+void end_point(model& md, RunSeries& series);
+
+// Runs the whole program on the input `inputName`.cci; returns the exit status.
+int run_program(const std::string& inputName);

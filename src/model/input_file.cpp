@@ -1,0 +1,292 @@
+#include "model/input_file.h"
+
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "model/errors.h"
+#include "model/input_reader.h"
+
+void read_input_file(model& md) {
+    md.F = 96485.3;
+    md.Rgas = 8.314;
+    md.fileName = md.inputName + ".cci";
+    std::ifstream in(md.fileName, std::ios::binary);
+    if (!in)
+        throw InputError("File " + md.fileName + " cannot be opened.\nFile " + md.fileName +
+                         " is not a correct input file.");
+    std::ostringstream text;
+    text << in.rdbuf();
+    read_input_text(md, text.str(), md.fileName);
+}
+
+void read_input_text(model& md, const std::string& text, const std::string& fileName) {
+    md.F = 96485.3;
+    md.Rgas = 8.314;
+    // The first line, whole, selects the form. A line end written as CR LF counts as a
+    // line end, as it does for text read on the platforms that write it.
+    const size_t eol = text.find('\n');
+    std::string magic = text.substr(0, eol);
+    if (!magic.empty() && magic.back() == '\r') magic.pop_back();
+    InputReader reader(
+        md, TextScanner(eol == std::string::npos ? std::string() : text.substr(eol + 1), fileName));
+    if (magic == "#TAVO2")
+        reader.read_current_form();
+    else if (magic == "#TAVO")
+        reader.read_legacy_form();
+    else if (magic == "#ML")
+        reader.read_oldest_form();
+    else
+        throw InputError("File " + fileName + " is not a correct input file.");
+}
+
+namespace {
+
+// Writes values with the stream's default formatting (six significant digits).
+struct CopyWriter {
+    std::ostringstream out;
+
+    void comment(const char* text) { out << '\n' << text << '\n'; }
+    void line(const char* text) { out << '\n' << text; }
+    template <class T>
+    void values(const T& first) {
+        out << first;
+    }
+    template <class T, class... Rest>
+    void values(const T& first, const Rest&... rest) {
+        out << first << ' ';
+        values(rest...);
+    }
+};
+
+std::string dashes(int count) { return std::string(count, '-'); }
+
+// Value of the complexation constants in input units, undoing their scaling where the
+// scaling ran (complexing layer, reactive component).
+bool complexation_scaled(model& md, int l, int c) {
+    md.layer = l;
+    return md.ligand[c] > 0 && md.complexing.allocated() && md.complexing.get() > 0;
+}
+double unscaled_kas(model& md, int l, int c) {
+    return complexation_scaled(md, l, c) ? md.Kas[l][c] / (md.tc * md.cScale) : md.Kas[l][c];
+}
+double unscaled_kdis(model& md, int l, int c) {
+    return complexation_scaled(md, l, c) ? md.Kdis[l][c] / md.tc : md.Kdis[l][c];
+}
+
+// The copies lie in the run folder under the input's own name, without any folder part
+// that the input name carried.
+std::string base_name(const std::string& inputName) {
+    const size_t slash = inputName.find_last_of("/\\");
+    return slash == std::string::npos ? inputName : inputName.substr(slash + 1);
+}
+
+void write_file(const std::string& path, const std::string& text) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    if (!f) {
+        std::cout << "File " << path << " cannot be opened. \n";
+        return;
+    }
+    f << text;
+    f.close();
+    if (!f) std::cout << "File " << path << " could not be written completely.\n";
+}
+
+}  // namespace
+
+std::string current_form_text(model& md) {
+    model& mm = md;
+    const int n = md.n;
+    const int savedLayer = md.layer;
+    CopyWriter w;
+    auto each_layer = [&](auto value) {
+        for (int l = 1; l <= n; ++l) {
+            mm.layer = l;
+            if (l > 1) w.out << ' ';
+            w.out << value(l);
+        }
+    };
+    w.out << "#TAVO2";
+    w.comment("-- Model (0=Nernst-Planck-Poisson, 1=Fickian Diffusion only): ");
+    w.values(md.modelType);
+    w.comment(
+        "-- Electrochemical Method (0-Potentiometry, 1- EIS, 2 - Chronopotentiometry) and "
+        "value of current density [A/(m^2)]:");
+    w.values(md.method, md.currentDensity);
+    w.comment("-- n - number of layers (phases):");
+    w.values(n);
+    w.comment("-- d [layers] (thicknesses of the respective layers [m]):");
+    each_layer([&](int) { return md.d.get(); });
+    w.comment(
+        "-- epsilon [layers] (dielectric constant [C^2/(J*m)] in each layer, e.g. vacuum "
+        "8.85419e-12):");
+    each_layer([&](int) { return md.epsilon.get(); });
+    w.comment("-- complexing [layers] (0=no, 1=boundary only, 2=full complexing):");
+    each_layer([&](int) { return md.complexing.get(); });
+    w.comment("-- T (absolute temperature [K]):");
+    w.values(md.T);
+    w.comment("-- tEnd (duration of every calibration point [s]):");
+    w.values(md.tEnd * md.tc);
+    w.comment("-- R (number of components):");
+    w.values(md.R);
+    w.comment(
+        "-- calibration curve parameters(target layer, changed ion number, opposite ion "
+        "number, number of calibration points):");
+    w.values(md.targets.empty() ? 0 : md.targets[0], md.changedIon, md.oppositeIon, md.nCalib);
+    w.comment("-- calibration curve points(multiplier for each point):");
+    for (int i = 1; i <= md.nCalib; ++i) w.out << (i > 1 ? " " : "") << md.multipliers[i];
+    w.line(dashes(68).c_str());
+    for (int c = 1; c <= md.R; ++c) {
+        w.out << "\n---- Component " << c << dashes(47);
+        w.line("Diffusivity [layers]     :");
+        for (int l = 1; l <= n; ++l) {
+            mm.layer = l;
+            w.out << ' ' << md.D.item(c);
+        }
+        w.line("Ion charge \t             : ");
+        w.out << md.z[c];
+        w.line("Concentrations [layers+2]: ");
+        w.out << md.cL[c] * md.cScale;
+        for (int l = 1; l <= n; ++l) {
+            mm.layer = l;
+            w.out << ' ' << md.cM.item(c) * md.cScale;
+        }
+        w.out << ' ' << md.cR[c] * md.cScale;
+        w.line("Kif [layers+1]           :");
+        for (int s = 0; s <= n; ++s) w.out << ' ' << md.Kif[s][c] * md.L / md.tc;
+        w.line("Kib [layers+1]           :");
+        for (int s = 0; s <= n; ++s) w.out << ' ' << md.Kib[s][c] * md.L / md.tc;
+        w.line("reactive with ligand     : ");
+        w.out << md.ligand[c];
+        if (md.ligand[c] > 0) {
+            w.line("forms complex            : ");
+            w.out << md.complexOf[c];
+            w.line("Kas [layers]             :");
+            for (int l = 1; l <= n; ++l) w.out << ' ' << unscaled_kas(md, l, c);
+            w.line("Kdis [layers]            :");
+            for (int l = 1; l <= n; ++l) w.out << ' ' << unscaled_kdis(md, l, c);
+        }
+    }
+    w.line(dashes(68).c_str());
+    w.comment(
+        "-- tolerances (absolute and relative) // (atol = 1e-10 for Potentiometry, 1e-18 "
+        "for EIS; rtol = atol *1e6) :");
+    w.values(md.atol, md.rtol);
+    w.comment("-- xs, ts, cmax, emax, h_min (in [m]) // (0=authomatic) :");
+    // The grid step written is the one that reproduces this grid when the copy is read
+    // back: under the divisor method the requested value is not itself a step.
+    const double hWritten = md.gridDebyeMethod == 2 ? md.hDebye : md.h_min;
+    w.values(md.L, md.tc, md.cScale, md.eScale, hWritten);
+    w.comment("-- grid_type [layers]:");
+    each_layer([&](int) { return md.grid_type.get(); });
+    w.comment("-- N [layers] (number of points in discretization):");
+    each_layer([&](int) { return md.N.get(); });
+    w.comment("-- m [layers] (number of points in Debye length):");
+    each_layer([&](int) { return md.m.get(); });
+    w.comment("-- Load initial concentration from file y.vec (1-Yes, 0-No);");
+    w.values(md.loadYvec);
+    w.comment("-- Generate PostScript Files (1-Yes, 0-No);");
+    w.values(md.genPS);
+    mm.layer = savedLayer;
+    return w.out.str();
+}
+
+std::string legacy_form_text(model& md) {
+    model& mm = md;
+    const int n = md.n;
+    const int savedLayer = md.layer;
+    CopyWriter w;
+    auto each_layer = [&](auto value) {
+        for (int l = 1; l <= n; ++l) {
+            mm.layer = l;
+            if (l > 1) w.out << ' ';
+            w.out << value(l);
+        }
+    };
+    w.out << "#TAVO";
+    w.comment("-- n - number of layers (phases):");
+    w.values(n);
+    w.comment("-- driftYes (1-Yes, 0-No):");
+    w.values(0);
+    w.comment("-- d[layers] (membrane thickness [m]):");
+    each_layer([&](int) { return md.d.get(); });
+    w.comment("-- duzeR (number of components):");
+    w.values(md.R);
+    w.comment("-- cMixt (average solution molarconcentration [mol/m^3]):");
+    each_layer([&](int) { return 0; });
+    w.comment("-- T (absolute temperature [K]):");
+    w.values(md.T);
+    w.comment("-- epsilon[layers] (dielectric constant [C^2/(J*m)], e.g. vacuum 8.85419e-12):");
+    each_layer([&](int) { return md.epsilon.get(); });
+    w.comment("-- tEnd (time of the process duration [s]):");
+    w.values(md.tEnd * md.tc);
+    w.comment("-- calibration curve ions(changed ion number, opposite ion number):");
+    w.values(md.changedIon, md.oppositeIon);
+    w.comment("-- calibration curve parameters (number of parameters, list of parameters):");
+    w.out << md.nTargets;
+    for (int k = 0; k < md.nTargets; ++k) w.out << ' ' << md.targets[k];
+    w.comment("-- calibration curve iterations(number of iterations, list of multipliers):");
+    w.out << md.nCalib;
+    for (int i = 1; i <= md.nCalib; ++i) w.out << ' ' << md.multipliers[i];
+    w.comment("-- Generate Spectrum (1-Yes, 0-No) and value of current density [A/(m^2)]:");
+    w.values(md.method, md.currentDensity);
+    w.line(dashes(93).c_str());
+    for (int c = 1; c <= md.R; ++c) {
+        w.out << "\n---- Component " << c << dashes(47);
+        w.line("Diffusivity[layers]\t:");
+        for (int l = 1; l <= n; ++l) {
+            mm.layer = l;
+            w.out << ' ' << md.D.item(c);
+        }
+        w.line("Ion charge \t  : ");
+        w.out << md.z[c];
+        w.line("CL            : ");
+        w.out << md.cL[c] * md.cScale;
+        w.line("CM[layers]    :");
+        for (int l = 1; l <= n; ++l) {
+            mm.layer = l;
+            w.out << ' ' << md.cM.item(c) * md.cScale;
+        }
+        w.line("CR            : ");
+        w.out << md.cR[c] * md.cScale;
+        w.line("Kif[layers+1] :");
+        for (int s = 0; s <= n; ++s) w.out << ' ' << md.Kif[s][c] * md.L / md.tc;
+        w.line("Kib[layers+1] :");
+        for (int s = 0; s <= n; ++s) w.out << ' ' << md.Kib[s][c] * md.L / md.tc;
+    }
+    w.line(dashes(93).c_str());
+    w.comment(
+        "-- rescalling method (0-no, 1-authomatic, 2-authomatic_x, 3-manual); rescaled "
+        "variables - L, tc, cmax, emax:");
+    w.values(3, md.L, md.tc, md.cScale, md.eScale);
+    w.comment(
+        "-- grid_Debay method (1-automatic, 2-authomatic_x, 3-manual); Grid Debay Length "
+        "(first step of space discretization [m]):");
+    w.values(md.gridDebyeMethod, md.h_min);
+    w.comment("-- grid_type[layer]:");
+    each_layer([&](int) { return md.grid_type.get(); });
+    w.comment("-- N[layer] (number of points in discretization):");
+    each_layer([&](int) { return md.N.get(); });
+    w.comment("-- m[layer] (number of points in Debye length):");
+    each_layer([&](int) { return md.m.get(); });
+    w.comment("-- Load initial concentration from file y.vec (1-Yes, 0-No);");
+    w.values(md.loadYvec);
+    w.comment("-- Generate xwyn, ywyn files continuously (1-Yes, 0-No);");
+    w.values(md.genPS);
+    w.out << '\n';
+    mm.layer = savedLayer;
+    return w.out.str();
+}
+
+void write_input_copy(model& md) {
+    md.fileName = md.folders[0] + "/" + base_name(md.inputName) + ".cci";
+    write_file(md.fileName, current_form_text(md));
+    std::cout << "\nInput file in #TAVO2 format generated.";
+    write_legacy_copy(md);
+}
+
+void write_legacy_copy(model& md) {
+    md.fileName = md.folders[0] + "/" + base_name(md.inputName) + "_TAVO1.cci";
+    write_file(md.fileName, legacy_form_text(md));
+    std::cout << "\nInput file in #TAVO format generated.\n";
+}

@@ -1,0 +1,46 @@
+// Fills the record from the three input forms, value group by value group, and checks
+// every value against its range as soon as it is read, so that a fault is reported at
+// its own line before anything is computed from it.
+#pragma once
+
+#include <string>
+
+#include "model/model.h"
+#include "model/text_scanner.h"
+
+class InputReader {
+  public:
+    InputReader(model& md, TextScanner scanner) : md_(md), in_(std::move(scanner)) {}
+
+    // Each reads the file after its first line.
+    void read_current_form();
+    void read_legacy_form();
+    void read_oldest_form();
+
+  private:
+    enum class Bound { positive, non_negative, any };
+
+    int read_int(const std::string& name, int lo, int hi, const std::string& what = "");
+    double read_real(const std::string& name, Bound bound, const std::string& what = "");
+    void read_layer_reals(layer_double& field, const std::string& name, Bound bound);
+    void read_layer_ints(layer_int& field, const std::string& name, int lo, int hi);
+    void read_component_layers(layer_double_tab& field, int c, const std::string& name, Bound bound,
+                               const std::string& groupWhat);
+    void read_interfaces(double (&table)[kMaxSlots][kMaxSlots], int c, const std::string& name);
+    void read_complexation(int c);
+    void read_multipliers();
+    void read_calibration_ions();
+    void read_grid();
+    void check_method();
+    void check_components();
+    void set_legacy_fixed_values();
+
+    [[noreturn]] void fail(const std::string& message) const {
+        in_.fail(in_.value_line(), message);
+    }
+
+    model& md_;
+    TextScanner in_;
+    int calibrationLine_ = 0;
+    int methodLine_ = 0;
+};

@@ -1,0 +1,96 @@
+#include "model/text_scanner.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <sstream>
+
+#include "model/errors.h"
+
+TextScanner::TextScanner(std::string text, std::string fileName)
+    : text_(std::move(text)), fileName_(std::move(fileName)) {}
+
+void TextScanner::skip_line() {
+    while (pos_ < text_.size()) {
+        if (text_[pos_++] == '\n') {
+            ++line_;
+            return;
+        }
+    }
+}
+
+void TextScanner::skip_whitespace() {
+    while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) {
+        if (text_[pos_] == '\n') ++line_;
+        ++pos_;
+    }
+}
+
+void TextScanner::skip_mark() {
+    skip_whitespace();
+    if (pos_ < text_.size()) ++pos_;
+}
+
+void TextScanner::skip_label(const std::string& what) {
+    while (pos_ < text_.size()) {
+        const char ch = text_[pos_++];
+        if (ch == '\n') ++line_;
+        if (ch == ':') return;
+    }
+    fail(line_, "expected the label of " + what + ", found the end of the file");
+}
+
+std::string TextScanner::next_token(const std::string& what) {
+    skip_whitespace();
+    valueLine_ = line_;
+    if (pos_ >= text_.size()) fail(line_, "expected " + what + ", found the end of the file");
+    const size_t start = pos_;
+    while (pos_ < text_.size() && !std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+    return text_.substr(start, pos_ - start);
+}
+
+namespace {
+
+// A comment line read where values stand usually means a wrong count of values above.
+std::string found_text(const std::string& token) {
+    std::string s = "found '" + token + "'";
+    if (token.rfind("--", 0) == 0)
+        s += " (a comment line where values belong: check the number of values above it)";
+    return s;
+}
+
+}  // namespace
+
+int TextScanner::read_int(const std::string& what) {
+    const std::string token = next_token(what);
+    int v = 0;
+    const char* first = token.data();
+    const char* last = first + token.size();
+    if (first != last && *first == '+') ++first;
+    const auto [end, ec] = std::from_chars(first, last, v);
+    if (ec != std::errc() || end != last || first == last)
+        fail(valueLine_, "expected " + what + ", " + found_text(token));
+    return v;
+}
+
+double TextScanner::read_double(const std::string& what) {
+    const std::string token = next_token(what);
+    double v = 0;
+    const char* first = token.data();
+    const char* last = first + token.size();
+    if (first != last && *first == '+') ++first;
+    const auto [end, ec] = std::from_chars(first, last, v);
+    if (ec != std::errc() || end != last || first == last || !std::isfinite(v))
+        fail(valueLine_, "expected " + what + ", " + found_text(token));
+    return v;
+}
+
+void TextScanner::fail(int line, const std::string& message) const {
+    throw InputError(fileName_ + ", line " + std::to_string(line) + ": " + message);
+}
+
+std::string number_text(double v) {
+    std::ostringstream s;
+    s << v;
+    return s.str();
+}
