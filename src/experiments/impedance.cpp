@@ -5,6 +5,8 @@
 #include <iostream>
 #include <string>
 
+#include "output/psplot/psplot.h"
+
 namespace {
 
 // Folder of the current calibration point, or empty (reported) when the record has none.
@@ -16,6 +18,29 @@ bool point_folder(const model& md, std::string& folder) {
     }
     folder = md.folders[md.point];
     return true;
+}
+
+// Z'' against Z' in frequency order, the first `count` frequencies.
+void write_spectrum_plot(const std::string& path, const model& md, int count) {
+    if (count == 0) {
+        std::cout << "No impedance values to plot; " << path << " is not written.\n";
+        return;
+    }
+    VecDoub zp(count), zb(count);
+    for (int k = 0; k < count; ++k) {
+        zp[k] = md.Zprim[k];
+        zb[k] = md.Zbis[k];
+    }
+    PSpage page(path);
+    PSplot plot(page, 100, 500, 350, 750);
+    plot.set_limits(zp.minimum(), zp.maximum(), zb.minimum(), zb.maximum());
+    plot.draw_frame();
+    plot.auto_scale();
+    plot.x_label("Z'(omega)");
+    plot.y_label("Z''(omega)");
+    for (int k = 0; k < count; ++k) plot.dot(zp[k], zb[k], 5);
+    plot.line_plot(zp, zb);
+    page.close();
 }
 
 }  // namespace
@@ -117,4 +142,9 @@ void write_spectrum(model& md) {
     }
     md.outFile.close();
     md.outFile.clear();
+
+    if (md.genPS == 1) {
+        md.fileName = folder + "/spectrum.ps";
+        write_spectrum_plot(md.fileName, md, count);
+    }
 }

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <vector>
 
+#include "output/psplot/psplot.h"
 #include "physics/flux.h"
 
 namespace {
@@ -129,6 +130,69 @@ void write_node_table(model& md, const Profiles& p, const std::string& path) {
     close_table(md);
 }
 
+VecDoub to_vec(const std::vector<double>& values) {
+    VecDoub v(static_cast<int>(values.size()));
+    for (size_t i = 0; i < values.size(); ++i) v[static_cast<int>(i)] = values[i];
+    return v;
+}
+
+// One panel of wyn.ps: the curves share the horizontal data and are drawn in order, the
+// colour index switched to c after curve c when `coloured` (1 black, 2 red, 3 green,
+// 4 and above blue), and back to black after the last. The vertical range is widened by a
+// tenth of the data span on each side, the horizontal one by a tenth of the stack.
+void plot_panel(PSpage& page, const double box[4], const std::vector<double>& horizontal,
+                const std::vector<const std::vector<double>*>& curves, const char* yLabel,
+                bool coloured, double thickness) {
+    double vmin = (*curves[0])[0], vmax = vmin;
+    for (const std::vector<double>* curve : curves)
+        for (double v : *curve) {
+            if (v < vmin) vmin = v;
+            if (v > vmax) vmax = v;
+        }
+    PSplot plot(page, box[0], box[1], box[2], box[3]);
+    plot.clear_box();
+    plot.set_limits(-0.1 * thickness, 1.1 * thickness, vmin - 0.1 * (vmax - vmin),
+                    vmax + 0.1 * (vmax - vmin));
+    plot.draw_frame();
+    plot.auto_scale_range(0, thickness, vmin, vmax);
+    plot.x_label("x");
+    plot.y_label(yLabel);
+    const VecDoub xs = to_vec(horizontal);
+    for (size_t c = 0; c < curves.size(); ++c) {
+        const VecDoub vs = to_vec(*curves[c]);
+        for (int i = 0; i < xs.size() && i < vs.size(); ++i) plot.dot(xs[i], vs[i], 5);
+        plot.line_plot(xs, vs);
+        if (coloured) plot.set_color_index(static_cast<int>(c) + 1);
+    }
+    if (coloured) plot.set_color_index(0);
+}
+
+// Six panels: concentrations and their charge sum over the concentration nodes; fluxes,
+// their charge sum, the field and the potential over the grid points.
+void write_profile_plot(const model& md, const Profiles& p, const std::string& path) {
+    if (p.x.empty() || md.R < 1) {
+        std::cout << "No profiles to plot; " << path << " is not written.\n";
+        return;
+    }
+    std::vector<const std::vector<double>*> conc, flux;
+    for (int c = 0; c < md.R; ++c) {
+        conc.push_back(&p.conc[c]);
+        flux.push_back(&p.flux[c]);
+    }
+    const double T = md.totalThickness;
+    static constexpr double topLeft[4] = {70, 290, 580, 790}, topRight[4] = {370, 590, 580, 790};
+    static constexpr double midLeft[4] = {70, 290, 320, 530}, midRight[4] = {370, 590, 320, 530};
+    static constexpr double lowLeft[4] = {70, 290, 50, 270}, lowRight[4] = {370, 590, 50, 270};
+    PSpage page(path);
+    plot_panel(page, topLeft, p.yPos, conc, "c [mol/m3]", true, T);
+    plot_panel(page, topRight, p.yPos, {&p.zcSum}, "zc_SUM", false, T);
+    plot_panel(page, midLeft, p.x, flux, "J", true, T);
+    plot_panel(page, midRight, p.x, {&p.zjSum}, "zJ_SUM", false, T);
+    plot_panel(page, lowLeft, p.x, {&p.field}, "E(x, T_end)", false, T);
+    plot_panel(page, lowRight, p.x, {&p.potential}, "Potential (x, T_end)", false, T);
+    page.close();
+}
+
 }  // namespace
 
 void write_profiles(model& md, const RunSeries& series, const std::string& prefix) {
@@ -139,6 +203,10 @@ void write_profiles(model& md, const RunSeries& series, const std::string& prefi
     }
     const std::string base = md.folders[md.point] + "/" + prefix;
     const Profiles p = build_profiles(md);
+    if (md.genPS == 1) {
+        md.fileName = base + "wyn.ps";
+        write_profile_plot(md, p, md.fileName);
+    }
     write_state_file(md, series, base + "y.vec");
     write_grid_point_table(md, p, base + "xwyn.dat");
     write_node_table(md, p, base + "ywyn.dat");

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -28,6 +29,26 @@ fs::path fresh_dir(const std::string& name) {
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
+}
+
+std::string slurp(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Renders a PostScript file with Ghostscript; returns its log, empty when gs is missing.
+// A failure shows as a non-zero status or an "Error" in the log.
+bool renders(const fs::path& ps, std::string& log) {
+    if (std::system("command -v gs >/dev/null 2>&1") != 0) return true;
+    const fs::path out = ps.string() + ".log";
+    const std::string cmd =
+        "gs -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -sOutputFile=" + ps.string() + ".png " +
+        ps.string() + " >" + out.string() + " 2>&1";
+    const int status = std::system(cmd.c_str());
+    log = slurp(out);
+    return status == 0 && log.find("Error") == std::string::npos;
 }
 
 // Series of samples (t [s], V [mV]) as the progress report records them.
@@ -207,6 +228,41 @@ TEST_F(ImpedanceSpectrum, UnwritableSpectrumFileIsReported) {
     write_spectrum(md);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "File /nonexistent/tavoline/spectrum.dat cannot be opened. \n");
+}
+
+}  // namespace
+
+namespace {
+
+// The Nyquist plot of a relaxation and of a flat transient (all points at 0, a zero span)
+// both render; the plot is one box with a dot per frequency.
+TEST_F(ImpedanceSpectrum, SpectrumPlotRenders) {
+    const fs::path dir = fresh_dir("plot");
+    md.folders = {"unused", dir.string()};
+    md.genPS = 1;
+    std::vector<double> t, v;
+    for (int i = 0; i <= 400; ++i) {
+        t.push_back(i * 0.05);
+        v.push_back(-10 * (1 - std::exp(-t.back())));
+    }
+    set_transient(series, t, v);
+    compute_spectrum(md, series);
+    write_spectrum(md);
+    const std::string ps = slurp(dir / "spectrum.ps");
+    EXPECT_EQ(ps.rfind("%!\n", 0), 0u);
+    EXPECT_NE(ps.find("(Z'(omega)) "), std::string::npos);
+    EXPECT_NE(ps.find("(Z''(omega)) "), std::string::npos);
+    size_t dots = 0;
+    for (size_t at = ps.find(" zp\n"); at != std::string::npos; at = ps.find(" zp\n", at + 1))
+        ++dots;
+    EXPECT_EQ(dots, 2777u);
+    std::string log;
+    EXPECT_TRUE(renders(dir / "spectrum.ps", log)) << log;
+
+    set_transient(series, {0, 1}, {4, 4});
+    compute_spectrum(md, series);
+    write_spectrum(md);
+    EXPECT_TRUE(renders(dir / "spectrum.ps", log)) << log;
 }
 
 }  // namespace
