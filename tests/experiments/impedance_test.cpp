@@ -5,9 +5,9 @@
 // (V in volts), i.e. the real part and the negated imaginary part of -dV/(j d) in the
 // frequency domain. Closed forms used below:
 //   linear rise V = V_0 + a t up to T_1, then flat (exact for the piecewise-linear method):
-//     Z'  = -a sin(w T_1) / w / (j d),   Z'' = -a (1 - cos(w T_1)) / w / (j d);
-//   relaxation V = V_0 - j d R (1 - exp(-t/tau)) (a parallel R-C):
-//     Z'  = R / (1 + (w tau)^2),         Z'' = R w tau / (1 + (w tau)^2).
+//     Z'  = -a sin(w T_1) / w / (j d),   Z'' = -a (1 - cos(w T_1)) / w / (j d).
+// (A relaxation V_0 - j d R (1 - exp(-t/tau)) thus gives the semicircle R / (1 + i w tau)
+// with Z'' = -Im.)
 #include "experiments/impedance.h"
 
 #include <gtest/gtest.h>
@@ -79,11 +79,9 @@ using ImpedanceSpectrum = Fixture;
 
 // The second run restarts the series from the potentiometric end state, whatever they held.
 TEST_F(ImpedanceSpectrum, StartRestartsSeriesAndSingleSampleGivesZero) {
-    for (int i = 0; i < 5; ++i) {
-        series.potSeries.append(i);
-        series.timeSeries.append(i);
-        series.tcalcSeries.append(i);
-    }
+    series.potSeries.append(1);
+    series.timeSeries.append(1);
+    series.tcalcSeries.append(1);
     md.mpot = 3.0;
     md.eScale = 2.0;
     md.L = 0.5;
@@ -124,29 +122,6 @@ TEST_F(ImpedanceSpectrum, LinearRiseMatchesClosedForm) {
         EXPECT_NEAR(md.Zprim[k], zp, 1e-7) << "omega " << w[k];
         EXPECT_NEAR(md.Zbis[k], zb, 1e-7) << "omega " << w[k];
     }
-}
-
-TEST_F(ImpedanceSpectrum, RelaxationMatchesParallelRC) {
-    // R = 50 ohm m^2/m, tau = 1 s, sampled every 0.01 s up to 25 tau (exp(-25) ~ 1e-11).
-    const double R = 50, tau = 1, h = 0.01;
-    const double jd = md.currentDensity * md.totalThickness;
-    std::vector<double> t, v;
-    for (int i = 0; i <= 2500; ++i) {
-        t.push_back(i * h);
-        v.push_back(5.0 - 1000 * jd * R * (1 - std::exp(-t.back() / tau)));
-    }
-    set_transient(series, t, v);
-    compute_spectrum(md, series);
-    const std::vector<double> w = omegas();
-    int checked = 0;
-    for (int k = 0; k < md.nOmega && w[k] * tau <= 5; k += 50, ++checked) {
-        const double wt = w[k] * tau;
-        // Linear interpolation misses the exponential by at most h^2/8 (relative), which
-        // the transform weighs by at most w tau: 5 * 1.25e-5 * R ~ 3e-3; margin x3.
-        EXPECT_NEAR(md.Zprim[k], R / (1 + wt * wt), 1e-2) << "omega " << w[k];
-        EXPECT_NEAR(md.Zbis[k], R * wt / (1 + wt * wt), 1e-2) << "omega " << w[k];
-    }
-    EXPECT_GT(checked, 20);
 }
 
 // A potential jump recorded as two samples at the same time is reported and taken as a
