@@ -1,0 +1,91 @@
+#include "experiments/time_course.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
+#include "output/psplot/psplot.h"
+
+namespace {
+
+// Opens one result table through the record's shared stream. A file that cannot be
+// opened is reported and the stream is left failed, so the table's lines go nowhere.
+void open_table(model& md, const std::string& path) {
+    md.fileName = path;
+    md.outFile.clear();
+    md.outFile.open(path, std::ios::out | std::ios::trunc);
+    if (!md.outFile.is_open()) std::cout << "File " << path << "cannot be opened. \n";
+    md.outFile.precision(15);
+}
+
+void close_table(model& md) {
+    if (md.outFile.is_open()) md.outFile.close();
+    md.outFile.clear();
+}
+
+struct Panel {
+    double left, right, bottom, top;
+    const VecDoub& x;
+    const VecDoub& y;
+    double x_low, x_high, y_low, y_high;  // plot limits
+    double x0, x1, y0, y1;                // data extents for the tick steps
+    const char* x_title;
+    const char* y_title;
+};
+
+void draw_panel(PSpage& page, const Panel& p) {
+    PSplot plot(page, p.left, p.right, p.bottom, p.top);
+    plot.clear_box();
+    plot.set_limits(p.x_low, p.x_high, p.y_low, p.y_high);
+    plot.draw_frame();
+    plot.auto_scale_range(p.x0, p.x1, p.y0, p.y1);
+    plot.x_label(p.x_title);
+    plot.y_label(p.y_title);
+    for (int i = 0; i < p.x.size(); ++i) plot.dot(p.x[i], p.y[i], 5);
+    plot.line_plot(p.x, p.y);
+}
+
+}  // namespace
+
+void write_time_course(model& md, RunSeries& series, const std::string& prefix) {
+    const int m = std::min(series.timeSeries.size(), series.potSeries.size());
+    VecDoub time(m), pot(m), tcalc(m), log_time(m), log_tcalc(m);
+    for (int i = 0; i < m; ++i) {
+        time[i] = series.timeSeries[i];  // s, without the offset t0
+        pot[i] = series.potSeries[i];    // mV
+        tcalc[i] = i < series.tcalcSeries.size() ? series.tcalcSeries[i] : 0.0;  // s
+        log_time[i] = time[i] >= 1e-10 ? std::log10(time[i]) : -10.0;
+        if (i == 0)
+            log_tcalc[i] = -0.6;
+        else
+            log_tcalc[i] = tcalc[i] >= 1.0 ? std::log10(tcalc[i]) : -0.5;
+    }
+
+    const std::string folder = md.folders[md.point] + "/" + prefix;
+    open_table(md, folder + "et.dat");
+    md.outFile << "tproc log(tproc) mempot tcalc \n";
+    for (int i = 0; i < m; ++i)
+        md.outFile << time[i] + md.t0 << " " << log_time[i] << " " << pot[i] << " " << tcalc[i]
+                   << " \n";
+    close_table(md);
+
+    // Without a sample there is nothing to scale the plots by.
+    if (md.genPS != 1 || m == 0) return;
+    md.fileName = folder + "mempot.ps";
+    PSpage page(md.fileName);
+    const double lt_min = log_time.minimum(), lt_max = log_time.maximum();
+    const double p_min = pot.minimum(), p_max = pot.maximum();
+    const double dp = p_max - p_min;
+    const double t_max = time.maximum();
+    const double dt = t_max - time.minimum();
+    const double lc_min = log_tcalc.minimum(), lc_max = log_tcalc.maximum();
+    draw_panel(page,
+               {70, 290, 580, 790, log_time, pot, lt_min - 0.5, lt_max + 1.0, p_min - 0.1 * dp,
+                p_max + 0.1 * dp, lt_min, lt_max, p_min, p_max, "log( t[s] )", "Fi [mV]"});
+    draw_panel(page, {370, 590, 580, 790, time, pot, -0.1 * dt, t_max + 0.1 * dt, p_min - 0.1 * dp,
+                      p_max + 0.1 * dp, 0, t_max, p_min, p_max, " t[s] ", "Fi [mV]"});
+    draw_panel(page,
+               {70, 290, 320, 530, log_time, log_tcalc, lt_min - 0.5, lt_max + 0.5, lc_min - 0.5,
+                lc_max + 0.5, lt_min, lt_max, lc_min, lc_max, "log t_proc", "log t_calc"});
+    page.close();
+}
