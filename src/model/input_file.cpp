@@ -28,8 +28,9 @@ void read_input_text(model& md, const std::string& text, const std::string& file
     const size_t eol = text.find('\n');
     std::string magic = text.substr(0, eol);
     if (!magic.empty() && magic.back() == '\r') magic.pop_back();
-    InputReader reader(
-        md, TextScanner(eol == std::string::npos ? std::string() : text.substr(eol + 1), fileName));
+    TextScanner scanner(text, fileName);
+    scanner.skip_line();
+    InputReader reader(md, std::move(scanner));
     if (magic == "#TAVO2")
         reader.read_current_form();
     else if (magic == "#TAVO")

@@ -1,0 +1,179 @@
+// Bad input never runs: every fault ends the program with status 1 and one message that
+// names the file, the line and the value, and nothing is written to the run folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "test_util.h"
+
+namespace {
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (true) {
+        const size_t eol = text.find('\n', start);
+        lines.push_back(text.substr(start, eol - start));
+        if (eol == std::string::npos) break;
+        start = eol + 1;
+    }
+    return lines;
+}
+
+std::string join(const std::vector<std::string>& lines) {
+    std::string s;
+    for (size_t i = 0; i < lines.size(); ++i) s += (i ? "\n" : "") + lines[i];
+    return s;
+}
+
+// The bundled one-layer example with line `line` (1-based) replaced.
+std::string example_with(const std::string& example, int line, const std::string& replacement) {
+    auto lines = lines_of(testutil::read_file(std::string(TAVOLINE_EXAMPLES) + "/" + example));
+    lines.at(line - 1) = replacement;
+    return join(lines);
+}
+
+struct BadCase {
+    const char* title;
+    const char* example;
+    int line;
+    const char* replacement;
+    const char* message;
+};
+
+// Line numbers refer to examples/b.cci and examples/legacy.cci.
+const BadCase kCases[] = {
+    {"unreadable thickness", "b.cci", 9, "abc",
+     "b.cci, line 9: expected 1 value for `d` (one per layer), found 'abc'"},
+    {"layers 0", "b.cci", 7, "0", "b.cci, line 7: `n` must be between 1 and 19, found 0"},
+    {"layers 20", "b.cci", 7, "20", "b.cci, line 7: `n` must be between 1 and 19, found 20"},
+    {"components 0", "b.cci", 19, "0", "b.cci, line 19: `R` must be between 1 and 19, found 0"},
+    {"components 20", "b.cci", 19, "20", "b.cci, line 19: `R` must be between 1 and 19, found 20"},
+    {"one cell", "b.cci", 54, "1", "b.cci, line 54: `N` must be between 2 and 100000000, found 1"},
+    {"grid type 4", "b.cci", 52, "4",
+     "b.cci, line 52: `grid_type` must be between 0 and 3, found 4"},
+    {"m too large", "b.cci", 56, "20",
+     "b.cci, line 56: `m` must be smaller than `N`/2 = 20 for grid type 0, found 20"},
+    {"no calibration point", "b.cci", 21, "0 1 2 0",
+     "b.cci, line 21: `nCalib` must be between 1 and 1000000, found 0"},
+    {"target beyond the right solution", "b.cci", 21, "3 1 2 5",
+     "b.cci, line 21: calibration target must be between 0 and 2, found 3"},
+    {"changed ion 4", "b.cci", 21, "0 4 2 5",
+     "b.cci, line 21: `changedIon` must be between 1 and 3, found 4"},
+    {"opposite ion 0", "b.cci", 21, "0 1 0 5",
+     "b.cci, line 21: `oppositeIon` must be between 1 and 3, found 0"},
+    {"neutral opposite ion", "b.cci", 34, "Ion charge \t             : 0",
+     "b.cci, line 21: `oppositeIon` 2 has charge 0 and cannot restore electroneutrality"},
+    {"ligand 5", "b.cci", 31, "reactive with ligand     : 5",
+     "b.cci, line 31: `ligand` of component 1 must be between 1 and 3 (or 0 for none), found 5"},
+    {"complex 7", "b.cci", 31,
+     "reactive with ligand     : 2\nforms complex            : 7\nKas [layers]             : 1\n"
+     "Kdis [layers]            : 1",
+     "b.cci, line 32: `complexOf` of component 1 must be between 1 and 3, found 7"},
+    {"negative Kas", "b.cci", 31,
+     "reactive with ligand     : 2\nforms complex            : 3\nKas [layers]             : -1\n"
+     "Kdis [layers]            : 1",
+     "b.cci, line 33: `Kas` of component 1 in layer 1 must not be negative, found -1"},
+    {"negative Kdis", "b.cci", 31,
+     "reactive with ligand     : 2\nforms complex            : 3\nKas [layers]             : 1\n"
+     "Kdis [layers]            : -2",
+     "b.cci, line 34: `Kdis` of component 1 in layer 1 must not be negative, found -2"},
+    {"negative thickness", "b.cci", 9, "-1e-05",
+     "b.cci, line 9: `d` must be greater than 0, found -1e-05"},
+    {"zero permittivity", "b.cci", 11, "0",
+     "b.cci, line 11: `epsilon` must be greater than 0, found 0"},
+    {"zero temperature", "b.cci", 15, "0", "b.cci, line 15: `T` must be greater than 0, found 0"},
+    {"zero duration", "b.cci", 17, "0", "b.cci, line 17: `tEnd` must be greater than 0, found 0"},
+    {"negative diffusivity", "b.cci", 26, "Diffusivity [layers]     : -1e-11",
+     "b.cci, line 26: `D` of component 1 in layer 1 must not be negative, found -1e-11"},
+    {"negative concentration", "b.cci", 28, "Concentrations [layers+2]: 0.01 -50 1",
+     "b.cci, line 28: `cM` of component 1 in layer 1 must not be negative, found -50"},
+    {"negative forward constant", "b.cci", 29, "Kif [layers+1]           : 0.001 -0.001",
+     "b.cci, line 29: `Kif` of component 1 at interface 1 must not be negative, found -0.001"},
+    {"negative backward constant", "b.cci", 30, "Kib [layers+1]           : -1 0.001",
+     "b.cci, line 30: `Kib` of component 1 at interface 0 must not be negative, found -1"},
+    {"zero multiplier", "b.cci", 23, "1 10 0 1000 10000",
+     "b.cci, line 23: multiplier 3 must be greater than 0, found 0"},
+    {"zero atol", "b.cci", 48, "0 0.0001",
+     "b.cci, line 48: `atol` must be greater than 0, found 0"},
+    {"negative rtol", "b.cci", 48, "1e-10 -1",
+     "b.cci, line 48: `rtol` must be greater than 0, found -1"},
+    {"model type 2", "b.cci", 3, "2",
+     "b.cci, line 3: `modelType` must be between 0 and 1, found 2"},
+    {"method 3", "b.cci", 5, "3 1", "b.cci, line 5: `method` must be between 0 and 2, found 3"},
+    {"impedance without current", "b.cci", 5, "1 0",
+     "b.cci, line 5: `currentDensity` must not be 0 for `method` 1, found 0"},
+    {"negative complexing", "b.cci", 13, "-1",
+     "b.cci, line 13: `complexing` must not be negative, found -1"},
+    {"not a number", "b.cci", 15, "nan", "b.cci, line 15: expected a number for `T`, found 'nan'"},
+    {"comment where a value belongs", "b.cci", 9, "",
+     "b.cci, line 10: expected 1 value for `d` (one per layer), found '--' (a comment line where "
+     "values belong: check the number of values above it)"},
+    {"legacy rescaling method 4", "legacy.cci", 53, "4 0 0 0 0",
+     "legacy.cci, line 53: `rescalingMethod` must be between 0 and 3, found 4"},
+    {"legacy grid method 0", "legacy.cci", 55, "0 0",
+     "legacy.cci, line 55: `gridDebyeMethod` must be between 1 and 3, found 0"},
+    {"legacy without targets", "legacy.cci", 21, "0",
+     "legacy.cci, line 21: `nTargets` must be between 1 and 21, found 0"},
+};
+
+class BadInput : public testing::TestWithParam<BadCase> {};
+
+}  // namespace
+
+TEST_P(BadInput, EndsWithStatusOneAndNamesLineAndValue) {
+    const BadCase& bad = GetParam();
+    testutil::ScratchDir dir;
+    const std::string name =
+        std::string(bad.example).substr(0, std::string(bad.example).size() - 4);
+    testutil::write_file(dir.path() / bad.example,
+                         example_with(bad.example, bad.line, bad.replacement));
+    const auto r = testutil::run_program(dir.path(), name);
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find(std::string(bad.message) + "\n"), std::string::npos) << r.output;
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / name)) << "run folder written";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, BadInput, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<BadCase>& param) {
+                             std::string s = param.param.title;
+                             for (char& ch : s)
+                                 if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return s;
+                         });
+
+TEST(BadInputFile, MissingFileAndWrongMagic) {
+    testutil::ScratchDir dir;
+    auto r = testutil::run_program(dir.path(), "absent");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("File absent.cci cannot be opened.\nFile absent.cci is not a correct "
+                            "input file.\n"),
+              std::string::npos)
+        << r.output;
+
+    // A trailing blank makes the magic wrong.
+    testutil::write_file(dir.path() / "b.cci", example_with("b.cci", 1, "#TAVO2 "));
+    r = testutil::run_program(dir.path(), "b");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("File b.cci is not a correct input file.\n"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "b"));
+
+    testutil::write_file(dir.path() / "e.cci", "");
+    r = testutil::run_program(dir.path(), "e");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("File e.cci is not a correct input file.\n"), std::string::npos);
+}
+
+TEST(BadInputFile, PrematureEndNamesTheMissingValue) {
+    testutil::ScratchDir dir;
+    auto lines = lines_of(testutil::read_file(std::string(TAVOLINE_EXAMPLES) + "/b.cci"));
+    lines.resize(29);  // ends after the forward constants of component 1
+    testutil::write_file(dir.path() / "b.cci", join(lines) + "\n");
+    const auto r = testutil::run_program(dir.path(), "b");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("b.cci, line 30: expected the label of `Kib` of component 1, found the "
+                            "end of the file\n"),
+              std::string::npos)
+        << r.output;
+}
