@@ -10,3 +10,9 @@
 struct InputError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// A fault whose message has already been written to standard output: `main` exits with
+// status 1 without printing it again.
+struct ReportedError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};

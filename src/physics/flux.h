@@ -1,8 +1,27 @@
 #pragma once
 #include "model/model.h"
 
-// Scaled flux of component c at grid point k of the current layer.
+// Scaled flux of component c (1..R) at grid point k (0..N) of the current layer, positive
+// towards the right solution. At the layer edges it is the interface transfer flux of the
+// last right-hand-side evaluation; inside, the Nernst-Planck flux from the two
+// neighbouring cells. Reads only.
 double flux(const model& md, const double* y, int c, int k);
 
-// Membrane potential of the state y into md.mpot (scaled units x 1000).
+// Membrane potential of the state y into md.mpot: -1000 times the trapezoid integral of
+// the scaled field over all layers, so that mpot * eScale * L is millivolts. Moves the
+// layer cursor.
 void membrane_potential(model& md, const double* y);
+
+// Diffusive part of the flux at the grid point between a cell of width a holding u and a
+// cell of width b holding v, for the scaled diffusivity Ds. Algebraically
+// -2 Ds (v - u) / (a + b); this grouping is the one every result is computed with.
+inline double diffusive_flux(double a, double b, double u, double v, double Ds) {
+    return ((a * a * v - b * b * u) + (b * u + a * v) * (b - a)) * (Ds * (-2)) /
+           ((a * b) * (a + b));
+}
+
+// Migration part: the concentration interpolated linearly from the two cell centres to
+// the grid point, times the scaled migration coefficient and the field E there.
+inline double migration_flux(double a, double b, double u, double v, double drift, double E) {
+    return ((b * u + a * v) / (a + b)) * drift * E;
+}

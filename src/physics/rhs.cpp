@@ -1,1 +1,170 @@
 #include "physics/rhs.h"
+
+#include "physics/flux.h"
+
+namespace {
+
+// Edge concentrations of every layer into the interface tables, then the first-order
+// transfer flux J = Kif c_left - Kib c_right through every interface.
+void interface_fluxes(model& md, const double* y) {
+    const int n = md.n;
+    const int R = md.R;
+    for (int l = 1; l <= n; ++l) {
+        md.layer = l;
+        const int N = md.N.get();
+        const double* yl = y + md.layerStart.get();
+        const int stride = N + 2;
+        for (int c = 1; c <= R; ++c) {
+            const double* yc = yl + stride * (c - 1);
+            md.cIfLeft[l][c] = yc[N + 1];
+            md.cIfRight[l - 1][c] = yc[0];
+        }
+    }
+    for (int s = 0; s <= n; ++s) {
+        for (int c = 1; c <= R; ++c) {
+            md.jIfLeft[s][c] = md.Kif[s][c] * md.cIfLeft[s][c] - md.Kib[s][c] * md.cIfRight[s][c];
+            md.jIfRight[s][c] = md.jIfLeft[s][c];
+        }
+    }
+}
+
+// Transfer at both edges of a boundary-complexing layer l: outside the layer the ion c
+// moves enhanced by 1 + K [ligand]; inside, free ion plus complex x drive it back. The
+// outside region books the whole transfer as c; the layer books the simple flux as c and
+// the excess as complex. An interface shared by two such layers is processed twice: as
+// the right edge of the left layer, then as the left edge of the right one.
+void boundary_complexation(model& md, int l) {
+    for (int c = 1; c <= md.R; ++c) {
+        if (md.ligand[c] <= 0) continue;
+        const int g = md.ligand[c];
+        const int x = md.complexOf[c];
+        const double K = md.Kc[l][c];
+        const int s = l - 1;
+        md.jIfLeft[s][c] = (1 + K * md.cIfRight[s][g]) * md.Kif[s][c] * md.cIfLeft[s][c] -
+                           (md.cIfRight[s][x] + md.cIfRight[s][c]) * md.Kib[s][c];
+        md.jIfRight[s][x] = md.jIfLeft[s][c] - md.jIfRight[s][c];
+        md.jIfRight[l][c] = (md.cIfLeft[l][x] + md.cIfLeft[l][c]) * md.Kif[l][c] -
+                            (1 + K * md.cIfLeft[l][g]) * md.Kib[l][c] * md.cIfRight[l][c];
+        md.jIfLeft[l][x] = md.jIfRight[l][c] - md.jIfLeft[l][c];
+    }
+}
+
+// Conservation law -dJ/dx for every component of the current layer l, and, for the
+// Nernst-Planck-Poisson model, the charge flux sum_c z_c J_c accumulated (in increasing c)
+// into the field block.
+void layer_transport(model& md, int l, const double* y, double* dydt) {
+    const int R = md.R;
+    const int N = md.N.get();
+    const int stride = N + 2;
+    const int base = md.layerStart.get();
+    const double* h = md.gridH.row();
+    const double* E = y + base + stride * R;
+    double* dE = dydt + base + stride * R;
+    const bool poisson = md.modelType == 0;
+    if (poisson)
+        for (int k = 0; k <= N; ++k) dE[k] = 0;
+
+    for (int c = 1; c <= R; ++c) {
+        const double* u = y + base + stride * (c - 1);
+        double* du = dydt + base + stride * (c - 1);
+        const double Ds = md.Dscaled.item(c);
+        const double drift = md.driftCoef.item(c);
+        const double zc = md.z[c];
+
+        // J(c, 0) is what enters through interface l-1, J(c, N) what leaves through l.
+        const double J0 = md.jIfRight[l - 1][c];
+        const double JN = md.jIfLeft[l][c];
+        double J1 = JN, J2 = JN;    // J(c, 1), J(c, 2)
+        double JN1 = J0, JN2 = J0;  // J(c, N-1), J(c, N-2)
+        double Jprev = J0;
+        double Jback = J0;  // J(c, k-2) while the loop is at k
+        if (poisson) dE[0] += zc * J0;
+        for (int k = 1; k <= N; ++k) {
+            double J;
+            if (k == N) {
+                J = JN;
+            } else {
+                const double a = h[k - 1];
+                const double b = h[k];
+                J = diffusive_flux(a, b, u[k], u[k + 1], Ds);
+                if (poisson) J += migration_flux(a, b, u[k], u[k + 1], drift, E[k]);
+            }
+            if (poisson) dE[k] += zc * J;
+            // Cell k lies between grid points k-1 and k.
+            du[k] = -(J - Jprev) / h[k - 1];
+            if (k == 1) J1 = J;
+            if (k == 2) J2 = J;
+            if (k == N) {
+                JN1 = Jprev;
+                JN2 = Jback;
+            }
+            Jback = Jprev;
+            Jprev = J;
+        }
+
+        // Edge elements: -dJ/dx at grid points 0 and N by second-order one-sided differences.
+        const double h0 = h[0];
+        const double h1 = h[1];
+        du[0] = -((h0 + h1) * (h0 + h1) * J1 - h1 * (2 * h0 + h1) * J0 - h0 * h0 * J2) /
+                (h1 * h0 * (h1 + h0));
+        const double a = h[N - 1];
+        const double b = h[N - 2];
+        du[N + 1] =
+            -((2 * a + b) * b * JN - (a + b) * (a + b) * JN1 + a * a * JN2) / (a * b * (a + b));
+    }
+
+    // Field: eps dE/dt = -F sum_c z_c J_c (+ the applied current below).
+    if (poisson) {
+        const double pc = md.poissonCoef.get();
+        for (int k = 0; k <= N; ++k) dE[k] = -pc * dE[k];
+    } else {
+        for (int k = 0; k <= N; ++k) dE[k] = 0;
+    }
+    if (md.eisRun != 0) {
+        const double cc = md.currentCoef.get();
+        for (int k = 0; k <= N; ++k) dE[k] += cc;
+    }
+}
+
+// Complexation c + g <-> x at every element of the current layer l, the edges included.
+void volume_complexation(model& md, int l, const double* y, double* dydt) {
+    const int N = md.N.get();
+    const int stride = N + 2;
+    const int base = md.layerStart.get();
+    for (int c = 1; c <= md.R; ++c) {
+        if (md.ligand[c] <= 0) continue;
+        const int g = md.ligand[c];
+        const int x = md.complexOf[c];
+        const double kdis = md.Kdis[l][c];
+        const double kas = md.Kas[l][c];
+        const double* yc = y + base + stride * (c - 1);
+        const double* yg = y + base + stride * (g - 1);
+        const double* yx = y + base + stride * (x - 1);
+        double* dc = dydt + base + stride * (c - 1);
+        double* dg = dydt + base + stride * (g - 1);
+        double* dx = dydt + base + stride * (x - 1);
+        for (int j = 0; j <= N + 1; ++j) {
+            const double r = kdis * yx[j] - kas * yc[j] * yg[j];
+            dc[j] += r;
+            dg[j] += r;
+            dx[j] -= r;
+        }
+    }
+}
+
+}  // namespace
+
+void evaluate_rhs(model& md, double /*t*/, const double* y, double* dydt) {
+    const int n = md.n;
+    interface_fluxes(md, y);
+    for (int l = 1; l <= n; ++l) {
+        md.layer = l;
+        if (md.complexing.get() == 1) boundary_complexation(md, l);
+    }
+    for (int l = 1; l <= n; ++l) {
+        md.layer = l;
+        layer_transport(md, l, y, dydt);
+        if (md.complexing.get() > 1) volume_complexation(md, l, y, dydt);
+    }
+    md.layer = n + 1;
+}

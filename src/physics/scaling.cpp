@@ -1,1 +1,333 @@
 #include "physics/scaling.h"
+
+#include <cmath>
+#include <sstream>
+#include <string>
+
+#include "model/errors.h"
+
+namespace {
+
+bool positive_finite(double v) { return std::isfinite(v) && v > 0; }
+
+std::string num(double v) {
+    std::ostringstream s;
+    s << v;
+    return s.str();
+}
+
+// Averages of the inputs that the automatic scales are built from.
+struct Means {
+    double I = 0;   // mean of sum z^2 c over the layers and the two solutions (unscaled)
+    double em = 0;  // geometric mean of the dielectric constants
+    double Tm = 0;  // geometric mean of 10 D/d^2 over all layers and components
+};
+
+// Why the Debye length sqrt(em / (F_RT F I)) is not a positive finite number.
+std::string debye_cause(const model& md, const Means& mean) {
+    if (!positive_finite(mean.I)) {
+        std::string s =
+            "the mean charge concentration (sum of z^2 c over the layers and both solutions) "
+            "is " +
+            num(mean.I);
+        if (mean.I == 0) s += ": every charged component has concentration 0";
+        return s;
+    }
+    if (!positive_finite(mean.em))
+        return "the geometric mean of the dielectric constants of the layers is " + num(mean.em);
+    if (!positive_finite(md.F_RT))
+        return "F/(R T) is " + num(md.F_RT) + " at temperature T = " + num(md.T) + " K";
+    if (md.gridDebyeMethod == 2 && !positive_finite(md.h_min))
+        return "the requested divisor h_min is " + num(md.h_min);
+    return "the Debye length over- or underflowed";
+}
+
+std::string first_step_cause(const model& md, const Means& mean) {
+    switch (md.gridDebyeMethod) {
+        case 1:
+        case 2:
+            return debye_cause(md, mean);
+        case 3:
+            return "the requested first step h_min is " + num(md.h_min);
+        default:
+            return "gridDebyeMethod " + std::to_string(md.gridDebyeMethod) +
+                   " is not 1 (automatic), 2 (automatic_x) or 3 (manual)";
+    }
+}
+
+// Why the geometric mean of 10 D/d^2 is not a positive finite number (a zero D has
+// been rejected before).
+std::string rate_cause(model& md, const Means& mean) {
+    for (int l = 1; l <= md.n; ++l) {
+        md.layer = l;
+        if (!positive_finite(md.d.get()))
+            return "layer " + std::to_string(l) + " has thickness " + num(md.d.get()) + " m";
+        for (int c = 1; c <= md.R; ++c)
+            if (!positive_finite(md.D.item(c)))
+                return "component " + std::to_string(c) + " in layer " + std::to_string(l) +
+                       " has diffusivity " + num(md.D.item(c));
+    }
+    return "the geometric mean of 10 D/d^2 over all layers and components is " + num(mean.Tm) +
+           " (its product over- or underflowed)";
+}
+
+[[noreturn]] void bad_scale(const std::string& what, double v, const std::string& cause) {
+    throw InputError("Scaling: the " + what + " is " + num(v) +
+                     ", not a positive finite number: " + cause);
+}
+
+void check_scales(model& md, const Means& mean) {
+    const int method = md.rescalingMethod;
+    if (method == 0) return;
+    const bool automatic = method == 1 || method == 2;
+
+    if (!positive_finite(md.L)) {
+        std::string cause;
+        if (method != 1 && !positive_finite(md.xs))
+            cause = "the requested length scale xs is " + num(md.xs);
+        else
+            cause = "it is built from the grid Debye length hDebye = " + num(md.hDebye) + ", and " +
+                    first_step_cause(md, mean);
+        bad_scale("length scale L", md.L, cause);
+    }
+    if (!positive_finite(md.tc)) {
+        std::string cause;
+        if (method != 1 && !positive_finite(md.ts))
+            cause = "the requested time scale ts is " + num(md.ts);
+        else
+            cause = rate_cause(md, mean);
+        bad_scale("time scale tc", md.tc, cause);
+    }
+    if (!positive_finite(md.cScale)) {
+        std::string cause;
+        if (method != 1 && !positive_finite(md.cmax))
+            cause = "the requested concentration scale cmax is " + num(md.cmax);
+        else
+            cause = debye_cause(md, mean);
+        bad_scale("concentration scale cScale", md.cScale, cause);
+    }
+    if (!positive_finite(md.eScale)) {
+        std::string cause;
+        if (method != 1 && !positive_finite(md.emax))
+            cause = "the requested field scale emax is " + num(md.emax);
+        else if (automatic && !positive_finite(md.F_RT))
+            cause = "F/(R T) is " + num(md.F_RT) + " at temperature T = " + num(md.T) + " K";
+        else
+            cause = "the product F/(R T) L emax over- or underflowed";
+        bad_scale("field scale eScale", md.eScale, cause);
+    }
+}
+
+// The first grid step matters only where some layer has a refined grid.
+void check_first_step(model& md, const Means& mean) {
+    bool refined = false;
+    for (int l = 1; l <= md.n; ++l) {
+        md.layer = l;
+        const int type = md.grid_type.get();
+        if (type >= 0 && type <= 2) refined = true;
+    }
+    if (!refined) return;
+    const double h0 = md.hDebye / md.L;
+    if (!positive_finite(md.hDebye) || !positive_finite(h0))
+        throw InputError("Scaling: the grid Debye length (first grid step) hDebye is " +
+                         num(md.hDebye) +
+                         ", not a positive finite number: " + first_step_cause(md, mean));
+}
+
+// The reactions of the complexing layers name their partners by component number.
+void check_complexation(model& md) {
+    for (int l = 1; l <= md.n; ++l) {
+        md.layer = l;
+        const double kind = md.complexing.get();
+        if (!(kind >= 1)) continue;
+        for (int c = 1; c <= md.R; ++c) {
+            if (md.ligand[c] <= 0) continue;
+            if (md.ligand[c] > md.R)
+                throw InputError("Complexation: component " + std::to_string(c) +
+                                 " reacts with ligand " + std::to_string(md.ligand[c]) +
+                                 ", which is not one of the components 1.." + std::to_string(md.R));
+            if (md.complexOf[c] < 1 || md.complexOf[c] > md.R)
+                throw InputError("Complexation: component " + std::to_string(c) +
+                                 " forms complex " + std::to_string(md.complexOf[c]) +
+                                 ", which is not one of the components 1.." + std::to_string(md.R));
+        }
+    }
+}
+
+}  // namespace
+
+void scale_model(model& md) {
+    const int n = md.n;
+    const int R = md.R;
+
+    if (md.rescalingMethod < 0 || md.rescalingMethod > 3)
+        throw InputError("Scaling: rescalingMethod " + std::to_string(md.rescalingMethod) +
+                         " is not 0 (none), 1 (automatic), 2 (automatic_x) or 3 (manual)");
+    if (md.rescalingMethod == 1 || md.rescalingMethod == 2) {
+        // A zero diffusivity (immobile sites) makes the geometric mean below zero.
+        for (int l = 1; l <= n; ++l) {
+            md.layer = l;
+            for (int c = 1; c <= R; ++c)
+                if (md.D.item(c) == 0)
+                    throw InputError(
+                        "Scaling: component " + std::to_string(c) +
+                        " has diffusivity D = 0 in "
+                        "layer " +
+                        std::to_string(l) +
+                        ", which makes the automatic time scale (a geometric mean over all "
+                        "diffusivities) zero; give the four scales xs, ts, cmax and emax by "
+                        "hand (manual rescaling), or use a very small D instead of 0");
+        }
+    }
+    check_complexation(md);
+
+    Means mean;
+
+    // Mean charge concentration over the n layers and the two bulk solutions.
+    double I = 0;
+    for (int c = 1; c <= R; ++c) {
+        const int z2 = md.z[c] * md.z[c];
+        for (int l = 1; l <= n; ++l) {
+            md.layer = l;
+            I += z2 * md.cM.item(c);
+        }
+        I += z2 * md.cL[c];
+        I += z2 * md.cR[c];
+    }
+    I = I / (n + 2);
+    mean.I = I;
+
+    double epsProduct = 1;
+    for (int l = 1; l <= n; ++l) {
+        md.layer = l;
+        epsProduct *= md.epsilon.get();
+    }
+    const double em = std::pow(epsProduct, 1.0 / n);
+    mean.em = em;
+
+    switch (md.gridDebyeMethod) {
+        case 1:
+            md.hDebye = std::pow(em / (md.F_RT * md.F * I), 0.5);
+            break;
+        case 2:
+            md.hDebye = std::pow(em / (md.F_RT * md.F * I), 0.5) / md.h_min;
+            break;
+        case 3:
+            md.hDebye = md.h_min;
+            break;
+        default:
+            break;
+    }
+
+    double P = 1;
+    for (int l = 1; l <= n; ++l) {
+        md.layer = l;
+        const double dl = md.d.get();
+        for (int c = 1; c <= R; ++c) P = (md.D.item(c) / (dl * dl)) * 10 * P;
+    }
+    const double Tm = std::pow(P, 1.0 / (R * n));
+    mean.Tm = Tm;
+
+    switch (md.rescalingMethod) {
+        case 0:
+            md.L = 1;
+            md.tc = 1;
+            md.cScale = 1;
+            md.eScale = 1;
+            break;
+        case 1:
+            md.L = md.hDebye;
+            md.tc = Tm;
+            md.cScale = I / 0.1;
+            md.eScale = 1 / (md.F_RT * md.L);
+            break;
+        case 2:
+            md.L = md.hDebye / md.xs;
+            md.tc = Tm / md.ts;
+            md.cScale = (I / 0.1) / md.cmax;
+            md.eScale = 1 / (md.F_RT * md.L * md.emax);
+            break;
+        case 3:
+            md.L = md.xs;
+            md.tc = md.ts;
+            md.cScale = md.cmax;
+            md.eScale = md.emax;
+            break;
+        default:
+            break;
+    }
+    check_scales(md, mean);
+    check_first_step(md, mean);
+
+    // Boundary complexation uses the stability Kas/Kdis, which must be finite there.
+    for (int l = 1; l <= n; ++l) {
+        md.layer = l;
+        if (md.complexing.get() != 1) continue;
+        for (int c = 1; c <= R; ++c) {
+            if (md.ligand[c] <= 0) continue;
+            const double K = (md.cScale * md.Kas[l][c]) / md.Kdis[l][c];
+            if (!std::isfinite(K))
+                throw InputError("Complexation: in layer " + std::to_string(l) +
+                                 " (boundary complexing) component " + std::to_string(c) +
+                                 " has Kas = " + num(md.Kas[l][c]) +
+                                 " and Kdis = " + num(md.Kdis[l][c]) +
+                                 ", so the stability Kas/Kdis of its complex is not finite; "
+                                 "boundary complexation needs Kdis > 0");
+        }
+    }
+
+    md.Dscaled.init(&md.layer, n, R);
+    md.driftCoef.init(&md.layer, n, R);
+    md.poissonCoef.init(&md.layer, n);
+    md.currentCoef.init(&md.layer, n);
+
+    const double L = md.L;
+    const double tc = md.tc;
+    const double cScale = md.cScale;
+    const double eScale = md.eScale;
+
+    md.xb[0] = 0;
+    for (int l = 1; l <= n; ++l) {
+        md.layer = l;
+        md.xb[l] = md.d.get() / L + md.xb[l - 1];
+    }
+
+    md.tEnd = md.tEnd / tc;
+    for (int c = 1; c <= R; ++c) {
+        md.cL[c] /= cScale;
+        for (int l = 1; l <= n; ++l) {
+            md.layer = l;
+            md.cM.item(c) /= cScale;
+        }
+        md.cR[c] /= cScale;
+    }
+
+    for (int l = 1; l <= n; ++l) {
+        md.layer = l;
+        const double eps = md.epsilon.get();
+        md.poissonCoef.set((cScale * L * md.F) / (eps * eScale));
+        md.currentCoef.set((tc / (eps * eScale)) * md.currentDensity);
+    }
+
+    for (int c = 1; c <= R; ++c) {
+        for (int s = 0; s <= n; ++s) md.Kif[s][c] = (tc / L) * md.Kif[s][c];
+        for (int s = 0; s <= n; ++s) md.Kib[s][c] = (tc / L) * md.Kib[s][c];
+        for (int l = 1; l <= n; ++l) {
+            md.layer = l;
+            const double Dlc = md.D.item(c);
+            md.Dscaled.item(c) = (tc / (L * L)) * Dlc;
+            md.driftCoef.item(c) = Dlc * (md.z[c] * ((tc * eScale / L) * md.F_RT));
+        }
+    }
+
+    for (int l = 1; l <= n; ++l) {
+        md.layer = l;
+        if (!(md.complexing.get() > 0)) continue;
+        for (int c = 1; c <= R; ++c) {
+            if (md.ligand[c] <= 0) continue;
+            md.Kc[l][c] = (cScale * md.Kas[l][c]) / md.Kdis[l][c];
+            md.Kdis[l][c] = tc * md.Kdis[l][c];
+            md.Kas[l][c] = (tc * cScale) * md.Kas[l][c];
+        }
+    }
+}
