@@ -5,7 +5,7 @@
 #include <iostream>
 #include <new>
 
-#include "driver/calibration.h"
+#include "driver/calibration_loop.h"
 #include "model/errors.h"
 
 int run_main(int argc, char** argv) {

@@ -1,4 +1,4 @@
-#include "driver/calibration.h"
+#include "driver/calibration_loop.h"
 
 #include <cmath>
 #include <iostream>
