@@ -1,0 +1,50 @@
+// Gaussian elimination with partial pivoting for the Newton systems of the stiff integrator:
+// real and complex matrices (a complex matrix is a pair of real matrices, real and imaginary
+// parts), each in full storage, band storage and full storage with a limited lower bandwidth
+// ("Hessenberg"), the matching solves, and the reduction of a full matrix to upper Hessenberg
+// form by stabilised elementary similarity transformations.
+//
+// Storage conventions shared by every routine:
+// - A matrix is an array of row pointers; a[i][j] is row i, column j, indices from 0.
+// - Band matrix with lower bandwidth ml and upper bandwidth mu: 2*ml + mu + 1 row pointers
+//   of n doubles each. Element (i, j) lives in storage row i - j + ml + mu, column j; storage
+//   row ml + mu holds the diagonal, rows 0 .. ml-1 are work space for the fill-in created by
+//   row interchanges (the decomposition clears them itself).
+// - Hessenberg storage is full storage; elements with i - j > lb are never read.
+// - Pivot vector of n ints: entry k (k < n-1) is the row swapped with row k at elimination
+//   step k; entry n-1 is the parity of the interchanges (+1 or -1), so that
+//   det A = pivot[n-1] * product of the diagonal of U, and 0 once a zero pivot was met.
+// - A decomposition leaves U on and above the diagonal and the negated elimination
+//   multipliers below it. It returns 0, or the column (counted from 1) whose pivot was an
+//   exact zero.
+//
+// Every routine works in place on caller-owned arrays, allocates nothing on the heap,
+// prints nothing and keeps no state between calls.
+#pragma once
+
+int decompose_full(int n, double** a, int* pivots);
+void solve_full(int n, double* const* a, double* b, const int* pivots);
+
+int decompose_hessenberg(int n, double** a, int lb, int* pivots);
+void solve_hessenberg(int n, double* const* a, int lb, double* b, const int* pivots);
+
+int decompose_full_complex(int n, double** ar, double** ai, int* pivots);
+void solve_full_complex(int n, double* const* ar, double* const* ai, double* br, double* bi,
+                        const int* pivots);
+
+int decompose_hessenberg_complex(int n, double** ar, double** ai, int lb, int* pivots);
+void solve_hessenberg_complex(int n, double* const* ar, double* const* ai, int lb, double* br,
+                              double* bi, const int* pivots);
+
+int decompose_band(int n, double** a, int ml, int mu, int* pivots);
+void solve_band(int n, double* const* a, int ml, int mu, double* b, const int* pivots);
+
+int decompose_band_complex(int n, double** ar, double** ai, int ml, int mu, int* pivots);
+void solve_band_complex(int n, double* const* ar, double* const* ai, int ml, int mu, double* br,
+                        double* bi, const int* pivots);
+
+// Reduces rows and columns low .. igh-1 of the full n x n matrix a to upper Hessenberg form.
+// The multipliers stay below the sub-diagonal (a[i][m-1] for i > m) and interchanges[m] is
+// the row exchanged with row m at step m; together they define the similarity transform
+// that carries vectors into and out of the Hessenberg basis.
+void reduce_to_hessenberg(int n, int low, int igh, double** a, int* interchanges);
