@@ -3,8 +3,17 @@
 #include <cmath>
 #include <iostream>
 
+#include "experiments/calibration.h"
+#include "experiments/impedance.h"
+#include "experiments/integration_run.h"
+#include "experiments/time_course.h"
 #include "model/input_file.h"
 #include "model/run_folders.h"
+#include "output/profiles.h"
+#include "output/report.h"
+#include "physics/grid.h"
+#include "physics/initial_state.h"
+#include "physics/scaling.h"
 
 void write_banner() {
     std::cout << "******************************************************\n"
@@ -34,7 +43,11 @@ void set_up(model& md, RunSeries& series) {
     series.calLogMult.clear();
     md.outFile.precision(15);
     make_run_folders(md, ".");
+    scale_model(md);
+    build_grid(md);
+    write_grid_file(md);
     write_input_copy(md);
+    write_run_report(md);
 }
 
 bool collect_point_results(model& md, RunSeries& series) {
@@ -90,6 +103,21 @@ void end_point(model& md, RunSeries& series) {
     md.eisRun = 0;
 }
 
+namespace {
+
+// Integrates once and, when the integrator gave up, says so; the point's files are still
+// written from the state reached.
+bool integrate_point(model& md, RunSeries& series, const char* which) {
+    const RunOutcome run = run_integration(md, series);
+    if (run.succeeded()) return true;
+    std::cout << "\nCalibration point " << md.point << " (multiplier " << md.multipliers[md.point]
+              << "): the " << which << " integration failed: " << describe_failure(run.code)
+              << " (code " << run.code << "). Its files describe the state reached.\n";
+    return false;
+}
+
+}  // namespace
+
 int run_program(const std::string& inputName) {
     model md;
     RunSeries series;
@@ -97,5 +125,35 @@ int run_program(const std::string& inputName) {
     write_banner();
     read_input_file(md);
     set_up(md, series);
+
+    int failedPoints = 0;
+    for (md.point = 1; md.point <= md.nCalib; ++md.point) {
+        set_initial_state(md);
+        bool ok = integrate_point(md, series, "potentiometric");
+        write_profiles(md, series, "");
+        write_time_course(md, series, "");
+        if (!collect_point_results(md, series)) {
+            std::cout << "\nCalibration point " << md.point
+                      << ": no integration step was completed, so the point adds nothing to "
+                         "the calibration curve.\n";
+            ok = false;
+        }
+        write_calibration_curve(md, series);
+        if (md.method > 0) {
+            start_impedance_run(md, series);
+            ok = integrate_point(md, series, "current-step") && ok;
+            write_profiles(md, series, "spectrum//");
+            write_time_course(md, series, "spectrum//");
+            compute_spectrum(md, series);
+            write_spectrum(md);
+        }
+        end_point(md, series);
+        if (!ok) ++failedPoints;
+    }
+    if (failedPoints > 0) {
+        std::cout << "\nThe integration failed at " << failedPoints << " of " << md.nCalib
+                  << " calibration points; see the messages above.\n";
+        return 2;
+    }
     return 0;
 }
