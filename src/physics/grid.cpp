@@ -9,9 +9,10 @@
 
 namespace {
 
-// The fixed-point iteration for the growth ratio settles in a few hundred steps where it
-// settles at all; near a ratio of 1 it creeps and would run for ever.
-constexpr int kMaxRatioIterations = 1000;
+// The fixed-point iteration for the growth ratio settles in tens of steps for usual layers,
+// but creeps when the layer is barely thicker than N cells of the first step (about 1e5
+// steps at 0.01 % above, 1e6 at 0.001 %); beyond the cap the layer is treated as too thin.
+constexpr int kMaxRatioIterations = 10000000;
 
 std::string num(double v) {
     std::ostringstream s;
@@ -21,30 +22,30 @@ std::string num(double v) {
 
 std::string layer_name(int l) { return "Grid: layer " + std::to_string(l); }
 
+// Length of the refined stretch in units of h0 beyond its m cells of width h0: half the
+// layer for type 0, the whole layer for types 1 and 2. A growth ratio above 1 exists
+// only when it exceeds the number P of growing cells.
+double stretch_cells(int type, double Ls, double h0, int m) {
+    return type == 0 ? ((Ls - 2 * h0 * m) * 0.5) / h0 : (Ls - m * h0) / h0;
+}
+
 // Growth ratio q of the refined stretch: the fixed point of
 //   q = (1 - (1 - q) * stretch / h0)^(1/P),
 // at which m cells of width h0 followed by P cells h0, h0 q, ..., h0 q^(P-1) fill the
-// stretch (half the layer for type 0, the whole layer for types 1 and 2) exactly.
-double growth_ratio(int type, double Ls, double h0, int m, int P, bool& settled) {
+// stretch exactly. Returns 0 when the iteration does not settle within the cap.
+double growth_ratio(int type, double Ls, double h0, int m, int P) {
     const double invP = 1.0 / static_cast<double>(P);
     double q = 2.1;
     double previous = 0;
-    settled = false;
     for (int it = 0; it < kMaxRatioIterations; ++it) {
-        if (!(std::fabs(q - previous) > 1e-20)) {
-            settled = true;
-            return q;
-        }
+        if (!(std::fabs(q - previous) > 1e-20)) return q;
         previous = q;
         if (type == 0)
             q = std::pow(1 - ((1 - q) * (Ls - 2 * h0 * m) * 0.5) / h0, invP);
         else
             q = std::pow(1 - ((1 - q) * (Ls - m * h0)) / h0, invP);
     }
-    // Rounding can leave the iteration hopping between two neighbouring values.
-    if (std::isfinite(q) && std::fabs(q - previous) <= 4 * 2.220446049250313e-16 * q)
-        settled = true;
-    return q;
+    return 0;
 }
 
 // Distance of grid point j from the refined edge: m cells of width h0, then cells growing
@@ -107,16 +108,19 @@ void build_grid(model& md) {
             for (int j = 0; j <= N; ++j) X[j] = a + j * (Ls / N);
         } else {
             const int P = type == 0 ? N / 2 - m : N - m;
-            bool settled = false;
-            const double q = growth_ratio(type, Ls, h0, m, P, settled);
-            if (!settled || !(std::isfinite(q) && q > 1)) {
+            const double q =
+                stretch_cells(type, Ls, h0, m) > P ? growth_ratio(type, Ls, h0, m, P) : 0;
+            // The geometric cells must close the stretch; rounding near q = 1 is the only
+            // thing that separates them, so a millionth is generous.
+            const double closure = (type == 0 ? Ls * 0.5 : Ls) - edge_distance(P + m, m, h0, q);
+            if (!(std::isfinite(q) && q > 1) || !(std::fabs(closure) <= 1e-6 * Ls)) {
                 // The stretch must be longer than a uniform grid of step h0 would make it.
                 const double minimum = (type == 0 ? 2 * (N / 2) : N) * md.hDebye;
                 throw InputError(layer_name(l) + " is too thin for its refined grid: thickness " +
                                  num(md.d.get()) + " m, but N = " + std::to_string(N) +
                                  ", m = " + std::to_string(m) + " and a first step of " +
                                  num(md.hDebye) + " m need a thickness above " + num(minimum) +
-                                 " m (the growth ratio of the cells does not settle above 1)");
+                                 " m (the cells cannot grow from the first step to fill it)");
             }
             if (type == 0) {
                 for (int j = 0; j <= N / 2; ++j) {
@@ -137,7 +141,14 @@ void build_grid(model& md) {
 
         double* H = md.gridH.row();
         double* Y = md.gridY.row();
-        for (int k = 0; k < N; ++k) H[k] = X[k + 1] - X[k];
+        for (int k = 0; k < N; ++k) {
+            H[k] = X[k + 1] - X[k];
+            if (!(H[k] > 0 && std::isfinite(H[k])))
+                throw InputError(layer_name(l) + ": cell " + std::to_string(k + 1) + " has width " +
+                                 num(H[k] * md.L) + " m; thickness " + num(md.d.get()) +
+                                 " m and first step " + num(md.hDebye) +
+                                 " m do not give a usable grid for N = " + std::to_string(N));
+        }
         Y[0] = X[0];
         Y[N + 1] = X[N];
         for (int k = 1; k <= N; ++k) Y[k] = X[k - 1] + H[k - 1] * 0.5;

@@ -106,6 +106,16 @@ TEST(Grid, OneSidedGridsOfTheReferenceLayerMirrorEachOther) {
     for (size_t k = 0; k < hl.size(); ++k) EXPECT_NEAR(hl[k], hr[hl.size() - 1 - k], 1e-12);
 }
 
+// Barely thicker than N cells of h0: the ratio iteration creeps, but the grid exists.
+TEST(Grid, NearlyUniformRefinedGridIsBuilt) {
+    model md;
+    make_stack(md, {{100.01, 100, 10, 1}}, 1.0);
+    build_grid(md);
+    // The extra 0.01 spreads over 90 growing cells, the last ~2.2e-4 wider than h0.
+    for (double h : widths(md, 1)) EXPECT_NEAR(h, 1.0, 5e-4);
+    EXPECT_EQ(md.gridX.item(100), md.xb[1]);
+}
+
 TEST(Grid, DoublyRefinedGridIsSymmetric) {
     model md;
     make_stack(md, {{30.0, 10, 1, 3}, {400.0, 120, 12, 0}}, 1.0);
@@ -123,6 +133,7 @@ TEST(Grid, RejectsUndefinedGrids) {
          "too thin for its refined grid: thickness 50 m, but N = 100, "
          "m = 10 and a first step of 1 m need a thickness above 100 m"},
         {{100.0, 100, 10, 1}, "too thin"},  // exactly N h0: the ratio creeps towards 1
+        {{99.0, 100, 10, 1}, "too thin"},   // the iteration settles just above 1 here
         {{100.0, 100, 10, 0}, "too thin"},
         {{300.0, 20, 20, 1}, "no growing cells"},  // P = N - m = 0
         {{300.0, 20, 10, 0}, "no growing cells"},  // P = N/2 - m = 0
