@@ -45,7 +45,26 @@ namespace {
 
 // Writes values with the stream's default formatting (six significant digits).
 struct CopyWriter {
+    explicit CopyWriter(model& m) : md(m) {}
+
+    model& md;
     std::ostringstream out;
+
+    // One value per layer, read with the cursor on that layer, blank-separated; with
+    // `leading` every value, the first too, is preceded by a blank.
+    template <class F>
+    void per_layer(F value, bool leading = false) {
+        for (int l = 1; l <= md.n; ++l) {
+            md.layer = l;
+            if (leading || l > 1) out << ' ';
+            out << value();
+        }
+    }
+    // Rate constants of component c at every interface, in input units [m/s], each
+    // preceded by a blank.
+    void interfaces(const SlotTable& table, int c) {
+        for (int s = 0; s <= md.n; ++s) out << ' ' << table[s][c] * md.L / md.tc;
+    }
 
     void comment(const char* text) { out << '\n' << text << '\n'; }
     void line(const char* text) { out << '\n' << text; }
@@ -96,17 +115,9 @@ void write_file(const std::string& path, const std::string& text) {
 }  // namespace
 
 std::string current_form_text(model& md) {
-    model& mm = md;
     const int n = md.n;
     const int savedLayer = md.layer;
-    CopyWriter w;
-    auto each_layer = [&](auto value) {
-        for (int l = 1; l <= n; ++l) {
-            mm.layer = l;
-            if (l > 1) w.out << ' ';
-            w.out << value(l);
-        }
-    };
+    CopyWriter w(md);
     w.out << "#TAVO2";
     w.comment("-- Model (0=Nernst-Planck-Poisson, 1=Fickian Diffusion only): ");
     w.values(md.modelType);
@@ -117,13 +128,13 @@ std::string current_form_text(model& md) {
     w.comment("-- n - number of layers (phases):");
     w.values(n);
     w.comment("-- d [layers] (thicknesses of the respective layers [m]):");
-    each_layer([&](int) { return md.d.get(); });
+    w.per_layer([&] { return md.d.get(); });
     w.comment(
         "-- epsilon [layers] (dielectric constant [C^2/(J*m)] in each layer, e.g. vacuum "
         "8.85419e-12):");
-    each_layer([&](int) { return md.epsilon.get(); });
+    w.per_layer([&] { return md.epsilon.get(); });
     w.comment("-- complexing [layers] (0=no, 1=boundary only, 2=full complexing):");
-    each_layer([&](int) { return md.complexing.get(); });
+    w.per_layer([&] { return md.complexing.get(); });
     w.comment("-- T (absolute temperature [K]):");
     w.values(md.T);
     w.comment("-- tEnd (duration of every calibration point [s]):");
@@ -140,23 +151,17 @@ std::string current_form_text(model& md) {
     for (int c = 1; c <= md.R; ++c) {
         w.out << "\n---- Component " << c << dashes(47);
         w.line("Diffusivity [layers]     :");
-        for (int l = 1; l <= n; ++l) {
-            mm.layer = l;
-            w.out << ' ' << md.D.item(c);
-        }
+        w.per_layer([&] { return md.D.item(c); }, true);
         w.line("Ion charge \t             : ");
         w.out << md.z[c];
         w.line("Concentrations [layers+2]: ");
         w.out << md.cL[c] * md.cScale;
-        for (int l = 1; l <= n; ++l) {
-            mm.layer = l;
-            w.out << ' ' << md.cM.item(c) * md.cScale;
-        }
+        w.per_layer([&] { return md.cM.item(c) * md.cScale; }, true);
         w.out << ' ' << md.cR[c] * md.cScale;
         w.line("Kif [layers+1]           :");
-        for (int s = 0; s <= n; ++s) w.out << ' ' << md.Kif[s][c] * md.L / md.tc;
+        w.interfaces(md.Kif, c);
         w.line("Kib [layers+1]           :");
-        for (int s = 0; s <= n; ++s) w.out << ' ' << md.Kib[s][c] * md.L / md.tc;
+        w.interfaces(md.Kib, c);
         w.line("reactive with ligand     : ");
         w.out << md.ligand[c];
         if (md.ligand[c] > 0) {
@@ -179,46 +184,38 @@ std::string current_form_text(model& md) {
     const double hWritten = md.gridDebyeMethod == 2 ? md.hDebye : md.h_min;
     w.values(md.L, md.tc, md.cScale, md.eScale, hWritten);
     w.comment("-- grid_type [layers]:");
-    each_layer([&](int) { return md.grid_type.get(); });
+    w.per_layer([&] { return md.grid_type.get(); });
     w.comment("-- N [layers] (number of points in discretization):");
-    each_layer([&](int) { return md.N.get(); });
+    w.per_layer([&] { return md.N.get(); });
     w.comment("-- m [layers] (number of points in Debye length):");
-    each_layer([&](int) { return md.m.get(); });
+    w.per_layer([&] { return md.m.get(); });
     w.comment("-- Load initial concentration from file y.vec (1-Yes, 0-No);");
     w.values(md.loadYvec);
     w.comment("-- Generate PostScript Files (1-Yes, 0-No);");
     w.values(md.genPS);
-    mm.layer = savedLayer;
+    md.layer = savedLayer;
     return w.out.str();
 }
 
 std::string legacy_form_text(model& md) {
-    model& mm = md;
     const int n = md.n;
     const int savedLayer = md.layer;
-    CopyWriter w;
-    auto each_layer = [&](auto value) {
-        for (int l = 1; l <= n; ++l) {
-            mm.layer = l;
-            if (l > 1) w.out << ' ';
-            w.out << value(l);
-        }
-    };
+    CopyWriter w(md);
     w.out << "#TAVO";
     w.comment("-- n - number of layers (phases):");
     w.values(n);
     w.comment("-- driftYes (1-Yes, 0-No):");
     w.values(0);
     w.comment("-- d[layers] (membrane thickness [m]):");
-    each_layer([&](int) { return md.d.get(); });
+    w.per_layer([&] { return md.d.get(); });
     w.comment("-- duzeR (number of components):");
     w.values(md.R);
     w.comment("-- cMixt (average solution molarconcentration [mol/m^3]):");
-    each_layer([&](int) { return 0; });
+    w.per_layer([&] { return 0; });
     w.comment("-- T (absolute temperature [K]):");
     w.values(md.T);
     w.comment("-- epsilon[layers] (dielectric constant [C^2/(J*m)], e.g. vacuum 8.85419e-12):");
-    each_layer([&](int) { return md.epsilon.get(); });
+    w.per_layer([&] { return md.epsilon.get(); });
     w.comment("-- tEnd (time of the process duration [s]):");
     w.values(md.tEnd * md.tc);
     w.comment("-- calibration curve ions(changed ion number, opposite ion number):");
@@ -235,25 +232,19 @@ std::string legacy_form_text(model& md) {
     for (int c = 1; c <= md.R; ++c) {
         w.out << "\n---- Component " << c << dashes(47);
         w.line("Diffusivity[layers]\t:");
-        for (int l = 1; l <= n; ++l) {
-            mm.layer = l;
-            w.out << ' ' << md.D.item(c);
-        }
+        w.per_layer([&] { return md.D.item(c); }, true);
         w.line("Ion charge \t  : ");
         w.out << md.z[c];
         w.line("CL            : ");
         w.out << md.cL[c] * md.cScale;
         w.line("CM[layers]    :");
-        for (int l = 1; l <= n; ++l) {
-            mm.layer = l;
-            w.out << ' ' << md.cM.item(c) * md.cScale;
-        }
+        w.per_layer([&] { return md.cM.item(c) * md.cScale; }, true);
         w.line("CR            : ");
         w.out << md.cR[c] * md.cScale;
         w.line("Kif[layers+1] :");
-        for (int s = 0; s <= n; ++s) w.out << ' ' << md.Kif[s][c] * md.L / md.tc;
+        w.interfaces(md.Kif, c);
         w.line("Kib[layers+1] :");
-        for (int s = 0; s <= n; ++s) w.out << ' ' << md.Kib[s][c] * md.L / md.tc;
+        w.interfaces(md.Kib, c);
     }
     w.line(dashes(93).c_str());
     w.comment(
@@ -265,17 +256,17 @@ std::string legacy_form_text(model& md) {
         "(first step of space discretization [m]):");
     w.values(md.gridDebyeMethod, md.h_min);
     w.comment("-- grid_type[layer]:");
-    each_layer([&](int) { return md.grid_type.get(); });
+    w.per_layer([&] { return md.grid_type.get(); });
     w.comment("-- N[layer] (number of points in discretization):");
-    each_layer([&](int) { return md.N.get(); });
+    w.per_layer([&] { return md.N.get(); });
     w.comment("-- m[layer] (number of points in Debye length):");
-    each_layer([&](int) { return md.m.get(); });
+    w.per_layer([&] { return md.m.get(); });
     w.comment("-- Load initial concentration from file y.vec (1-Yes, 0-No);");
     w.values(md.loadYvec);
     w.comment("-- Generate xwyn, ywyn files continuously (1-Yes, 0-No);");
     w.values(md.genPS);
     w.out << '\n';
-    mm.layer = savedLayer;
+    md.layer = savedLayer;
     return w.out.str();
 }
 

@@ -155,6 +155,67 @@ void InputReader::read_grid() {
     in_.skip_mark();
 }
 
+// One component block. The current form gives all concentrations behind one label and
+// ends with the complexation data; the legacy form labels each region's concentration and
+// has no complexation.
+void InputReader::read_component(int c, bool legacyLayout) {
+    model& md = md_;
+    const std::string comp = " of component " + std::to_string(c);
+    in_.skip_line();
+    in_.skip_label("`D`" + comp);
+    read_component_layers(md.D, c, "D", Bound::non_negative,
+                          plural(md.n, "value") + " for `D`" + comp + " (one per layer)");
+    in_.skip_label("`z`" + comp);
+    md.z[c] = in_.read_int("an integer charge `z`" + comp);
+    if (legacyLayout) {
+        in_.skip_label("`cL`" + comp);
+        md.cL[c] = read_real("`cL`" + comp, Bound::non_negative);
+        in_.skip_label("`cM`" + comp);
+        read_component_layers(md.cM, c, "cM", Bound::non_negative,
+                              plural(md.n, "value") + " for `cM`" + comp + " (one per layer)");
+        in_.skip_label("`cR`" + comp);
+        md.cR[c] = read_real("`cR`" + comp, Bound::non_negative);
+    } else {
+        in_.skip_label("the concentrations" + comp);
+        const std::string concWhat = plural(md.n + 2, "value") + " for the concentrations" + comp +
+                                     " (left solution, each layer, right solution)";
+        md.cL[c] = read_real("`cL`" + comp, Bound::non_negative, concWhat);
+        read_component_layers(md.cM, c, "cM", Bound::non_negative, concWhat);
+        md.cR[c] = read_real("`cR`" + comp, Bound::non_negative, concWhat);
+    }
+    in_.skip_label("`Kif`" + comp);
+    read_interfaces(md.Kif, c, "Kif");
+    in_.skip_label("`Kib`" + comp);
+    read_interfaces(md.Kib, c, "Kib");
+    if (!legacyLayout) {
+        in_.skip_label("`ligand`" + comp);
+        md.ligand[c] = in_.read_int("an integer for `ligand`" + comp);
+        if (md.ligand[c] > md.R)
+            fail("`ligand`" + comp + " must be between 1 and " + std::to_string(md.R) +
+                 " (or 0 for none), found " + std::to_string(md.ligand[c]));
+        if (md.ligand[c] > 0) read_complexation(c);
+    }
+    in_.skip_mark();
+}
+
+// The legacy forms give the rescaling method before the four requested scales.
+void InputReader::read_rescaling() {
+    const std::string what = "5 values for `rescalingMethod`, `xs`, `ts`, `cmax`, `emax`";
+    md_.rescalingMethod = read_int("`rescalingMethod`", 0, 3, what);
+    md_.xs = read_real("`xs`", Bound::non_negative, what);
+    md_.ts = read_real("`ts`", Bound::non_negative, what);
+    md_.cmax = read_real("`cmax`", Bound::non_negative, what);
+    md_.emax = read_real("`emax`", Bound::non_negative, what);
+    in_.skip_mark();
+}
+
+void InputReader::read_grid_debye() {
+    const std::string what = "2 values for `gridDebyeMethod` and `h_min`";
+    md_.gridDebyeMethod = read_int("`gridDebyeMethod`", 1, 3, what);
+    md_.h_min = read_real("`h_min`", Bound::non_negative, what);
+    in_.skip_mark();
+}
+
 void InputReader::read_current_form() {
     model& md = md_;
     in_.skip_line();
@@ -211,32 +272,7 @@ void InputReader::read_current_form() {
 
     md.D.init(&md.layer, md.n, md.R);
     md.cM.init(&md.layer, md.n, md.R);
-    for (int c = 1; c <= md.R; ++c) {
-        const std::string comp = " of component " + std::to_string(c);
-        in_.skip_line();
-        in_.skip_label("`D`" + comp);
-        read_component_layers(md.D, c, "D", Bound::non_negative,
-                              plural(md.n, "value") + " for `D`" + comp + " (one per layer)");
-        in_.skip_label("`z`" + comp);
-        md.z[c] = in_.read_int("an integer charge `z`" + comp);
-        in_.skip_label("the concentrations" + comp);
-        const std::string concWhat = plural(md.n + 2, "value") + " for the concentrations" + comp +
-                                     " (left solution, each layer, right solution)";
-        md.cL[c] = read_real("`cL`" + comp, Bound::non_negative, concWhat);
-        read_component_layers(md.cM, c, "cM", Bound::non_negative, concWhat);
-        md.cR[c] = read_real("`cR`" + comp, Bound::non_negative, concWhat);
-        in_.skip_label("`Kif`" + comp);
-        read_interfaces(md.Kif, c, "Kif");
-        in_.skip_label("`Kib`" + comp);
-        read_interfaces(md.Kib, c, "Kib");
-        in_.skip_label("`ligand`" + comp);
-        md.ligand[c] = in_.read_int("an integer for `ligand`" + comp);
-        if (md.ligand[c] > md.R)
-            fail("`ligand`" + comp + " must be between 1 and " + std::to_string(md.R) +
-                 " (or 0 for none), found " + std::to_string(md.ligand[c]));
-        if (md.ligand[c] > 0) read_complexation(c);
-        in_.skip_mark();
-    }
+    for (int c = 1; c <= md.R; ++c) read_component(c, false);
     check_components();
 
     in_.skip_line();
@@ -326,43 +362,14 @@ void InputReader::read_legacy_form() {
     in_.skip_line();
     md.D.init(&md.layer, md.n, md.R);
     md.cM.init(&md.layer, md.n, md.R);
-    for (int c = 1; c <= md.R; ++c) {
-        const std::string comp = " of component " + std::to_string(c);
-        in_.skip_line();
-        in_.skip_label("`D`" + comp);
-        read_component_layers(md.D, c, "D", Bound::non_negative,
-                              plural(md.n, "value") + " for `D`" + comp + " (one per layer)");
-        in_.skip_label("`z`" + comp);
-        md.z[c] = in_.read_int("an integer charge `z`" + comp);
-        in_.skip_label("`cL`" + comp);
-        md.cL[c] = read_real("`cL`" + comp, Bound::non_negative);
-        in_.skip_label("`cM`" + comp);
-        read_component_layers(md.cM, c, "cM", Bound::non_negative,
-                              plural(md.n, "value") + " for `cM`" + comp + " (one per layer)");
-        in_.skip_label("`cR`" + comp);
-        md.cR[c] = read_real("`cR`" + comp, Bound::non_negative);
-        in_.skip_label("`Kif`" + comp);
-        read_interfaces(md.Kif, c, "Kif");
-        in_.skip_label("`Kib`" + comp);
-        read_interfaces(md.Kib, c, "Kib");
-        in_.skip_mark();
-    }
+    for (int c = 1; c <= md.R; ++c) read_component(c, true);
     check_components();
 
     in_.skip_line();
     in_.skip_line();
-    const std::string scaleWhat = "5 values for `rescalingMethod`, `xs`, `ts`, `cmax`, `emax`";
-    md.rescalingMethod = read_int("`rescalingMethod`", 0, 3, scaleWhat);
-    md.xs = read_real("`xs`", Bound::non_negative, scaleWhat);
-    md.ts = read_real("`ts`", Bound::non_negative, scaleWhat);
-    md.cmax = read_real("`cmax`", Bound::non_negative, scaleWhat);
-    md.emax = read_real("`emax`", Bound::non_negative, scaleWhat);
-    in_.skip_mark();
+    read_rescaling();
     in_.skip_line();
-    const std::string gridWhat = "2 values for `gridDebyeMethod` and `h_min`";
-    md.gridDebyeMethod = read_int("`gridDebyeMethod`", 1, 3, gridWhat);
-    md.h_min = read_real("`h_min`", Bound::non_negative, gridWhat);
-    in_.skip_mark();
+    read_grid_debye();
 
     read_grid();
     in_.skip_line();
@@ -398,13 +405,7 @@ void InputReader::set_legacy_fixed_values() {
 void InputReader::read_oldest_form() {
     model& md = md_;
     in_.skip_line();
-    const std::string scaleWhat = "5 values for `rescalingMethod`, `xs`, `ts`, `cmax`, `emax`";
-    md.rescalingMethod = read_int("`rescalingMethod`", 0, 3, scaleWhat);
-    md.xs = read_real("`xs`", Bound::non_negative, scaleWhat);
-    md.ts = read_real("`ts`", Bound::non_negative, scaleWhat);
-    md.cmax = read_real("`cmax`", Bound::non_negative, scaleWhat);
-    md.emax = read_real("`emax`", Bound::non_negative, scaleWhat);
-    in_.skip_mark();
+    read_rescaling();
     in_.skip_line();
     in_.skip_line();
     in_.skip_line();
@@ -429,10 +430,7 @@ void InputReader::read_oldest_form() {
     md.d.set(read_real("`d`", Bound::positive));
     in_.skip_mark();
     in_.skip_line();
-    const std::string gridWhat = "2 values for `gridDebyeMethod` and `h_min`";
-    md.gridDebyeMethod = read_int("`gridDebyeMethod`", 1, 3, gridWhat);
-    md.h_min = read_real("`h_min`", Bound::non_negative, gridWhat);
-    in_.skip_mark();
+    read_grid_debye();
     in_.skip_line();
     md.grid_type.init(&md.layer, 1);
     md.grid_type.set(0);

@@ -27,7 +27,10 @@ class InputReader {
     void read_component_layers(layer_double_tab& field, int c, const std::string& name, Bound bound,
                                const std::string& groupWhat);
     void read_interfaces(double (&table)[kMaxSlots][kMaxSlots], int c, const std::string& name);
+    void read_component(int c, bool legacyLayout);
     void read_complexation(int c);
+    void read_rescaling();
+    void read_grid_debye();
     void read_multipliers();
     void read_calibration_ions();
     void read_grid();
