@@ -16,13 +16,13 @@
 
 namespace {
 
-struct LayerSpec {
+struct LayerShape {
     double Ls;  // scaled thickness
     int N, m, type;
 };
 
 // Layers laid end to end, with the scaled first step h0 and the length scale L.
-void make_stack(model& md, const std::vector<LayerSpec>& layers, double h0, double L = 1) {
+void make_stack(model& md, const std::vector<LayerShape>& layers, double h0, double L = 1) {
     testing_model::init_layers(md, static_cast<int>(layers.size()), 1);
     md.L = L;
     md.hDebye = h0 * L;
@@ -128,7 +128,7 @@ TEST(Grid, DoublyRefinedGridIsSymmetric) {
 
 // Inputs for which no grid exists are rejected with the layer named.
 TEST(Grid, RejectsUndefinedGrids) {
-    const std::pair<LayerSpec, const char*> cases[] = {
+    const std::pair<LayerShape, const char*> cases[] = {
         {{50.0, 100, 10, 1},
          "too thin for its refined grid: thickness 50 m, but N = 100, "
          "m = 10 and a first step of 1 m need a thickness above 100 m"},
@@ -141,9 +141,9 @@ TEST(Grid, RejectsUndefinedGrids) {
         {{300.0, 1, 0, 3}, "at least 2"},
         {{300.0, 20, 2, 4}, "grid type 4"},
     };
-    for (const auto& [spec, expected] : cases) {
+    for (const auto& [shape, expected] : cases) {
         model md;
-        make_stack(md, {{20.0, 10, 2, 3}, spec}, 1.0);
+        make_stack(md, {{20.0, 10, 2, 3}, shape}, 1.0);
         try {
             build_grid(md);
             ADD_FAILURE() << "accepted: " << expected;

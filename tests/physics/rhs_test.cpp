@@ -22,7 +22,7 @@ using testing_model::init_coefficients;
 using testing_model::init_layers;
 using testing_model::lay_out;
 
-struct LayerSpec {
+struct LayerShape {
     double Ls;  // scaled thickness
     int N;
     int m;
@@ -31,13 +31,13 @@ struct LayerSpec {
 
 // A prepared record in scaled units (L = 1, first step 1): grid built, coefficients
 // allocated with D = 1 and no migration, field coefficient 1, no current.
-void make_stack(model& md, int R, const std::vector<LayerSpec>& layers) {
+void make_stack(model& md, int R, const std::vector<LayerShape>& layers) {
     init_layers(md, static_cast<int>(layers.size()), R);
     md.L = 1;
     md.hDebye = 1;
     for (int l = 1; l <= md.n; ++l) {
         md.layer = l;
-        const LayerSpec& s = layers[l - 1];
+        const LayerShape& s = layers[l - 1];
         md.d.set(s.Ls);
         md.N.set(s.N);
         md.m.set(s.m);
