@@ -11,6 +11,9 @@
 int run_main(int argc, char** argv) {
     try {
         return run_program(argc > 1 ? argv[1] : "b");
+    } catch (const ReportedError&) {
+        std::cout << "\n";  // its message is already on standard output
+        return 1;
     } catch (const InputError& e) {
         std::cout << e.what() << "\n";
         return 1;

@@ -177,3 +177,27 @@ TEST(BadInputFile, PrematureEndNamesTheMissingValue) {
               std::string::npos)
         << r.output;
 }
+
+// Faults that only the set-up finds: they end the run with status 1 after the run folder
+// was made, and nothing of a calibration point is written.
+TEST(BadInputFile, SetUpFaultsEndTheRunBeforeAnyPoint) {
+    struct Case {
+        int line;
+        const char* replacement;
+        const char* message;
+    };
+    const Case cases[] = {
+        {58, "1", "File y.vec cannot be opened.\nInput data error: wrong input vector size\n"},
+        {40, "Diffusivity [layers]     : 0", "component 3 has diffusivity D = 0 in layer 1"},
+        {9, "1e-08", "Grid: layer 1 is too thin for its refined grid"},
+    };
+    for (const Case& c : cases) {
+        testutil::ScratchDir dir;
+        testutil::write_file(dir.path() / "b.cci", example_with("b.cci", c.line, c.replacement));
+        const auto r = testutil::run_program(dir.path(), "b");
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
+        EXPECT_EQ(r.output.find("iteration number"), std::string::npos) << r.output;
+        EXPECT_FALSE(std::filesystem::exists(dir.path() / "b" / "1" / "y.vec"));
+    }
+}
