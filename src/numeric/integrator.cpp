@@ -44,6 +44,12 @@ IntegratorT::IntegratorT(OdeSystem& system, int n_, double* y_, double x_, doubl
         message << "System too big, max. n = " << std::numeric_limits<unsigned>::max() - 1u;
         refuse(message.str());
     }
+    if (n <= 0) {
+        // an empty or negative size would leave the work vectors without storage
+        std::ostringstream message;
+        message << " wrong input, n = " << n;
+        refuse(message.str());
+    }
     if (rel_tolerance == nullptr) {
         own_rel_tolerance_ = std::make_unique<double>(1e-7);
         rel_tolerance = own_rel_tolerance_.get();

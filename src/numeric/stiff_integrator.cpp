@@ -54,7 +54,16 @@ bool is_supported(int ijob) {
     }
 }
 
-void exit_message(double x) { std::cout << " exit of RADAU5 at x = " << x << std::endl; }
+// Messages are formatted on a fresh stream, so that numbers appear in the default format
+// (six significant digits) whatever the caller did to std::cout's settings.
+template <class... Parts>
+void print_line(const Parts&... parts) {
+    std::ostringstream line;
+    (line << ... << parts);
+    std::cout << line.str() << std::endl;
+}
+
+void exit_message(double x) { print_line(" exit of RADAU5 at x = ", x); }
 
 }  // namespace
 
@@ -127,7 +136,9 @@ StiffIntegratorT::StiffIntegratorT(
     reduced_n = n - m1;
     if (m1 == 0) m2 = n;
     if (m2 == 0) m2 = m1;
-    if (m1 < 0 || m2 < 0 || m1 + m2 > n) {
+    // The reduction eliminates whole blocks of m2 components, so m1 must be a multiple of
+    // m2; otherwise components would be left out of it and the stages come out wrong.
+    if (m1 < 0 || m2 < 0 || m1 + m2 > n || (m2 > 0 && m1 % m2 != 0)) {
         std::ostringstream message;
         message << " curious input for m1, m2 = " << m1 << m2;
         refuse(message.str());
@@ -163,6 +174,13 @@ StiffIntegratorT::StiffIntegratorT(
         if (jac_lower < 0 || jac_upper < 0) {
             std::ostringstream message;
             message << " curious input for jac_lower, jac_upper = " << jac_lower << jac_upper;
+            refuse(message.str());
+        }
+        // With second-order structure the banded Jacobian is stored block by block of m2
+        // columns and the reduced system is the last block, so the blocks must fill n.
+        if (m1 > 0 && m1 + m2 != n) {
+            std::ostringstream message;
+            message << " curious input for m1, m2 = " << m1 << m2;
             refuse(message.str());
         }
         jac_rows = jac_lower + jac_upper + 1;
@@ -249,7 +267,7 @@ int StiffIntegratorT::integrate() {
     const int code = run_steps();
     result_code = code;
     if (code < 0) {
-        std::cout << " Computation failed " << std::endl;
+        print_line(" Computation failed ");
         return code;
     }
     const int tolerance_pairs = vector_tolerances != 0 ? n : 1;
@@ -277,7 +295,7 @@ void StiffIntegratorT::compute_scale() {
 }
 
 int StiffIntegratorT::unsupported_case() const {
-    std::cout << "Not a value ijob. \tijob = " << ijob << std::endl;
+    print_line("Not a value ijob. \tijob = ", ijob);
     return -1;
 }
 
@@ -851,7 +869,7 @@ int StiffIntegratorT::run_steps() {
                 ++nsing;
                 if (nsing >= 5) {
                     exit_message(x);
-                    std::cout << " matrix is repeatedly singular, ier= " << ier << std::endl;
+                    print_line(" matrix is repeatedly singular, ier= ", ier);
                     return kRepeatedlySingular;
                 }
                 h = h / 2.0;
@@ -869,12 +887,12 @@ int StiffIntegratorT::run_steps() {
         ++steps;
         if (steps >= nmax) {
             exit_message(x);
-            std::cout << " more than nmax = " << nmax << " steps are needed" << std::endl;
+            print_line(" more than nmax = ", nmax, " steps are needed");
             return kTooManySteps;
         }
         if (0.1 * std::fabs(h) <= std::fabs(x) * uround) {
             exit_message(x);
-            std::cout << " step size too small, h = " << h << std::endl;
+            print_line(" step size too small, h = ", h);
             return kStepTooSmall;
         }
         // algebraic components of index 2 and 3 are weighted by h and h^2

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <functional>
+#include <iostream>
 #include <sstream>
 #include <string>
 
@@ -136,6 +137,17 @@ TEST(StiffIntegratorConstruction, RefusedValuesPrintTheirMessages) {
     o.m1 = -1;
     o.m2 = 0;  // m2 = 0 takes m1
     expect_refused(1, o, " curious input for m1, m2 = -1-1");
+    o.m1 = 3;  // not whole blocks of m2
+    o.m2 = 2;
+    expect_refused(5, o, " curious input for m1, m2 = 32");
+    o.m1 = 2;  // a banded Jacobian needs the blocks to fill n
+    o.m2 = 2;
+    o.jac_lower = 1;
+    o.jac_upper = 1;
+    expect_refused(5, o, " curious input for m1, m2 = 22");
+    o = base();
+    expect_refused(0, o, " wrong input, n = 0");
+    expect_refused(-3, o, " wrong input, n = -3");
     o = base();
     o.fnewt = 1e-12;  // not above uround / rtol = 1e-16 / 1e-5
     expect_refused(1, o, " curious input for fnewt = 1e-12");
@@ -360,11 +372,18 @@ TEST(StiffIntegratorRun, FailuresReportMessageAndCode) {
         EXPECT_NEAR(y, std::exp(-s->x), 1e-6);  // y holds the last accepted state
     }
     {
-        // at x = 1e16 a step of 1e-6 is below 10 |x| uround
+        // at x = 1e16 a step of 1e-6 is below 10 |x| uround; the numbers keep the default
+        // format even when the caller has changed std::cout's
         LambdaSystem sys(decay);
         double y = 1.0;
         auto s = make_integrator(sys, 1, &y, 1e16, 1e16 + 10.0, opts());
-        EXPECT_EQ(run_captured(*s, code),
+        const auto flags = std::cout.flags();
+        const auto precision = std::cout.precision(15);
+        std::cout << std::fixed;
+        const std::string out = run_captured(*s, code);
+        std::cout.flags(flags);
+        std::cout.precision(precision);
+        EXPECT_EQ(out,
                   " exit of RADAU5 at x = 1e+16\n step size too small, h = 1e-06\n"
                   " Computation failed \n");
         EXPECT_EQ(code, StiffIntegratorT::kStepTooSmall);
@@ -448,6 +467,55 @@ TEST(StiffIntegratorRun, CountersAgreeWithWhatTheSystemSaw) {
     auto t = make_integrator(again, 2, y, 0.0, 5.0, o);
     ASSERT_EQ(t->integrate(), 1);
     EXPECT_EQ(t->jacobian_calls, t->accepted_steps);
+}
+
+TEST(StiffIntegratorRun, FirstStepRules) {
+    double rtol = 1e-4, atol = 1e-4;
+    StiffOptions o;
+    o.rtol = &rtol;
+    o.atol = &atol;
+    o.output_mode = 1;
+    o.h = 1.0;
+    {
+        // an initial step that reaches x_end is the whole interval and the last step
+        // (y' = 1 is integrated exactly, so the error test cannot reject it)
+        LambdaSystem sys([](double, const double*, double* f) { f[0] = 1.0; });
+        double y = 1.0;
+        StiffOptions longer = o;
+        longer.h = 1.5;
+        auto s = make_integrator(sys, 1, &y, 0.0, 1.0, longer);
+        ASSERT_EQ(s->integrate(), 1);
+        EXPECT_EQ(s->accepted_steps, 1);
+        EXPECT_EQ(s->h_old, 1.0);
+        EXPECT_NEAR(y, 2.0, 1e-15);
+    }
+    {
+        // y = sin(50 x): the first attempts with h = 1 are far too long; each rejection
+        // before the first accepted step divides h by exactly 10 and is not counted
+        LambdaSystem sys([](double x, const double* y, double* f) {
+            f[0] = -(y[0] - std::sin(50.0 * x)) + 50.0 * std::cos(50.0 * x);
+        });
+        int steps_at_first = -1, rejected_at_first = -1;
+        double h_first = 0.0;
+        sys.output_ = [&](IntegratorT& it) {
+            if (it.accepted_steps == 1) {
+                steps_at_first = it.steps;
+                rejected_at_first = it.rejected_steps;
+                h_first = it.h_old;
+            }
+            return 0;
+        };
+        double y = 0.0;
+        rtol = atol = 1e-4;
+        auto s = make_integrator(sys, 1, &y, 0.0, 1.0, o);
+        ASSERT_EQ(s->integrate(), 1);
+        ASSERT_GT(steps_at_first, 1);
+        double expected = 1.0;
+        for (int k = 1; k < steps_at_first; ++k) expected = 0.1 * expected;
+        EXPECT_EQ(h_first, expected);
+        EXPECT_EQ(rejected_at_first, 0);
+        EXPECT_NEAR(y, std::sin(50.0), 1e-3);
+    }
 }
 
 }  // namespace
