@@ -521,4 +521,66 @@ TEST(StiffIntegratorAccuracy, ControllersDirectionAndDenseOutput) {
     }
 }
 
+// ---- the pieces of one Newton iteration, driven directly
+
+TEST(StiffIntegratorNewtonSystem, PiecesOnASystemWithZeroJacobian) {
+    // f = 0: the finite-difference Jacobian is 0, so E1 = gamma I and E2 = (alpha + i beta) I
+    std::vector<double> deltas;
+    const double base[2] = {0.0, 1e4};
+    double y[2] = {base[0], base[1]};
+    LambdaSystem sys([&](double, const double* v, double* f) {
+        for (int i = 0; i < 2; ++i)
+            if (v[i] != base[i]) deltas.push_back(v[i] - base[i]);
+        f[0] = f[1] = 0.0;
+    });
+    double rtol = 1e-6, atol = 1e-6;
+    StiffOptions o;
+    o.rtol = &rtol;
+    o.atol = &atol;
+    auto s = make_integrator(sys, 2, y, 0.0, 1.0, o);
+    s->compute_jacobian();
+    // perturbations sqrt(uround max(1e-5, |y|)): 3.16e-11 for 0, 1e-6 for 1e4 (the sum
+    // 1e4 + 1e-6 is rounded to the spacing 1.8e-12 of doubles near 1e4)
+    ASSERT_EQ(deltas.size(), 2u);
+    EXPECT_NEAR(deltas[0], std::sqrt(1e-21), 1e-25);
+    EXPECT_NEAR(deltas[1], 1e-6, 2e-12);
+    EXPECT_EQ(y[0], base[0]);  // every perturbed component is restored
+    EXPECT_EQ(y[1], base[1]);
+    EXPECT_EQ(s->jacobian_calls, 1);
+    EXPECT_EQ(s->function_calls, 0);  // Jacobian columns are not counted
+
+    s->gamma_h = 3.0;
+    s->alpha_h = 2.0;
+    s->beta_h = 0.5;
+    ASSERT_EQ(s->decompose_real(), 0);
+    ASSERT_EQ(s->decompose_complex(), 0);
+    const double z0[3][2] = {{6.0, -3.0}, {1.0, 4.0}, {2.0, -1.0}};
+    const double f0[3][2] = {{0.5, 1.0}, {-1.0, 2.0}, {3.0, 0.25}};
+    for (int i = 0; i < 2; ++i) {
+        s->z1[i] = z0[0][i];
+        s->z2[i] = z0[1][i];
+        s->z3[i] = z0[2][i];
+        s->f1[i] = f0[0][i];
+        s->f2[i] = f0[1][i];
+        s->f3[i] = f0[2][i];
+    }
+    ASSERT_EQ(s->solve_stages(), 0);
+    for (int i = 0; i < 2; ++i) {
+        // (gamma I) z1 = z1 - gamma f1, and
+        // ((alpha + i beta) I) (z2 + i z3) = (z2 + i z3) - (alpha + i beta)(f2 + i f3)
+        EXPECT_NEAR(s->z1[i], z0[0][i] / 3.0 - f0[0][i], 1e-15);
+        const double den = 2.0 * 2.0 + 0.5 * 0.5;
+        const double qr = (z0[1][i] * 2.0 + z0[2][i] * 0.5) / den;
+        const double qi = (z0[2][i] * 2.0 - z0[1][i] * 0.5) / den;
+        EXPECT_NEAR(s->z2[i], qr - f0[1][i], 1e-15);
+        EXPECT_NEAR(s->z3[i], qi - f0[2][i], 1e-15);
+    }
+
+    // zero stage increments and zero f: an estimate of exactly 0 is reported as 1e-10
+    for (auto* v : {&s->z1, &s->z2, &s->z3, &s->f_start}) std::fill(v->begin(), v->end(), 0.0);
+    s->scale[0] = s->scale[1] = 1.0;
+    ASSERT_EQ(s->estimate_error(), 0);
+    EXPECT_EQ(s->error_norm, 1e-10);
+}
+
 }  // namespace
