@@ -9,7 +9,7 @@
 
 namespace {
 
-// Folder of the current calibration point, or empty (reported) when the record has none.
+// Folder of the current calibration point; false (reported) when the record has none.
 bool point_folder(const model& md, std::string& folder) {
     if (md.point < 0 || md.point >= static_cast<int>(md.folders.size())) {
         std::cout << "No run folder for calibration point " << md.point
