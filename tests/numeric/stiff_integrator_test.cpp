@@ -1,5 +1,5 @@
 // Accuracy of the stiff integrator against problems with known solutions:
-// - y' = A y with A = V diag(-1, -1e3, -1e6) V^-1, solved through the eigenvectors V;
+// - y' = A y with A = V diag(-1, -10, ..., -1e6) V^-1 (order 6), solved through its eigenvectors;
 // - Prothero-Robinson y' = lambda (y - cos x) - sin x, y = cos x, for lambda over eight
 //   decades, and the plain decay y' = lambda y;
 // - Robertson's kinetics, whose three concentrations always sum to 1;
