@@ -1,12 +1,12 @@
 #include "driver/program.h"
 
-#include <cmath>
 #include <exception>
 #include <iostream>
 #include <new>
 
 #include "driver/calibration_loop.h"
 #include "model/errors.h"
+#include "numeric/integrator.h"
 
 int run_main(int argc, char** argv) {
     try {
@@ -14,6 +14,8 @@ int run_main(int argc, char** argv) {
     } catch (const ReportedError&) {
         std::cout << "\n";  // its message is already on standard output
         return 1;
+    } catch (const IntegratorError&) {
+        return 1;  // the integrator has written its message and a line end
     } catch (const InputError& e) {
         std::cout << e.what() << "\n";
         return 1;

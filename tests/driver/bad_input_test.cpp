@@ -201,3 +201,13 @@ TEST(BadInputFile, SetUpFaultsEndTheRunBeforeAnyPoint) {
         EXPECT_FALSE(std::filesystem::exists(dir.path() / "b" / "1" / "y.vec"));
     }
 }
+
+// A tolerance the integrator refuses stops the run at the first point with its message.
+TEST(BadInputFile, RefusedToleranceEndsTheRunWithStatusOne) {
+    testutil::ScratchDir dir;
+    testutil::write_file(dir.path() / "b.cci", example_with("b.cci", 48, "1e-10 1e-30"));
+    const auto r = testutil::run_program(dir.path(), "b");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find(" tolerances are too small\n"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("Step 0"), std::string::npos) << r.output;
+}
