@@ -5,23 +5,9 @@
 #include <iostream>
 
 #include "output/psplot/psplot.h"
+#include "output/table_file.h"
 
 namespace {
-
-// Opens one result table through the record's shared stream. A file that cannot be
-// opened is reported and the stream is left failed, so the table's lines go nowhere.
-void open_table(model& md, const std::string& path) {
-    md.fileName = path;
-    md.outFile.clear();
-    md.outFile.open(path, std::ios::out | std::ios::trunc);
-    if (!md.outFile.is_open()) std::cout << "File " << path << "cannot be opened. \n";
-    md.outFile.precision(15);
-}
-
-void close_table(model& md) {
-    if (md.outFile.is_open()) md.outFile.close();
-    md.outFile.clear();
-}
 
 VecDoub head(const VecDoub& v, int count) {
     VecDoub out(count);

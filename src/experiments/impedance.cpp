@@ -6,6 +6,7 @@
 #include <string>
 
 #include "output/psplot/psplot.h"
+#include "output/table_file.h"
 
 namespace {
 
@@ -130,18 +131,14 @@ void write_spectrum(model& md) {
 
     const int count =
         std::min({md.nOmega, static_cast<int>(md.Zprim.size()), static_cast<int>(md.Zbis.size())});
-    md.fileName = folder + "/spectrum.dat";
-    md.outFile.precision(15);
-    md.outFile.open(md.fileName);
-    if (!md.outFile) std::cout << "File " << md.fileName << " cannot be opened. \n";
+    open_table(md, folder + "/spectrum.dat", " ");
     md.outFile << "Omega Zprim Zbis\n";
     double omega = kOmegaFirst;
     for (int k = 0; k < count; ++k) {
         md.outFile << omega << " " << md.Zprim[k] << " " << md.Zbis[k] << "\n";
         omega = omega * kOmegaRatio;
     }
-    md.outFile.close();
-    md.outFile.clear();
+    close_table(md);
 
     if (md.genPS == 1) {
         md.fileName = folder + "/spectrum.ps";

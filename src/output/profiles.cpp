@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "output/psplot/psplot.h"
+#include "output/table_file.h"
 #include "physics/flux.h"
 
 namespace {
@@ -63,20 +64,6 @@ Profiles build_profiles(model& md) {
         for (size_t i = 0; i < p.zjSum.size(); ++i) p.zjSum[i] += md.z[c] * p.flux[c - 1][i];
     }
     return p;
-}
-
-// Opens md.outFile on path for one table; a failure is reported and the lines then go
-// nowhere.
-void open_table(model& md, const std::string& path) {
-    md.fileName = path;
-    md.outFile.precision(15);
-    md.outFile.open(path);
-    if (!md.outFile) std::cout << "File " << path << "cannot be opened. \n";
-}
-
-void close_table(model& md) {
-    md.outFile.close();
-    md.outFile.clear();
 }
 
 // y.vec: nEq, the end time [s], then the state in state-vector order in physical units
