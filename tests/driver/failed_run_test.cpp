@@ -1,0 +1,28 @@
+// A point whose integration fails still leaves its files, says so, and the run ends with
+// status 2. A forward rate constant of 1e300 m/s makes every trial state overflow, so the
+// integrator gives up at the first step with "step size too small".
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "test_util.h"
+
+TEST(FailedRun, PointFilesAreWrittenAndTheRunEndsWithStatusTwo) {
+    testutil::ScratchDir dir;
+    std::string text = testutil::read_file(std::string(TAVOLINE_TEST_DATA) + "/equilibrium.cci");
+    const std::string kif = "Kif [layers+1]           : 1 1";
+    ASSERT_NE(text.find(kif), std::string::npos);
+    text.replace(text.find(kif), kif.size(), "Kif [layers+1]           : 1e300 1");
+    testutil::write_file(dir.path() / "huge.cci", text);
+    const auto r = testutil::run_program(dir.path(), "huge");
+    EXPECT_EQ(r.status, 2) << r.output;
+    EXPECT_NE(r.output.find(" Computation failed \n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Calibration point 1 (multiplier 1): the potentiometric integration "
+                            "failed: the step size became too small (code -3)."),
+              std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("The integration failed at 1 of 1 calibration points"),
+              std::string::npos);
+    for (const char* f : {"y.vec", "xwyn.dat", "ywyn.dat", "et.dat"})
+        EXPECT_TRUE(std::filesystem::exists(dir.path() / "huge" / f)) << f;
+}
