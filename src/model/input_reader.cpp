@@ -125,10 +125,17 @@ void InputReader::check_components() {
                     ", found " + std::to_string(md_.targets[k]));
 }
 
-void InputReader::check_method() {
+// The method and the applied current density; impedance and chronopotentiometry need a
+// current.
+void InputReader::read_method() {
+    const std::string what = "2 values for `method` and `currentDensity`";
+    md_.method = read_int("`method`", 0, 2, what);
+    const int line = in_.value_line();
+    md_.currentDensity = read_real("`currentDensity`", Bound::any, what);
     if (md_.method > 0 && md_.currentDensity == 0)
-        in_.fail(methodLine_, "`currentDensity` must not be 0 for `method` " +
-                                  std::to_string(md_.method) + ", found 0");
+        in_.fail(line, "`currentDensity` must not be 0 for `method` " + std::to_string(md_.method) +
+                           ", found 0");
+    in_.skip_mark();
 }
 
 // Grid: grid_type, N and m per layer, each m leaving room for a growing part (P > 0).
@@ -223,12 +230,7 @@ void InputReader::read_current_form() {
     in_.skip_mark();
 
     in_.skip_line();
-    md.method = read_int("`method`", 0, 2, "2 values for `method` and `currentDensity`");
-    methodLine_ = in_.value_line();
-    md.currentDensity =
-        read_real("`currentDensity`", Bound::any, "2 values for `method` and `currentDensity`");
-    check_method();
-    in_.skip_mark();
+    read_method();
 
     in_.skip_line();
     md.n = read_int("`n`", 1, kMaxLayers);
@@ -352,12 +354,7 @@ void InputReader::read_legacy_form() {
     read_multipliers();
     in_.skip_mark();
     in_.skip_line();
-    md.method = read_int("`method`", 0, 2, "2 values for `method` and `currentDensity`");
-    methodLine_ = in_.value_line();
-    md.currentDensity =
-        read_real("`currentDensity`", Bound::any, "2 values for `method` and `currentDensity`");
-    check_method();
-    in_.skip_mark();
+    read_method();
 
     in_.skip_line();
     md.D.init(&md.layer, md.n, md.R);

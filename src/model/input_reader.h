@@ -34,7 +34,7 @@ class InputReader {
     void read_multipliers();
     void read_calibration_ions();
     void read_grid();
-    void check_method();
+    void read_method();
     void check_components();
     void set_legacy_fixed_values();
 
@@ -45,5 +45,4 @@ class InputReader {
     model& md_;
     TextScanner in_;
     int calibrationLine_ = 0;
-    int methodLine_ = 0;
 };
