@@ -2,8 +2,10 @@
 #pragma once
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -12,13 +14,17 @@
 
 namespace testutil {
 
-// A fresh folder under the system's temporary folder, removed with the object.
+// A fresh folder under the system's temporary folder, removed with the object. The name
+// holds the label, the process id and a random part, so test processes run in parallel
+// never share one.
 class ScratchDir {
   public:
-    ScratchDir() {
+    explicit ScratchDir(const std::string& label = "") {
         std::random_device rd;
         path_ = std::filesystem::temp_directory_path() /
-                ("tavoline-test-" + std::to_string(rd()) + std::to_string(rd()));
+                ("tavoline-test-" + (label.empty() ? "" : label + "-") + std::to_string(getpid()) +
+                 "-" + std::to_string(rd()) + std::to_string(rd()));
+        std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
     }
     ~ScratchDir() {
@@ -51,12 +57,10 @@ struct RunResult {
     std::string output;
 };
 
-// Runs the program in `dir` with the given argument (test-controlled text only).
-inline RunResult run_program(const std::filesystem::path& dir, const std::string& arg) {
-    const std::string cmd =
-        "cd '" + dir.string() + "' && '" TAVOLINE_EXE "' '" + arg + "' 2>&1 </dev/null";
+// Runs a shell command (test-controlled text only), capturing its stdout and stderr.
+inline RunResult run_command(const std::string& cmd) {
     RunResult r;
-    FILE* p = popen(cmd.c_str(), "r");
+    FILE* p = popen((cmd + " 2>&1").c_str(), "r");
     if (!p) return r;
     char buf[4096];
     size_t k;
@@ -64,6 +68,30 @@ inline RunResult run_program(const std::filesystem::path& dir, const std::string
     const int st = pclose(p);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return r;
+}
+
+// Runs the program in `dir` with the given argument (test-controlled text only).
+inline RunResult run_program(const std::filesystem::path& dir, const std::string& arg) {
+    return run_command("cd '" + dir.string() + "' && '" TAVOLINE_EXE "' '" + arg + "' </dev/null");
+}
+
+inline bool has_ghostscript() {
+    static const bool found = std::system("gs --version >/dev/null 2>&1") == 0;
+    return found;
+}
+
+// Renders a PostScript file with Ghostscript into `output` (discarded by default), at
+// `resolution` dpi when given. A page that renders cleanly gives status 0 and no "Error"
+// in the output, where gs reports PostScript faults.
+inline RunResult render_postscript(const std::filesystem::path& ps,
+                                   const std::string& output = "/dev/null", int resolution = 0) {
+    std::string cmd = "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m ";
+    if (resolution > 0) cmd += "-r" + std::to_string(resolution) + " ";
+    return run_command(cmd + "-sOutputFile='" + output + "' '" + ps.string() + "' </dev/null");
+}
+
+inline bool rendered_cleanly(const RunResult& r) {
+    return r.status == 0 && r.output.find("Error") == std::string::npos;
 }
 
 }  // namespace testutil

@@ -6,39 +6,24 @@
 #include "experiments/calibration.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "test_util.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string slurp(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class CalibrationTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() /
-               ("calibration_" + std::string(info->name()) + "_" + std::to_string(getpid()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
         md_.folders = {dir_.string()};
         md_.outFile.precision(15);
         md_.genPS = 0;
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     // Collects point `p` as the driver does: multiplier, end potential, calculation time,
     // and a two-sample time course of a point lasting 10 s.
@@ -69,7 +54,8 @@ class CalibrationTest : public ::testing::Test {
         return out;
     }
 
-    fs::path dir_;
+    testutil::ScratchDir scratch_{"calibration"};
+    const fs::path dir_ = scratch_.path();
     model md_;
     RunSeries s_;
 };
@@ -90,12 +76,12 @@ TEST_F(CalibrationTest, FilesStartAtTheThirdPoint) {
         EXPECT_EQ(fs::exists(dir_ / "ccurve.dat"), p == 3) << p;
         EXPECT_EQ(fs::exists(dir_ / "tcurve.dat"), p == 3) << p;
     }
-    EXPECT_EQ(slurp(dir_ / "ccurve.dat"),
+    EXPECT_EQ(testutil::read_file(dir_ / "ccurve.dat"),
               "multiplier NPP_Potential NPP_calc_time \n"
               "1 -12.25 2\n"
               "10 47 4\n"
               "0.5 0.125 6\n");
-    EXPECT_EQ(slurp(dir_ / "tcurve.dat"),
+    EXPECT_EQ(testutil::read_file(dir_ / "tcurve.dat"),
               "tproc mempot \n"
               " 0 0 \n"
               "5 -13.25 \n"
@@ -126,7 +112,7 @@ TEST_F(CalibrationTest, LimitFileOnlyAfterLastOfFivePoints) {
     fs::create_directories(dir_);
     s_ = RunSeries();
     run_points(L, P, 5);
-    EXPECT_EQ(slurp(dir_ / "limit.txt"), "slope = 59\nslog2 = 17.7607697441749\n");
+    EXPECT_EQ(testutil::read_file(dir_ / "limit.txt"), "slope = 59\nslog2 = 17.7607697441749\n");
 }
 
 TEST_F(CalibrationTest, LimitWhereCurveLeavesReferenceLine) {
@@ -136,7 +122,8 @@ TEST_F(CalibrationTest, LimitWhereCurveLeavesReferenceLine) {
     const double L[] = {0, 1, 2, 3, 4};
     const double P[] = {0, 59, 118, 150, 160};
     run_points(L, P, 5);
-    EXPECT_EQ(slurp(dir_ / "limit.txt"), "slope = 59\nslog2 = 17.7607697441749\nlimit = 2.7 \n");
+    EXPECT_EQ(testutil::read_file(dir_ / "limit.txt"),
+              "slope = 59\nslog2 = 17.7607697441749\nlimit = 2.7 \n");
 }
 
 TEST_F(CalibrationTest, FirstSubPointCountsFromZeroDeviation) {
@@ -145,7 +132,8 @@ TEST_F(CalibrationTest, FirstSubPointCountsFromZeroDeviation) {
     const double L[] = {0, 1, 2, 3, 4};
     const double P[] = {40, 59, 118, 177, 236};
     run_points(L, P, 5);
-    EXPECT_EQ(slurp(dir_ / "limit.txt"), "slope = 59\nslog2 = 17.7607697441749\nlimit = 0 \n");
+    EXPECT_EQ(testutil::read_file(dir_ / "limit.txt"),
+              "slope = 59\nslog2 = 17.7607697441749\nlimit = 0 \n");
 }
 
 TEST_F(CalibrationTest, RepeatedMultipliersNeverDivideByZero) {
@@ -155,7 +143,7 @@ TEST_F(CalibrationTest, RepeatedMultipliersNeverDivideByZero) {
     std::string out = run_points(L, P, 5);
     EXPECT_NE(out.find("segment between calibration points 3 and 4 skipped"), std::string::npos)
         << out;
-    const std::string limit = slurp(dir_ / "limit.txt");
+    const std::string limit = testutil::read_file(dir_ / "limit.txt");
     EXPECT_EQ(limit.rfind("slope = 59\nslog2 = 17.7607697441749\n", 0), 0u) << limit;
     EXPECT_EQ(limit.find("nan"), std::string::npos) << limit;
     EXPECT_EQ(limit.find("inf"), std::string::npos) << limit;
@@ -171,7 +159,7 @@ TEST_F(CalibrationTest, RepeatedMultipliersNeverDivideByZero) {
 }
 
 TEST_F(CalibrationTest, PlotsRenderEvenForFlatCurve) {
-    if (std::system("command -v gs >/dev/null 2>&1") != 0) GTEST_SKIP() << "no gs";
+    if (!testutil::has_ghostscript()) GTEST_SKIP() << "no gs";
     md_.genPS = 1;
     for (int flat = 0; flat < 2; ++flat) {
         const double L[] = {0, -1, -2, -3, -4, -5};
@@ -181,14 +169,10 @@ TEST_F(CalibrationTest, PlotsRenderEvenForFlatCurve) {
         run_points(L, flat ? F : P, 6);
         for (const char* name : {"curve.ps", "tcurve.ps"}) {
             const fs::path ps = dir_ / name;
-            const std::string log = ps.string() + ".log";
-            const std::string cmd = "gs -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -sOutputFile='" +
-                                    ps.string() + ".png' '" + ps.string() + "' >'" + log + "' 2>&1";
-            const int status = std::system(cmd.c_str());
-            const std::string text = slurp(log);
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ps << "\n" << text;
-            EXPECT_EQ(text.find("Error"), std::string::npos) << ps << "\n" << text;
-            const std::string page = slurp(ps);
+            const testutil::RunResult r = testutil::render_postscript(ps);
+            EXPECT_EQ(r.status, 0) << ps << "\n" << r.output;
+            EXPECT_EQ(r.output.find("Error"), std::string::npos) << ps << "\n" << r.output;
+            const std::string page = testutil::read_file(ps);
             EXPECT_EQ(page.find("nan"), std::string::npos) << ps;
             EXPECT_EQ(page.find("inf"), std::string::npos) << ps;
         }

@@ -161,22 +161,13 @@ TEST(EndToEnd, ExamplesLeaveTheirFilesAndPlotsRender) {
             EXPECT_TRUE(fs::exists(eis / point / "spectrum" / f)) << point << "/spectrum/" << f;
     }
 
-    if (std::system("gs --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no Ghostscript";
+    if (!testutil::has_ghostscript()) GTEST_SKIP() << "no Ghostscript";
     int rendered = 0;
     for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
         if (entry.path().extension() != ".ps") continue;
-        const std::string cmd =
-            "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -r20 "
-            "-sOutputFile=/dev/null '" +
-            entry.path().string() + "' 2>&1";
-        FILE* p = popen(cmd.c_str(), "r");
-        ASSERT_NE(p, nullptr);
-        std::string out;
-        char buf[512];
-        size_t k;
-        while ((k = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, k);
-        EXPECT_EQ(pclose(p), 0) << entry.path() << "\n" << out;
-        EXPECT_EQ(out.find("Error"), std::string::npos) << entry.path() << "\n" << out;
+        const testutil::RunResult r = testutil::render_postscript(entry.path(), "/dev/null", 20);
+        EXPECT_EQ(r.status, 0) << entry.path() << "\n" << r.output;
+        EXPECT_EQ(r.output.find("Error"), std::string::npos) << entry.path() << "\n" << r.output;
         ++rendered;
     }
     EXPECT_GE(rendered, 5 * 2 + 2 + 2 * 2 * 2 + 2 * 1);

@@ -5,18 +5,15 @@
 #include "experiments/time_course.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "output/psplot/psplot.h"
+#include "test_util.h"
 
 namespace fs = std::filesystem;
 
@@ -29,39 +26,17 @@ VecDoub vec(std::initializer_list<double> values) {
     return v;
 }
 
-std::string slurp(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// Renders a PostScript file; true when gs exits 0 and reports no error.
-bool renders(const fs::path& ps, std::string& log_text) {
-    const std::string log = ps.string() + ".log";
-    const std::string cmd = "gs -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -sOutputFile='" +
-                            ps.string() + ".png' '" + ps.string() + "' >'" + log + "' 2>&1";
-    const int status = std::system(cmd.c_str());
-    log_text = slurp(log);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
-           log_text.find("Error") == std::string::npos;
-}
-
 class TimeCourseTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() /
-               ("timecourse_" + std::string(info->name()) + "_" + std::to_string(getpid()));
-        fs::remove_all(dir_);
         fs::create_directories(dir_ / "1" / "spectrum");
         md_.folders = {dir_.string(), (dir_ / "1").string()};
         md_.point = 1;
         md_.outFile.precision(15);
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
-    fs::path dir_;
+    testutil::ScratchDir scratch_{"timecourse"};
+    const fs::path dir_ = scratch_.path();
     model md_;
     RunSeries s_;
 };
@@ -76,7 +51,7 @@ TEST_F(TimeCourseTest, TableShiftsTimeByT0Only) {
     md_.genPS = 0;
     write_time_course(md_, s_, "");
     // Zero time has log time -10; the log column ignores t0; every line ends in a blank.
-    EXPECT_EQ(slurp(dir_ / "1" / "et.dat"),
+    EXPECT_EQ(testutil::read_file(dir_ / "1" / "et.dat"),
               "tproc log(tproc) mempot tcalc \n"
               "100 -10 1.5 0 \n"
               "100.5 -0.301029995663981 -2 0 \n"
@@ -93,7 +68,7 @@ TEST_F(TimeCourseTest, ImpedanceRunWritesIntoSpectrumFolder) {
     s_.tcalcSeries = vec({0, 3});
     md_.genPS = 1;
     write_time_course(md_, s_, "spectrum//");
-    EXPECT_EQ(slurp(dir_ / "1" / "spectrum" / "et.dat"),
+    EXPECT_EQ(testutil::read_file(dir_ / "1" / "spectrum" / "et.dat"),
               "tproc log(tproc) mempot tcalc \n"
               "0 -10 20 0 \n"
               "0.001 -3 25 3 \n"
@@ -110,7 +85,7 @@ TEST_F(TimeCourseTest, CalculationTimePanelUsesLogSubstitutes) {
     s_.tcalcSeries = vec({5, 0.5, 1, 100});
     md_.genPS = 1;
     write_time_course(md_, s_, "");
-    const std::string text = slurp(dir_ / "1" / "mempot.ps");
+    const std::string text = testutil::read_file(dir_ / "1" / "mempot.ps");
 
     // Third panel: box 70..290 x 320..530, limits half a decade beyond the data:
     // x -10.5..2.5, y -1.1..2.5.
@@ -150,7 +125,7 @@ TEST_F(TimeCourseTest, UnopenableFilesAreReported) {
 }
 
 TEST_F(TimeCourseTest, PlotsRenderIncludingSingleFlatSample) {
-    if (std::system("command -v gs >/dev/null 2>&1") != 0) GTEST_SKIP() << "no gs";
+    if (!testutil::has_ghostscript()) GTEST_SKIP() << "no gs";
     const int n = 30;
     VecDoub t(n), p(n), c(n);
     for (int i = 0; i < n; ++i) {
@@ -168,9 +143,9 @@ TEST_F(TimeCourseTest, PlotsRenderIncludingSingleFlatSample) {
     s_.tcalcSeries = VecDoub();
     write_time_course(md_, s_, "spectrum//");
     for (const fs::path& ps : {dir_ / "1" / "mempot.ps", dir_ / "1" / "spectrum" / "mempot.ps"}) {
-        std::string log;
-        EXPECT_TRUE(renders(ps, log)) << ps << "\n" << log;
-        const std::string text = slurp(ps);
+        const testutil::RunResult r = testutil::render_postscript(ps);
+        EXPECT_TRUE(testutil::rendered_cleanly(r)) << ps << "\n" << r.output;
+        const std::string text = testutil::read_file(ps);
         EXPECT_EQ(text.find("nan"), std::string::npos);
         EXPECT_EQ(text.find("inf"), std::string::npos);
     }
@@ -179,6 +154,6 @@ TEST_F(TimeCourseTest, PlotsRenderIncludingSingleFlatSample) {
 TEST_F(TimeCourseTest, EmptyRunWritesHeaderOnly) {
     md_.genPS = 1;
     write_time_course(md_, s_, "");
-    EXPECT_EQ(slurp(dir_ / "1" / "et.dat"), "tproc log(tproc) mempot tcalc \n");
+    EXPECT_EQ(testutil::read_file(dir_ / "1" / "et.dat"), "tproc log(tproc) mempot tcalc \n");
     EXPECT_FALSE(fs::exists(dir_ / "1" / "mempot.ps"));
 }

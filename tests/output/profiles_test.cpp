@@ -9,30 +9,17 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "test_util.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path fresh_dir(const std::string& name) {
-    const fs::path dir = fs::temp_directory_path() / ("tavoline_profiles_" + name);
-    fs::remove_all(dir);
-    fs::create_directories(dir / "spectrum");
-    return dir;
-}
-
-std::string slurp(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<std::vector<double>> rows_of(const fs::path& file) {
     std::ifstream in(file);
@@ -109,16 +96,18 @@ const LayerState kOneLayer{
 struct ProfilesFixture : testing::Test {
     model md;
     RunSeries series;
+    testutil::ScratchDir scratch{"profiles"};
+    const fs::path dir = scratch.path();  // the point folder, with a spectrum sub-folder
     void SetUp() override {
         series.timeSeries.append(0.5);
         series.timeSeries.append(1.5);
+        fs::create_directories(dir / "spectrum");
     }
 };
 
 using ProfileFiles = ProfilesFixture;
 
 TEST_F(ProfileFiles, OneLayerTablesAndStateFile) {
-    const fs::path dir = fresh_dir("one");
     build_model(md, {kOneLayer});
     md.folders = {"unused", dir.string()};
     md.jIfRight[0][1] = -3;  // into the layer through interface 0
@@ -127,14 +116,14 @@ TEST_F(ProfileFiles, OneLayerTablesAndStateFile) {
     md.jIfLeft[1][2] = 3;
     write_profiles(md, series, "");
 
-    EXPECT_EQ(slurp(dir / "xwyn.dat"),
+    EXPECT_EQ(testutil::read_file(dir / "xwyn.dat"),
               "x E mempot j1 j2 zjSum \n"
               "0 0 0 -3 1 -7\n"
               "0.5 0.5 -125 -4 2 -10\n"
               "1 1 -500 -4 2 -10\n"
               "1.5 0.5 -875 -4 2 -10\n"
               "2 0 -1000 -5 3 -13\n");
-    EXPECT_EQ(slurp(dir / "ywyn.dat"),
+    EXPECT_EQ(testutil::read_file(dir / "ywyn.dat"),
               "y c1 c2 zcSum \n"
               "0 4 16 -8\n"
               "0.25 4 16 -8\n"
@@ -143,7 +132,8 @@ TEST_F(ProfileFiles, OneLayerTablesAndStateFile) {
               "1.75 16 4 28\n"
               "2 16 4 28\n");
     // nEq = 6 * 3 - 1 = 17, the end time 1.5 s + t0, then the state in physical units.
-    EXPECT_EQ(slurp(dir / "y.vec"), "17 11.5 4 4 8 12 16 16 16 16 12 8 4 4 0 0.5 1 0.5 0 ");
+    EXPECT_EQ(testutil::read_file(dir / "y.vec"),
+              "17 11.5 4 4 8 12 16 16 16 16 12 8 4 4 0 0.5 1 0.5 0 ");
     // The membrane potential stays in mpot: mpot * L * eScale = -1000 mV.
     EXPECT_EQ(md.mpot * md.L * md.eScale, -1000);
     EXPECT_FALSE(fs::exists(dir / "wyn.ps"));
@@ -152,7 +142,6 @@ TEST_F(ProfileFiles, OneLayerTablesAndStateFile) {
 // Two layers: the interface appears as two rows with one potential (the potential is
 // continuous even though the field jumps there), and the running sum goes on.
 TEST_F(ProfileFiles, InterfaceRowRepeatedWithEqualPotential) {
-    const fs::path dir = fresh_dir("two");
     const LayerState second{2, {1, 1.5, 2}, {{6, 6, 7, 7}, {1, 1, 2, 2}}, {8, 4, 2}};
     build_model(md, {kOneLayer, second});
     md.folders = {"unused", dir.string()};
@@ -170,31 +159,17 @@ TEST_F(ProfileFiles, InterfaceRowRepeatedWithEqualPotential) {
     EXPECT_EQ(x[7][2], -5500);
     EXPECT_EQ(rows_of(dir / "ywyn.dat").size(), 6u + 4u);
 
-    std::istringstream yvec(slurp(dir / "y.vec"));
+    std::istringstream yvec(testutil::read_file(dir / "y.vec"));
     int count = 0;
     for (double v; yvec >> v;) ++count;
     EXPECT_EQ(count, 2 + md.nEq);
     EXPECT_EQ(md.nEq, 17 + 11);
 }
 
-// Renders a PostScript file with Ghostscript (skipped when gs is missing); a failure shows
-// as a non-zero status or an "Error" in its log.
-bool renders(const fs::path& ps, std::string& log) {
-    if (std::system("command -v gs >/dev/null 2>&1") != 0) return true;
-    const fs::path out = ps.string() + ".log";
-    const std::string cmd =
-        "gs -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -sOutputFile=" + ps.string() + ".png " +
-        ps.string() + " >" + out.string() + " 2>&1";
-    const int status = std::system(cmd.c_str());
-    log = slurp(out);
-    return status == 0 && log.find("Error") == std::string::npos;
-}
-
 // After the impedance run all four files go to the point folder's spectrum sub-folder.
 // The six panels render; in the two per-component panels component 1 is drawn black,
 // then the colour switches to red for component 2, green after it, and back to black.
 TEST_F(ProfileFiles, SpectrumPrefixAndSixPanelPlot) {
-    const fs::path dir = fresh_dir("plot");
     build_model(md, {kOneLayer});
     md.folders = {"unused", dir.string()};
     md.genPS = 1;
@@ -203,7 +178,7 @@ TEST_F(ProfileFiles, SpectrumPrefixAndSixPanelPlot) {
         EXPECT_TRUE(fs::exists(dir / "spectrum" / name)) << name;
     EXPECT_FALSE(fs::exists(dir / "y.vec"));
 
-    const std::string ps = slurp(dir / "spectrum" / "wyn.ps");
+    const std::string ps = testutil::read_file(dir / "spectrum" / "wyn.ps");
     std::string colours;
     for (size_t at = ps.find(" setrgbcolor"); at != std::string::npos;
          at = ps.find(" setrgbcolor", at + 1))
@@ -212,8 +187,10 @@ TEST_F(ProfileFiles, SpectrumPrefixAndSixPanelPlot) {
     for (const char* label :
          {"(c [mol/m3])", "(zc_SUM)", "(J)", "(zJ_SUM)", "(E(x, T_end))", "(Potential (x, T_end))"})
         EXPECT_NE(ps.find(label), std::string::npos) << label;
-    std::string log;
-    EXPECT_TRUE(renders(dir / "spectrum" / "wyn.ps", log)) << log;
+    if (testutil::has_ghostscript()) {  // without it only the text of the plot is checked
+        const auto r = testutil::render_postscript(dir / "spectrum" / "wyn.ps");
+        EXPECT_TRUE(testutil::rendered_cleanly(r)) << r.output;
+    }
 }
 
 TEST_F(ProfileFiles, UnwritableFolderIsReportedPerFile) {
@@ -230,14 +207,13 @@ TEST_F(ProfileFiles, UnwritableFolderIsReportedPerFile) {
 // Without any recorded step the end time is unknown: y.vec gets the time offset alone and
 // the gap is reported instead of reading past the empty series.
 TEST_F(ProfileFiles, EmptyTimeSeriesIsReported) {
-    const fs::path dir = fresh_dir("empty");
     build_model(md, {kOneLayer});
     md.folders = {"unused", dir.string()};
     series.timeSeries.resize(0);
     testing::internal::CaptureStdout();
     write_profiles(md, series, "");
     EXPECT_FALSE(testing::internal::GetCapturedStdout().empty());
-    EXPECT_EQ(slurp(dir / "y.vec").substr(0, 6), "17 10 ");
+    EXPECT_EQ(testutil::read_file(dir / "y.vec").substr(0, 6), "17 10 ");
 }
 
 }  // namespace

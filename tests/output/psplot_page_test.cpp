@@ -3,38 +3,18 @@
 // axis titles, a dot, a line), the tick-step rules, and pages with degenerate ranges that
 // must still hold finite numbers only.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "output/psplot/psplot.h"
-
-namespace fs = std::filesystem;
+#include "test_util.h"
 
 namespace {
 
 class PSplotTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() /
-               ("psplot_" + std::string(info->name()) + "_" + std::to_string(getpid()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
-    static std::string slurp(const std::string& file) {
-        std::ifstream in(file, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    std::string path(const std::string& name) const { return (dir_.path() / name).string(); }
 
     // Text a page writes between its prolog and "showpage".
     static std::string body(const std::string& text) {
@@ -48,7 +28,7 @@ class PSplotTest : public ::testing::Test {
         return text.find("nan") == std::string::npos && text.find("inf") == std::string::npos;
     }
 
-    fs::path dir_;
+    testutil::ScratchDir dir_{"psplot"};
 };
 
 VecDoub vec(std::initializer_list<double> values) {
@@ -118,7 +98,7 @@ TEST_F(PSplotTest, PageWithOnePlotMatchesHandWrittenText) {
         // line
         "np 100 350 mt\n300 550 lt\n500 750 lt\nst\n"
         "showpage\n";
-    EXPECT_EQ(slurp(path("one.ps")), expected);
+    EXPECT_EQ(testutil::read_file(path("one.ps")), expected);
 }
 
 TEST_F(PSplotTest, PageOperationsWriteTheirFormats) {
@@ -135,7 +115,7 @@ TEST_F(PSplotTest, PageOperationsWriteTheirFormats) {
         page.polyline(VecDoub(), VecDoub(), 0, 0, 0);  // nothing to draw
         page.put_centered_text("a(b) c) \\", 0, 0, 0);
     }  // destruction closes the page
-    EXPECT_EQ(body(slurp(path("ops.ps"))),
+    EXPECT_EQ(body(testutil::read_file(path("ops.ps"))),
               "1 0 0 setrgbcolor\n"
               "0 0.2 1 setrgbcolor\n"
               "/Helvetica findfont 9.5 scalefont setfont\n"
@@ -147,7 +127,7 @@ TEST_F(PSplotTest, PageOperationsWriteTheirFormats) {
               // balanced parentheses stay, a lone one and a backslash are escaped
               "gsave 0 0 translate 0 rotate 0 0 mt (a(b) c\\) \\\\) "
               "dup stringwidth pop 2 div neg 0 rmoveto show grestore\n");
-    const std::string text = slurp(path("ops.ps"));
+    const std::string text = testutil::read_file(path("ops.ps"));
     EXPECT_EQ(text.substr(text.size() - 10), "\nshowpage\n");
 }
 
@@ -204,7 +184,7 @@ TEST_F(PSplotTest, AutoScaleDrawsTheStepsItChooses) {
         pb.set_limits(0, 7, 0, 1.5);
         pb.draw_scales(1, 0.2, 0.1, 0.02, 2, 2, 1, 1);
     }
-    EXPECT_EQ(slurp(path("auto.ps")), slurp(path("manual.ps")));
+    EXPECT_EQ(testutil::read_file(path("auto.ps")), testutil::read_file(path("manual.ps")));
 }
 
 TEST_F(PSplotTest, TickLabelsAndMirroredLimits) {
@@ -224,7 +204,7 @@ TEST_F(PSplotTest, TickLabelsAndMirroredLimits) {
     }
     const std::string right = " dup stringwidth pop neg 0 rmoveto show grestore\n";
     const std::string centred = " dup stringwidth pop 2 div neg 0 rmoveto show grestore\n";
-    EXPECT_EQ(body(slurp(path("mirror.ps"))),
+    EXPECT_EQ(body(testutil::read_file(path("mirror.ps"))),
               // x = 0, 1, 2 in increasing value land at 500, 300, 100
               "gsave 500 336 translate 0 rotate 0 0 mt (0)" + centred +
                   "np 500 350 mt 500 358 lt st\n"
@@ -282,7 +262,7 @@ TEST_F(PSplotTest, DegenerateRangesStayFiniteAndTerminate) {
         odd.draw_scales(1, 1e-300, 0, -1, 2, 2, 1, 1);
         odd.draw_scales(nan, inf, nan, 0.5, 1, 1, 0, 0);
     }
-    const std::string text = slurp(path("flat.ps"));
+    const std::string text = testutil::read_file(path("flat.ps"));
     EXPECT_TRUE(all_numbers_finite(text)) << text;
     // The NaN-bearing line keeps its one finite point, (0, 0) at the box centre; the
     // NaN dot is left out, so only the flat plot's dot is drawn.

@@ -2,52 +2,33 @@
 // which must exit 0 without reporting an error. Covers a realistic plot and the
 // degenerate ones (flat curve, single point, equal and non-finite limits).
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <limits>
-#include <sstream>
 #include <string>
 
 #include "output/psplot/psplot.h"
-
-namespace fs = std::filesystem;
+#include "test_util.h"
 
 namespace {
 
 class PSplotRender : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (std::system("command -v gs >/dev/null 2>&1") != 0) GTEST_SKIP() << "no gs";
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() /
-               ("psrender_" + std::string(info->name()) + "_" + std::to_string(getpid()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        if (!dir_.empty()) fs::remove_all(dir_);
+        if (!testutil::has_ghostscript()) GTEST_SKIP() << "no gs";
     }
 
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+    std::string path(const std::string& name) const { return (dir_.path() / name).string(); }
 
-    // Renders `ps` to PNG; fails the test when gs exits non-zero or reports an error.
+    // Renders `ps`; fails the test when gs exits non-zero or reports an error.
     void expect_renders(const std::string& ps) const {
-        const std::string log = ps + ".log";
-        const std::string cmd = "gs -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -sOutputFile='" + ps +
-                                ".png' '" + ps + "' >'" + log + "' 2>&1";
-        const int status = std::system(cmd.c_str());
-        std::ifstream in(log);
-        std::ostringstream text;
-        text << in.rdbuf();
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ps << "\n" << text.str();
-        EXPECT_EQ(text.str().find("Error"), std::string::npos) << ps << "\n" << text.str();
+        const testutil::RunResult r = testutil::render_postscript(ps);
+        EXPECT_EQ(r.status, 0) << ps << "\n" << r.output;
+        EXPECT_EQ(r.output.find("Error"), std::string::npos) << ps << "\n" << r.output;
     }
 
-    fs::path dir_;
+    testutil::ScratchDir dir_{"psrender"};
 };
 
 // One plot drawn the way the result writers draw theirs.

@@ -7,27 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "test_util.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path fresh_dir(const std::string& name) {
-    const fs::path dir = fs::temp_directory_path() / ("tavoline_report_" + name);
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
-
-std::string slurp(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 void init_layers(model& md) {
     md.N.init(&md.layer, md.n);
@@ -86,9 +72,9 @@ void two_layer_problem(model& md, const fs::path& dir) {
 }
 
 TEST(RunReport, TwoLayerPageMatchesLayout) {
-    const fs::path dir = fresh_dir("two_layer");
+    const testutil::ScratchDir dir("report");
     model md;
-    two_layer_problem(md, dir);
+    two_layer_problem(md, dir.path());
     testing::internal::CaptureStdout();
     write_run_report(md);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "data.html file generated. \n");
@@ -130,15 +116,15 @@ TEST(RunReport, TwoLayerPageMatchesLayout) {
         "<td>*tpe</td><td>*tpe</td><td>*tpe</td><td>*tpe</td>"
         "<td>2</td><td>0</td><td>0</td><td>0</td><td>0</td><td>0</td>"
         "</table>*tpe = to provide electroneutrality</body></html>";
-    EXPECT_EQ(slurp(dir / "data.html"), expected);
+    EXPECT_EQ(testutil::read_file(dir.path() / "data.html"), expected);
 }
 
 // Chronopotentiometry has no method name; no rescaling writes no constants block; a single
 // calibration point lists one multiplier; a layer target is named by its number.
 TEST(RunReport, ChronopotentiometryUnscaledSinglePoint) {
-    const fs::path dir = fresh_dir("method2");
+    const testutil::ScratchDir dir("report");
     model md;
-    two_layer_problem(md, dir);
+    two_layer_problem(md, dir.path());
     md.method = 2;
     md.nTargets = 1;
     md.targets = {2};
@@ -150,7 +136,7 @@ TEST(RunReport, ChronopotentiometryUnscaledSinglePoint) {
     write_run_report(md);
     testing::internal::GetCapturedStdout();
 
-    const std::string page = slurp(dir / "data.html");
+    const std::string page = testutil::read_file(dir.path() / "data.html");
     const std::string head =
         "<html><head><title>Tavoline 2.0 data.html file</title></head><body>"
         "<h1>Tavoline 2.0</h1>"
@@ -169,8 +155,9 @@ TEST(RunReport, ChronopotentiometryUnscaledSinglePoint) {
 
 // A report that cannot be written is reported as such, not as generated.
 TEST(RunReport, UnwritableFolderIsReported) {
+    const testutil::ScratchDir dir("report");
     model md;
-    two_layer_problem(md, fresh_dir("unused"));
+    two_layer_problem(md, dir.path());
     md.folders = {"/nonexistent/tavoline/run"};
     testing::internal::CaptureStdout();
     write_run_report(md);

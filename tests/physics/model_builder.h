@@ -2,12 +2,8 @@
 // n layers and R components, and the state-vector layout that set-up derives from N.
 #pragma once
 
-#include <unistd.h>
-
-#include <filesystem>
-#include <string>
-
 #include "model/model.h"
+#include "test_util.h"
 
 namespace testing_model {
 
@@ -56,25 +52,6 @@ inline void init_coefficients(model& md) {
 }
 
 // A fresh empty folder under the system's temporary directory, removed on destruction.
-class TempDir {
-  public:
-    explicit TempDir(const std::string& name)
-        : path_(std::filesystem::temp_directory_path() /
-                ("tavoline_physics_" + name + "_" + std::to_string(getpid()))) {
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string str() const { return path_.string(); }
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
+using TempDir = testutil::ScratchDir;
 
 }  // namespace testing_model
