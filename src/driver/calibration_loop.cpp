@@ -1,5 +1,6 @@
 #include "driver/calibration_loop.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 
@@ -7,8 +8,10 @@
 #include "experiments/impedance.h"
 #include "experiments/integration_run.h"
 #include "experiments/time_course.h"
+#include "model/errors.h"
 #include "model/input_file.h"
 #include "model/run_folders.h"
+#include "model/text_scanner.h"
 #include "output/profiles.h"
 #include "output/report.h"
 #include "physics/grid.h"
@@ -25,11 +28,22 @@ void write_banner() {
 void set_up(model& md, RunSeries& series) {
     md.layerStart.init(&md.layer, md.n);
     md.F_RT = md.F / (md.Rgas * md.T);
-    md.nEq = 0;
+    long long unknowns = 0;
     for (md.layer = 1; md.layer <= md.n; ++md.layer) {
-        md.layerStart.set(md.nEq);
-        md.nEq += (md.N.get() + 2) * (md.R + 1) - 1;
+        md.layerStart.set(static_cast<int>(std::min<long long>(unknowns, kMaxUnknowns)));
+        unknowns += (static_cast<long long>(md.N.get()) + 2) * (md.R + 1) - 1;
     }
+    // The integrator holds four dense matrices of order nEq; beyond this size they would not
+    // fit in memory (and a run would take days), so say so instead of failing later.
+    if (unknowns > kMaxUnknowns) {
+        const double gigabytes =
+            4.0 * 8.0 * static_cast<double>(unknowns) * static_cast<double>(unknowns) / 1e9;
+        throw InputError(md.fileName + ": the grid gives " + std::to_string(unknowns) +
+                         " unknowns; the integrator's dense matrices would need " +
+                         number_text(gigabytes) + " GB. Reduce `N` or the number of components " +
+                         "(at most " + std::to_string(kMaxUnknowns) + " unknowns).");
+    }
+    md.nEq = static_cast<int>(unknowns);
     md.y.assign(md.nEq, 0.0);
     series.totalPoints = 0;
     md.totalThickness = 0;

@@ -6,6 +6,10 @@
 
 #include "model/model.h"
 
+// Largest number of unknowns a run accepts: the integrator's four dense matrices of this
+// order take 12.8 GB.
+constexpr long long kMaxUnknowns = 20000;
+
 void write_banner();
 
 // Everything that runs once before the first calibration point, in this order: state

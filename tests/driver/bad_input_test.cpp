@@ -190,6 +190,8 @@ TEST(BadInputFile, SetUpFaultsEndTheRunBeforeAnyPoint) {
         {58, "1", "File y.vec cannot be opened.\nInput data error: wrong input vector size\n"},
         {40, "Diffusivity [layers]     : 0", "component 3 has diffusivity D = 0 in layer 1"},
         {9, "1e-08", "Grid: layer 1 is too thin for its refined grid"},
+        {54, "100000000",
+         "b.cci: the grid gives 400000007 unknowns; the integrator's dense matrices would need "},
     };
     for (const Case& c : cases) {
         testutil::ScratchDir dir;
