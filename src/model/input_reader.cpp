@@ -4,6 +4,10 @@
 
 namespace {
 
+// Charges are squared as integers when the ionic strength is formed; this bound keeps
+// that exact and covers every ion and polyelectrolyte segment in practice.
+constexpr int kMaxCharge = 1000;
+
 std::string plural(int count, const std::string& noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
@@ -173,7 +177,7 @@ void InputReader::read_component(int c, bool legacyLayout) {
     read_component_layers(md.D, c, "D", Bound::non_negative,
                           plural(md.n, "value") + " for `D`" + comp + " (one per layer)");
     in_.skip_label("`z`" + comp);
-    md.z[c] = in_.read_int("an integer charge `z`" + comp);
+    md.z[c] = read_int("`z`" + comp, -kMaxCharge, kMaxCharge, "an integer charge `z`" + comp);
     if (legacyLayout) {
         in_.skip_label("`cL`" + comp);
         md.cL[c] = read_real("`cL`" + comp, Bound::non_negative);
@@ -462,7 +466,7 @@ void InputReader::read_oldest_form() {
         md.D.item(c) = labelled("D", Bound::non_negative);
         in_.skip_label("`z`" + comp);
         in_.skip_label("`z`" + comp);
-        md.z[c] = in_.read_int("an integer charge `z`" + comp);
+        md.z[c] = read_int("`z`" + comp, -kMaxCharge, kMaxCharge, "an integer charge `z`" + comp);
         md.cL[c] = labelled("cL", Bound::non_negative);
         md.cM.item(c) = labelled("cM", Bound::non_negative);
         md.cR[c] = labelled("cR", Bound::non_negative);

@@ -63,6 +63,8 @@ const BadCase kCases[] = {
      "b.cci, line 21: `changedIon` must be between 1 and 3, found 4"},
     {"opposite ion 0", "b.cci", 21, "0 1 0 5",
      "b.cci, line 21: `oppositeIon` must be between 1 and 3, found 0"},
+    {"charge beyond the bound", "b.cci", 27, "Ion charge \t             : 100000",
+     "b.cci, line 27: `z` of component 1 must be between -1000 and 1000, found 100000"},
     {"neutral opposite ion", "b.cci", 34, "Ion charge \t             : 0",
      "b.cci, line 21: `oppositeIon` 2 has charge 0 and cannot restore electroneutrality"},
     {"ligand 5", "b.cci", 31, "reactive with ligand     : 5",
