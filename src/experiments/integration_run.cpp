@@ -72,13 +72,13 @@ void report_progress(model& md, RunSeries& series, double x, int step) {
 
 std::string describe_failure(int code) {
     switch (code) {
-        case -1:
+        case StiffIntegratorT::kUnsupportedCase:
             return "the integrator does not support this structure of the system";
-        case -2:
+        case StiffIntegratorT::kTooManySteps:
             return "the largest number of integration steps was reached";
-        case -3:
+        case StiffIntegratorT::kStepTooSmall:
             return "the step size became too small";
-        case -4:
+        case StiffIntegratorT::kRepeatedlySingular:
             return "the iteration matrix was repeatedly singular";
         default:
             return "the integrator stopped with code " + std::to_string(code);
