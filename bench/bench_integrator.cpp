@@ -59,9 +59,9 @@ class ReactionDiffusion : public OdeSystem {
 void report(const char* name, const StiffIntegratorT& s, long rhs_calls, double time, int code) {
     std::printf(
         "%-34s code %d  steps %d  accepted %d  rejected %d  jacobians %d  "
-        "decompositions %d  rhs (counted) %d  rhs (all) %ld  time %.3f s\n",
+        "decompositions %d  rhs (counted) %d  rhs (Jacobian) %d  rhs (all) %ld  time %.3f s\n",
         name, code, s.steps, s.accepted_steps, s.rejected_steps, s.jacobian_calls, s.decompositions,
-        s.function_calls, rhs_calls, time);
+        s.function_calls, s.jacobian_function_calls, rhs_calls, time);
 }
 
 void run_robertson() {

@@ -79,6 +79,10 @@ class IntegratorT {
     double facl;
     double facr;
     int function_calls = 0;
+    // Evaluations of f made to form finite-difference Jacobians (one per column, or per
+    // group of columns for a banded Jacobian); not part of function_calls, so the two
+    // together count every call of OdeSystem::rhs.
+    int jacobian_function_calls = 0;
     int steps = 0;
     int accepted_steps = 0;
     int rejected_steps = 0;

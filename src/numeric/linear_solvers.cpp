@@ -309,53 +309,56 @@ void solve_hessenberg_complex(int n, double* const* ar, double* const* ai, int l
     solve_complex_limited(n, ar, ai, lb, br, bi, pivots);
 }
 
-// Band storage: element (i, j) of the full matrix is a[i - j + md][j], md = ml + mu. In
-// storage terms, row md + r of column k holds the full row k + r; elimination step k adds
-// to full row k + r, column j, i.e. to storage row md + r - (j - k).
+// Band storage: element (i, j) of the full matrix is a[j][i - j + md], md = ml + mu, so the
+// band part of each column is contiguous. Position md + r of column k holds the full row
+// k + r; elimination step k adds to full row k + r, column j, i.e. to position
+// md + r - (j - k) of column j. Every inner loop therefore runs along one or two columns.
 int decompose_band(int n, double** a, int ml, int mu, int* pivots) {
     if (n <= 0) return 0;
     const int md = ml + mu;
     pivots[n - 1] = 1;
     if (ml != 0 && n != 1) {
         if (n >= mu + 2)
-            for (int i = 0; i < ml; ++i)
-                for (int j = mu + 1; j < n; ++j) a[i][j] = 0.0;
+            for (int j = mu + 1; j < n; ++j)
+                for (int i = 0; i < ml; ++i) a[j][i] = 0.0;
         int ju = 0;
         for (int k = 0; k < n - 1; ++k) {
+            double* const ak = a[k];
             const int mdl = md + std::min(ml, n - 1 - k);
             int m = md;
             for (int i = md + 1; i <= mdl; ++i)
-                if (std::fabs(a[i][k]) > std::fabs(a[m][k])) m = i;
+                if (std::fabs(ak[i]) > std::fabs(ak[m])) m = i;
             pivots[k] = m + k - md;
-            double t = a[m][k];
+            double t = ak[m];
             if (m != md) {
                 pivots[n - 1] = -pivots[n - 1];
-                a[m][k] = a[md][k];
-                a[md][k] = t;
+                ak[m] = ak[md];
+                ak[md] = t;
             }
             if (t == 0.0) {
                 pivots[n - 1] = 0;
                 return k + 1;
             }
             t = 1.0 / t;
-            for (int i = md + 1; i <= mdl; ++i) a[i][k] = -t * a[i][k];
+            for (int i = md + 1; i <= mdl; ++i) ak[i] = -t * ak[i];
             ju = std::min(std::max(ju, mu + pivots[k] + 1), n);
             int mm = md;
             for (int j = k + 1; j < ju; ++j) {
+                double* const aj = a[j];
                 --m;
                 --mm;
-                t = a[m][j];
+                t = aj[m];
                 if (m != mm) {
-                    a[m][j] = a[mm][j];
-                    a[mm][j] = t;
+                    aj[m] = aj[mm];
+                    aj[mm] = t;
                 }
                 if (t == 0.0) continue;
                 const int jk = j - k;
-                for (int i = md + 1; i <= mdl; ++i) a[i - jk][j] = a[i - jk][j] + a[i][k] * t;
+                for (int i = md + 1; i <= mdl; ++i) aj[i - jk] = aj[i - jk] + ak[i] * t;
             }
         }
     }
-    if (a[md][n - 1] == 0.0) {
+    if (a[n - 1][md] == 0.0) {
         pivots[n - 1] = 0;
         return n;
     }
@@ -367,20 +370,22 @@ void solve_band(int n, double* const* a, int ml, int mu, double* b, const int* p
     const int md = ml + mu;
     if (ml != 0 && n > 1) {
         for (int k = 0; k < n - 1; ++k) {
+            const double* const ak = a[k];
             const int m = pivots[k];
             const double t = b[m];
             b[m] = b[k];
             b[k] = t;
             const int mdl = md + std::min(ml, n - 1 - k);
-            for (int i = md + 1; i <= mdl; ++i) b[k + i - md] = b[k + i - md] + a[i][k] * t;
+            for (int i = md + 1; i <= mdl; ++i) b[k + i - md] = b[k + i - md] + ak[i] * t;
         }
     }
     for (int k = n - 1; k >= 1; --k) {
-        b[k] = b[k] / a[md][k];
+        const double* const ak = a[k];
+        b[k] = b[k] / ak[md];
         const double t = -b[k];
-        for (int i = std::max(0, md - k); i < md; ++i) b[i - md + k] = b[i - md + k] + a[i][k] * t;
+        for (int i = std::max(0, md - k); i < md; ++i) b[i - md + k] = b[i - md + k] + ak[i] * t;
     }
-    b[0] = b[0] / a[md][0];
+    b[0] = b[0] / a[0][md];
 }
 
 int decompose_band_complex(int n, double** ar, double** ai, int ml, int mu, int* pivots) {
@@ -389,26 +394,28 @@ int decompose_band_complex(int n, double** ar, double** ai, int ml, int mu, int*
     pivots[n - 1] = 1;
     if (ml != 0 && n != 1) {
         if (n >= mu + 2)
-            for (int i = 0; i < ml; ++i)
-                for (int j = mu + 1; j < n; ++j) {
-                    ar[i][j] = 0.0;
-                    ai[i][j] = 0.0;
+            for (int j = mu + 1; j < n; ++j)
+                for (int i = 0; i < ml; ++i) {
+                    ar[j][i] = 0.0;
+                    ai[j][i] = 0.0;
                 }
         int ju = 0;
         for (int k = 0; k < n - 1; ++k) {
+            double* const akr = ar[k];
+            double* const aki = ai[k];
             const int mdl = md + std::min(ml, n - 1 - k);
             int m = md;
             for (int i = md + 1; i <= mdl; ++i)
-                if (magnitude(ar[i][k], ai[i][k]) > magnitude(ar[m][k], ai[m][k])) m = i;
+                if (magnitude(akr[i], aki[i]) > magnitude(akr[m], aki[m])) m = i;
             pivots[k] = m + k - md;
-            double tr = ar[m][k];
-            double ti = ai[m][k];
+            double tr = akr[m];
+            double ti = aki[m];
             if (m != md) {
                 pivots[n - 1] = -pivots[n - 1];
-                ar[m][k] = ar[md][k];
-                ai[m][k] = ai[md][k];
-                ar[md][k] = tr;
-                ai[md][k] = ti;
+                akr[m] = akr[md];
+                aki[m] = aki[md];
+                akr[md] = tr;
+                aki[md] = ti;
             }
             if (magnitude(tr, ti) == 0.0) {
                 pivots[n - 1] = 0;
@@ -418,50 +425,52 @@ int decompose_band_complex(int n, double** ar, double** ai, int ml, int mu, int*
             tr = tr / den;
             ti = -ti / den;
             for (int i = md + 1; i <= mdl; ++i) {
-                const double er = ar[i][k];
-                const double ei = ai[i][k];
+                const double er = akr[i];
+                const double ei = aki[i];
                 const double prod_re = er * tr - ei * ti;
                 const double prod_im = ei * tr + er * ti;
-                ar[i][k] = -prod_re;
-                ai[i][k] = -prod_im;
+                akr[i] = -prod_re;
+                aki[i] = -prod_im;
             }
             ju = std::min(std::max(ju, mu + pivots[k] + 1), n);
             int mm = md;
             for (int j = k + 1; j < ju; ++j) {
+                double* const ajr = ar[j];
+                double* const aji = ai[j];
                 --m;
                 --mm;
-                tr = ar[m][j];
-                ti = ai[m][j];
+                tr = ajr[m];
+                ti = aji[m];
                 if (m != mm) {
-                    ar[m][j] = ar[mm][j];
-                    ai[m][j] = ai[mm][j];
-                    ar[mm][j] = tr;
-                    ai[mm][j] = ti;
+                    ajr[m] = ajr[mm];
+                    aji[m] = aji[mm];
+                    ajr[mm] = tr;
+                    aji[mm] = ti;
                 }
                 if (magnitude(tr, ti) == 0.0) continue;
                 const int jk = j - k;
                 if (ti == 0.0) {
                     for (int i = md + 1; i <= mdl; ++i) {
-                        ar[i - jk][j] = ar[i - jk][j] + ar[i][k] * tr;
-                        ai[i - jk][j] = ai[i - jk][j] + ai[i][k] * tr;
+                        ajr[i - jk] = ajr[i - jk] + akr[i] * tr;
+                        aji[i - jk] = aji[i - jk] + aki[i] * tr;
                     }
                 } else if (tr == 0.0) {
                     for (int i = md + 1; i <= mdl; ++i) {
-                        ar[i - jk][j] = ar[i - jk][j] + -ai[i][k] * ti;
-                        ai[i - jk][j] = ai[i - jk][j] + ar[i][k] * ti;
+                        ajr[i - jk] = ajr[i - jk] + -aki[i] * ti;
+                        aji[i - jk] = aji[i - jk] + akr[i] * ti;
                     }
                 } else {
                     for (int i = md + 1; i <= mdl; ++i) {
-                        const double lr = ar[i][k];
-                        const double li = ai[i][k];
-                        ar[i - jk][j] = ar[i - jk][j] + (lr * tr - li * ti);
-                        ai[i - jk][j] = ai[i - jk][j] + (li * tr + lr * ti);
+                        const double lr = akr[i];
+                        const double li = aki[i];
+                        ajr[i - jk] = ajr[i - jk] + (lr * tr - li * ti);
+                        aji[i - jk] = aji[i - jk] + (li * tr + lr * ti);
                     }
                 }
             }
         }
     }
-    if (magnitude(ar[md][n - 1], ai[md][n - 1]) == 0.0) {
+    if (magnitude(ar[n - 1][md], ai[n - 1][md]) == 0.0) {
         pivots[n - 1] = 0;
         return n;
     }
@@ -474,6 +483,8 @@ void solve_band_complex(int n, double* const* ar, double* const* ai, int ml, int
     const int md = ml + mu;
     if (ml != 0 && n > 1) {
         for (int k = 0; k < n - 1; ++k) {
+            const double* const akr = ar[k];
+            const double* const aki = ai[k];
             const int m = pivots[k];
             const double tr = br[m];
             const double ti = bi[m];
@@ -484,26 +495,28 @@ void solve_band_complex(int n, double* const* ar, double* const* ai, int ml, int
             const int mdl = md + std::min(ml, n - 1 - k);
             for (int i = md + 1; i <= mdl; ++i) {
                 const int r = k + i - md;
-                const double lr = ar[i][k];
-                const double li = ai[i][k];
+                const double lr = akr[i];
+                const double li = aki[i];
                 br[r] = br[r] + (lr * tr - li * ti);
                 bi[r] = bi[r] + (li * tr + lr * ti);
             }
         }
     }
     for (int k = n - 1; k >= 1; --k) {
-        divide_complex(br[k], bi[k], ar[md][k], ai[md][k]);
+        const double* const akr = ar[k];
+        const double* const aki = ai[k];
+        divide_complex(br[k], bi[k], akr[md], aki[md]);
         const double tr = -br[k];
         const double ti = -bi[k];
         for (int i = std::max(0, md - k); i < md; ++i) {
             const int r = i - md + k;
-            const double ur = ar[i][k];
-            const double ui = ai[i][k];
+            const double ur = akr[i];
+            const double ui = aki[i];
             br[r] = br[r] + (ur * tr - ui * ti);
             bi[r] = bi[r] + (ui * tr + ur * ti);
         }
     }
-    divide_complex(br[0], bi[0], ar[md][0], ai[md][0]);
+    divide_complex(br[0], bi[0], ar[0][md], ai[0][md]);
 }
 
 void reduce_to_hessenberg(int n, int low, int igh, double** a, int* interchanges) {

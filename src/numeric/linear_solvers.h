@@ -5,11 +5,12 @@
 // form by stabilised elementary similarity transformations.
 //
 // Storage conventions shared by every routine:
-// - A matrix is an array of row pointers; a[i][j] is row i, column j, indices from 0.
-// - Band matrix with lower bandwidth ml and upper bandwidth mu: 2*ml + mu + 1 row pointers
-//   of n doubles each. Element (i, j) lives in storage row i - j + ml + mu, column j; storage
-//   row ml + mu holds the diagonal, rows 0 .. ml-1 are work space for the fill-in created by
-//   row interchanges (the decomposition clears them itself).
+// - A full matrix is an array of row pointers; a[i][j] is row i, column j, indices from 0.
+// - Band matrix with lower bandwidth ml and upper bandwidth mu: stored by columns, n
+//   pointers (one per column) to 2*ml + mu + 1 doubles each, so that the elimination and
+//   the solves run along contiguous memory. Element (i, j) lives at a[j][i - j + ml + mu];
+//   position ml + mu of each column holds the diagonal, positions 0 .. ml-1 are work space
+//   for the fill-in created by row interchanges (the decomposition clears them itself).
 // - Hessenberg storage is full storage; elements with i - j > lb are never read.
 // - Pivot vector of n ints: entry k (k < n-1) is the row swapped with row k at elimination
 //   step k; entry n-1 is the parity of the interchanges (+1 or -1), so that

@@ -232,9 +232,12 @@ StiffIntegratorT::StiffIntegratorT(
     hessenberg_swaps.assign(un, 0);
     jac.resize(jac_rows, n);
     mas.resize(mass_rows, n);
-    e1.resize(e_rows, reduced_n);
-    e2_re.resize(e_rows, reduced_n);
-    e2_im.resize(e_rows, reduced_n);
+    // banded E is held by columns (one row of the RowMatrix per column of E), full E by rows
+    const int e_table_rows = banded_jacobian ? reduced_n : e_rows;
+    const int e_table_cols = banded_jacobian ? e_rows : reduced_n;
+    e1.resize(e_table_rows, e_table_cols);
+    e2_re.resize(e_table_rows, e_table_cols);
+    e2_im.resize(e_table_rows, e_table_cols);
 
     for (int i = 0; i < tolerance_pairs; ++i) {
         const double quot = abs_tolerance[i] / rel_tolerance[i];
@@ -314,6 +317,7 @@ void StiffIntegratorT::compute_jacobian() {
             const double delt = std::sqrt(uround * std::max(1e-5, std::fabs(ysafe)));
             state[i] = ysafe + delt;
             system_.rhs(x, state, cont.data());
+            ++jacobian_function_calls;
             for (int j = m1; j < n; ++j) jac[j - m1][i] = (cont[j] - f_start[j]) / delt;
             state[i] = ysafe;
         }
@@ -332,6 +336,7 @@ void StiffIntegratorT::compute_jacobian() {
                     state[j] = state[j] + f2[j];
                 }
                 system_.rhs(x, state, cont.data());
+                ++jacobian_function_calls;
                 for (int j = k + first; j <= last; j += md) {
                     const int j1 = j - first;
                     const int lo = std::max(0, j1 - jac_upper) + m1;
@@ -377,19 +382,16 @@ int StiffIntegratorT::decompose_real() {
             break;
         case 2:
         case 4:
-            for (int j = 0; j < jac_rows; ++j) {
-                const double* jr = jac[j] + col0;
-                double* er = e1[j + jac_lower];
-                for (int i = 0; i < nm1; ++i) er[i] = -jr[i];
-            }
-            if (base == 2) {
-                double* diag = e1[e_diag_row];
-                for (int i = 0; i < nm1; ++i) diag[i] = diag[i] + fac1;
-            } else {
-                for (int j = 0; j < mass_band_rows; ++j) {
-                    double* er = e1[j + mass_first_e_row];
-                    const double* mr = mas[j];
-                    for (int i = 0; i < nm1; ++i) er[i] = er[i] + fac1 * mr[i];
+            // column i of E from column col0 + i of the Jacobian's band (stored by rows);
+            // the fill-in positions 0 .. jac_lower-1 are left to the decomposition
+            for (int i = 0; i < nm1; ++i) {
+                double* ec = e1[i] + jac_lower;
+                for (int j = 0; j < jac_rows; ++j) ec[j] = -jac[j][col0 + i];
+                if (base == 2) {
+                    e1[i][e_diag_row] = e1[i][e_diag_row] + fac1;
+                } else {
+                    double* em = e1[i] + mass_first_e_row;
+                    for (int j = 0; j < mass_band_rows; ++j) em[j] = em[j] + fac1 * mas[j][i];
                 }
             }
             break;
@@ -415,14 +417,15 @@ int StiffIntegratorT::decompose_real() {
 
     if (ijob > 10) {
         // Second-order structure: the eliminated components add
-        // sum over blocks k of J(., i + k m2) / gamma^(mm - k) to column i.
+        // sum over blocks k of J(., i + k m2) / gamma^(mm - k) to column i (banded: band
+        // row j of the Jacobian goes to position j + jac_lower of column i of E).
         const int mm = m1 / m2;
-        const int row_shift = banded_jacobian ? jac_lower : 0;
         for (int i = 0; i < m2; ++i) {
             for (int j = 0; j < jac_rows; ++j) {
                 double s = 0.0;
                 for (int k = 0; k < mm; ++k) s = (s + jac[j][i + k * m2]) / fac1;
-                e1[j + row_shift][i] = e1[j + row_shift][i] - s;
+                double& e = banded_jacobian ? e1[i][j + jac_lower] : e1[j][i];
+                e = e - s;
             }
         }
     }
@@ -469,30 +472,24 @@ int StiffIntegratorT::decompose_complex() {
             break;
         case 2:
         case 4:
-            for (int j = 0; j < jac_rows; ++j) {
-                const double* jr = jac[j] + col0;
-                double* er = e2_re[j + jac_lower];
-                double* ei = e2_im[j + jac_lower];
-                for (int i = 0; i < nm1; ++i) {
-                    er[i] = -jr[i];
-                    ei[i] = 0.0;
+            // column by column, as in decompose_real
+            for (int i = 0; i < nm1; ++i) {
+                double* er = e2_re[i] + jac_lower;
+                double* ei = e2_im[i] + jac_lower;
+                for (int j = 0; j < jac_rows; ++j) {
+                    er[j] = -jac[j][col0 + i];
+                    ei[j] = 0.0;
                 }
-            }
-            if (base == 2) {
-                double* dr = e2_re[e_diag_row];
-                double* di = e2_im[e_diag_row];
-                for (int i = 0; i < nm1; ++i) {
-                    dr[i] = dr[i] + alphn;
-                    di[i] = betan;
-                }
-            } else {
-                for (int j = 0; j < mass_band_rows; ++j) {
-                    double* er = e2_re[j + mass_first_e_row];
-                    double* ei = e2_im[j + mass_first_e_row];
-                    const double* mr = mas[j];
-                    for (int i = 0; i < nm1; ++i) {
-                        er[i] = er[i] + alphn * mr[i];
-                        ei[i] = betan * mr[i];
+                if (base == 2) {
+                    e2_re[i][e_diag_row] = e2_re[i][e_diag_row] + alphn;
+                    e2_im[i][e_diag_row] = betan;
+                } else {
+                    double* emr = e2_re[i] + mass_first_e_row;
+                    double* emi = e2_im[i] + mass_first_e_row;
+                    for (int j = 0; j < mass_band_rows; ++j) {
+                        const double bb = mas[j][i];
+                        emr[j] = emr[j] + alphn * bb;
+                        emi[j] = betan * bb;
                     }
                 }
             }
@@ -534,7 +531,6 @@ int StiffIntegratorT::decompose_complex() {
         const double abno = alphn * alphn + betan * betan;
         const double alp = alphn / abno;
         const double bet = betan / abno;
-        const int row_shift = banded_jacobian ? jac_lower : 0;
         for (int i = 0; i < m2; ++i) {
             for (int j = 0; j < jac_rows; ++j) {
                 double sumr = 0.0;
@@ -544,8 +540,10 @@ int StiffIntegratorT::decompose_complex() {
                     sumr = sums * alp + sumi * bet;
                     sumi = sumi * alp - sums * bet;
                 }
-                e2_re[j + row_shift][i] = e2_re[j + row_shift][i] - sumr;
-                e2_im[j + row_shift][i] = e2_im[j + row_shift][i] - sumi;
+                double& er = banded_jacobian ? e2_re[i][j + jac_lower] : e2_re[j][i];
+                double& ei = banded_jacobian ? e2_im[i][j + jac_lower] : e2_im[j][i];
+                er = er - sumr;
+                ei = ei - sumi;
             }
         }
     }

@@ -90,8 +90,8 @@ class StiffIntegratorT : public IntegratorT {
     int e_upper = 0;           // upper bandwidth of E1, E2
     int jac_band_rows = 0;     // jac_lower + jac_upper + 1
     int mass_band_rows = 0;    // mass_lower + mass_upper + 1
-    int e_diag_row = 0;        // storage row of the diagonal of E: jac_lower + jac_upper
-    int mass_first_e_row = 0;  // storage row of E that receives mass row 0
+    int e_diag_row = 0;        // position of the diagonal in a column of banded E
+    int mass_first_e_row = 0;  // position in a column of banded E for band row 0 of mas
     int mass_diag_row = 0;     // mass_upper + 1
 
     double gamma_h = 0;
@@ -111,6 +111,8 @@ class StiffIntegratorT : public IntegratorT {
     std::vector<int> pivots_real;
     std::vector<int> pivots_complex;
     std::vector<int> hessenberg_swaps;
+    // Iteration matrices; banded ones are in the column-wise band storage of the linear
+    // solvers (reduced_n columns of e_rows values), while jac and mas keep the band by rows.
     RowMatrix e1, e2_re, e2_im;
     RowMatrix jac;
     RowMatrix mas;

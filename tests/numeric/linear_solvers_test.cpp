@@ -34,12 +34,12 @@ void random_matrix(RowMatrix& a, int n, double shift, std::mt19937& gen) {
     }
 }
 
-// Band storage of a full matrix: element (i, j) in storage row i - j + ml + mu.
+// Band storage of a full matrix: element (i, j) at band[j][i - j + ml + mu].
 void to_band(const RowMatrix& full, int n, int ml, int mu, RowMatrix& band) {
-    band.resize(2 * ml + mu + 1, n);
+    band.resize(n, 2 * ml + mu + 1);
     for (int j = 0; j < n; ++j)
         for (int i = std::max(0, j - mu); i <= std::min(n - 1, j + ml); ++i)
-            band[i - j + ml + mu][j] = full[i][j];
+            band[j][i - j + ml + mu] = full[i][j];
 }
 
 void copy_matrix(const RowMatrix& from, RowMatrix& to) {
@@ -242,9 +242,9 @@ TEST(LinearSolversBand, AgreesWithFullStorage) {
         to_band(fr, n, ml, mu, br);
         to_band(fi, n, ml, mu, bi);
         to_band(cr, n, ml, mu, bcr);
-        // the fill-in rows hold garbage on entry; the decomposition must clear them itself
-        for (int i = 0; i < ml; ++i)
-            for (int j = 0; j < n; ++j) br[i][j] = bi[i][j] = bcr[i][j] = 1e300;
+        // the fill-in positions hold garbage on entry; the decomposition must clear them
+        for (int j = 0; j < n; ++j)
+            for (int i = 0; i < ml; ++i) br[j][i] = bi[j][i] = bcr[j][i] = 1e300;
 
         std::vector<int> ipf(n), ipb(n), ipcf(n), ipcb(n);
         ASSERT_EQ(decompose_full(n, fr.ptr(), ipf.data()), 0);
@@ -289,15 +289,15 @@ TEST(LinearSolversBand, UpperTriangularBandIsOnlyBackSubstituted) {
     copy_matrix(band, before);
     int ip[3] = {-7, -7, -7};
     ASSERT_EQ(decompose_band(3, band.ptr(), 0, 1, ip), 0);
-    for (int i = 0; i < band.rows(); ++i)
-        for (int j = 0; j < 3; ++j) EXPECT_EQ(band[i][j], before[i][j]);
+    for (int j = 0; j < 3; ++j)
+        for (int i = 0; i < band.cols(); ++i) EXPECT_EQ(band[j][i], before[j][i]);
     double b[3] = {3, 6, 8};
     solve_band(3, band.ptr(), 0, 1, b, ip);  // no forward pass: pivot entries unused
     EXPECT_EQ(b[0], 1.0);
     EXPECT_EQ(b[1], 1.0);
     EXPECT_EQ(b[2], 1.0);
 
-    band[1][2] = 0.0;  // last diagonal element
+    band[2][1] = 0.0;  // last diagonal element
     EXPECT_EQ(decompose_band(3, band.ptr(), 0, 1, ip), 3);
     EXPECT_EQ(ip[2], 0);
 }
