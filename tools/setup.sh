@@ -7,6 +7,7 @@ command -v make >/dev/null 2>&1 || need="$need make"
 command -v g++ >/dev/null 2>&1 || need="$need g++"
 command -v gs >/dev/null 2>&1 || need="$need ghostscript"
 [ -f /usr/include/gtest/gtest.h ] || need="$need libgtest-dev"
+[ -f /usr/include/CLI/CLI.hpp ] || need="$need libcli11-dev"
 if [ -n "$need" ]; then
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <iostream>
 
+#include <unistd.h>
+
 #include "experiments/calibration.h"
 #include "experiments/impedance.h"
 #include "experiments/integration_run.h"
@@ -16,6 +18,7 @@
 #include "output/report.h"
 #include "physics/grid.h"
 #include "physics/initial_state.h"
+#include "physics/point_order.h"
 #include "physics/scaling.h"
 
 void write_banner() {
@@ -25,17 +28,25 @@ void write_banner() {
                  "******************************************************\n";
 }
 
-void set_up(model& md, RunSeries& series) {
-    md.layerStart.init(&md.layer, md.n);
-    md.F_RT = md.F / (md.Rgas * md.T);
-    long long unknowns = 0;
-    for (md.layer = 1; md.layer <= md.n; ++md.layer) {
-        md.layerStart.set(static_cast<int>(std::min<long long>(unknowns, kMaxUnknowns)));
-        unknowns += (static_cast<long long>(md.N.get()) + 2) * (md.R + 1) - 1;
-    }
-    // The integrator holds four dense matrices of order nEq; beyond this size they would not
-    // fit in memory (and a run would take days), so say so instead of failing later.
-    if (unknowns > kMaxUnknowns) {
+namespace {
+
+// Physical memory of this machine in bytes, 0 when it cannot be read.
+double physical_memory_bytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    return pages > 0 && pageSize > 0 ? static_cast<double>(pages) * static_cast<double>(pageSize)
+                                     : 0.0;
+}
+
+// Refuses a grid whose integration cannot fit in memory, before anything is written. The
+// dense path keeps its fixed limit; the banded path needs memory in proportion to nEq
+// times the bandwidth and is refused only when that exceeds this machine's memory (or the
+// range of the state's indices).
+void check_problem_size(model& md, long long unknowns, SolverPath path) {
+    if (path == SolverPath::dense) {
+        // The integrator holds four dense matrices of order nEq; beyond this size they would
+        // not fit in memory (and a run would take days), so say so instead of failing later.
+        if (unknowns <= kMaxUnknowns) return;
         const double gigabytes =
             4.0 * 8.0 * static_cast<double>(unknowns) * static_cast<double>(unknowns) / 1e9;
         throw InputError(md.fileName + ": the grid gives " + std::to_string(unknowns) +
@@ -43,6 +54,33 @@ void set_up(model& md, RunSeries& series) {
                          number_text(gigabytes) + " GB. Reduce `N` or the number of components " +
                          "(at most " + std::to_string(kMaxUnknowns) + " unknowns).");
     }
+    const Bandwidths band = point_order_bandwidths(md);
+    const double needed = integration_bytes(unknowns, path, band.lower, band.upper);
+    const double available = physical_memory_bytes();
+    const bool indexable = unknowns <= kMaxBandedUnknowns;
+    if (indexable && (available == 0.0 || needed <= available)) return;
+    std::string message = md.fileName + ": the grid gives " + std::to_string(unknowns) +
+                          " unknowns with a Jacobian band of " + std::to_string(band.lower) +
+                          " below and " + std::to_string(band.upper) +
+                          " above the diagonal; the integrator's band matrices would need " +
+                          number_text(needed / 1e9) + " GB";
+    message += indexable ? ", more than the " + number_text(available / 1e9) +
+                               " GB of memory of this machine."
+                         : " (at most " + std::to_string(kMaxBandedUnknowns) + " unknowns).";
+    throw InputError(message + " Reduce `N` or the number of components.");
+}
+
+}  // namespace
+
+void set_up(model& md, RunSeries& series, SolverPath path) {
+    md.layerStart.init(&md.layer, md.n);
+    md.F_RT = md.F / (md.Rgas * md.T);
+    long long unknowns = 0;
+    for (md.layer = 1; md.layer <= md.n; ++md.layer) {
+        md.layerStart.set(static_cast<int>(std::min<long long>(unknowns, kMaxBandedUnknowns)));
+        unknowns += (static_cast<long long>(md.N.get()) + 2) * (md.R + 1) - 1;
+    }
+    check_problem_size(md, unknowns, path);
     md.nEq = static_cast<int>(unknowns);
     md.y.assign(md.nEq, 0.0);
     series.totalPoints = 0;
@@ -121,8 +159,8 @@ namespace {
 
 // Integrates once and, when the integrator gave up, says so; the point's files are still
 // written from the state reached.
-bool integrate_point(model& md, RunSeries& series, const char* which) {
-    const RunOutcome run = run_integration(md, series);
+bool integrate_point(model& md, RunSeries& series, const char* which, SolverPath path) {
+    const RunOutcome run = run_integration(md, series, path);
     if (run.succeeded()) return true;
     std::cout << "\nCalibration point " << md.point << " (multiplier " << md.multipliers[md.point]
               << "): the " << which << " integration failed: " << describe_failure(run.code)
@@ -132,18 +170,18 @@ bool integrate_point(model& md, RunSeries& series, const char* which) {
 
 }  // namespace
 
-int run_program(const std::string& inputName) {
+int run_program(const std::string& inputName, SolverPath path) {
     model md;
     RunSeries series;
     md.inputName = inputName;
     write_banner();
     read_input_file(md);
-    set_up(md, series);
+    set_up(md, series, path);
 
     int failedPoints = 0;
     for (md.point = 1; md.point <= md.nCalib; ++md.point) {
         set_initial_state(md);
-        bool ok = integrate_point(md, series, "potentiometric");
+        bool ok = integrate_point(md, series, "potentiometric", path);
         write_profiles(md, series, "");
         write_time_course(md, series, "");
         if (!collect_point_results(md, series)) {
@@ -155,7 +193,7 @@ int run_program(const std::string& inputName) {
         write_calibration_curve(md, series);
         if (md.method > 0) {
             start_impedance_run(md, series);
-            ok = integrate_point(md, series, "current-step") && ok;
+            ok = integrate_point(md, series, "current-step", path) && ok;
             write_profiles(md, series, "spectrum//");
             write_time_course(md, series, "spectrum//");
             compute_spectrum(md, series);

@@ -4,18 +4,23 @@
 
 #include <string>
 
+#include "experiments/integration_run.h"
 #include "model/model.h"
 
-// Largest number of unknowns a run accepts: the integrator's four dense matrices of this
-// order take 12.8 GB.
+// Largest number of unknowns a dense run accepts: the integrator's four dense matrices of
+// this order take 12.8 GB.
 constexpr long long kMaxUnknowns = 20000;
+
+// Largest number of unknowns a banded run accepts, whatever the memory: indices into the
+// state and its work vectors (four times nEq long) stay within int.
+constexpr long long kMaxBandedUnknowns = 500000000;
 
 void write_banner();
 
 // Everything that runs once before the first calibration point, in this order: state
-// layout, constants, totals, run folders, scaling, grid and its file, input copies and
-// the run report.
-void set_up(model& md, RunSeries& series);
+// layout, constants, the size check of the chosen solver path, totals, run folders,
+// scaling, grid and its file, input copies and the run report.
+void set_up(model& md, RunSeries& series, SolverPath path);
 
 // Appends the point's results to the calibration series (only when there are two or
 // more points). Returns false, recording nothing, when the run reported no step.
@@ -26,4 +31,4 @@ bool collect_point_results(model& md, RunSeries& series);
 void end_point(model& md, RunSeries& series);
 
 // Runs the whole program on the input `inputName`.cci; returns the exit status.
-int run_program(const std::string& inputName);
+int run_program(const std::string& inputName, SolverPath path);

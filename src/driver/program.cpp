@@ -1,16 +1,55 @@
 #include "driver/program.h"
 
+#include <CLI/CLI.hpp>
+
 #include <exception>
 #include <iostream>
 #include <new>
+#include <string>
 
 #include "driver/calibration_loop.h"
 #include "model/errors.h"
 #include "numeric/integrator.h"
 
-int run_main(int argc, char** argv) {
+namespace {
+
+struct CommandLine {
+    std::string inputName = "b";
+    SolverPath path = SolverPath::banded;
+};
+
+// Reads the command line into `line`. Returns -1 to go on, or the exit status when the
+// line asked for help (0) or could not be read (1, with the reason and the usage).
+int read_command_line(int argc, char** argv, CommandLine& line) {
+    CLI::App app("Tavoline: ion transport through a stack of membrane layers.", "tavoline");
+    app.add_option("NAME", line.inputName,
+                   "input file NAME.cci in the working folder; results go to NAME/")
+        ->capture_default_str();
+    bool dense = false;
+    app.add_flag("--dense", dense,
+                 "integrate with the full Jacobian and dense decompositions, in the record's "
+                 "order of unknowns (at most 20000 unknowns); default: band decompositions in "
+                 "point order");
     try {
-        return run_program(argc > 1 ? argv[1] : "b");
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        std::cout << "tavoline: " << e.what() << "\n" << app.help();
+        return 1;
+    }
+    line.path = dense ? SolverPath::dense : SolverPath::banded;
+    return -1;
+}
+
+}  // namespace
+
+int run_main(int argc, char** argv) {
+    CommandLine line;
+    if (const int status = read_command_line(argc, argv, line); status >= 0) return status;
+    try {
+        return run_program(line.inputName, line.path);
     } catch (const ReportedError&) {
         std::cout << "\n";  // its message is already on standard output
         return 1;

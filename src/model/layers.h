@@ -15,6 +15,8 @@ class layer_double {
     bool allocated() const { return cursor_ != nullptr; }
     double get() const { return values_[*cursor_ - 1]; }
     void set(double v) { values_[*cursor_ - 1] = v; }
+    // Value of layer l (1-based) without moving the cursor.
+    double at_layer(int l) const { return values_[l - 1]; }
     friend std::istream& operator>>(std::istream& in, layer_double& x) {
         return in >> x.values_[*x.cursor_ - 1];
     }

@@ -193,7 +193,8 @@ TEST(BadInputFile, SetUpFaultsEndTheRunBeforeAnyPoint) {
         {40, "Diffusivity [layers]     : 0", "component 3 has diffusivity D = 0 in layer 1"},
         {9, "1e-08", "Grid: layer 1 is too thin for its refined grid"},
         {54, "100000000",
-         "b.cci: the grid gives 400000007 unknowns; the integrator's dense matrices would need "},
+         "b.cci: the grid gives 400000007 unknowns with a Jacobian band of 12 below and 12 above "
+         "the diagonal; the integrator's band matrices would need "},
     };
     for (const Case& c : cases) {
         testutil::ScratchDir dir;
@@ -214,4 +215,24 @@ TEST(BadInputFile, RefusedToleranceEndsTheRunWithStatusOne) {
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_NE(r.output.find(" tolerances are too small\n"), std::string::npos) << r.output;
     EXPECT_EQ(r.output.find("Step 0"), std::string::npos) << r.output;
+}
+
+// The command line: an unknown option is refused with the usage; --dense keeps the fixed
+// size limit of the dense matrices, which the banded default does not have.
+TEST(CommandLine, UnknownOptionAndDenseSizeLimit) {
+    testutil::ScratchDir dir;
+    const std::string in = "cd '" + dir.str() + "' && '" TAVOLINE_EXE "' ";
+    auto r = testutil::run_command(in + "--fast b </dev/null");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("--fast"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Usage: tavoline [OPTIONS] [NAME]"), std::string::npos) << r.output;
+
+    testutil::write_file(dir.path() / "b.cci", example_with("b.cci", 54, "6000"));
+    r = testutil::run_command(in + "--dense b </dev/null");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("b.cci: the grid gives 24007 unknowns; the integrator's dense "
+                            "matrices would need "),
+              std::string::npos)
+        << r.output;
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "b"));
 }

@@ -1,0 +1,30 @@
+// The order in which the integrator holds the unknowns of the transport system. The record
+// keeps each layer as blocks (every concentration of component 1 across the layer, then
+// component 2, ..., then the field), so the Jacobian couples unknowns N apart. Point by
+// point instead (the R concentrations of node 0 and the field at grid point 0, then node
+// 1, ..., the R concentrations of the last node; the layers one after another), every
+// equation couples only unknowns a few places away, and the Jacobian is a band matrix.
+#pragma once
+
+#include <vector>
+
+#include "model/model.h"
+
+// Lower and upper bandwidth of the Jacobian of evaluate_rhs in point order: no equation
+// at position p depends on an unknown before p - lower or after p + upper.
+struct Bandwidths {
+    int lower = 0;
+    int upper = 0;
+};
+
+// The bandwidths of the record's problem in point order, derived from the couplings that
+// evaluate_rhs has: the fluxes between neighbouring nodes and across interfaces, the
+// one-sided differences at layer edges (which reach three grid points into the layer), the
+// field equation (the charge flux at its grid point), and complexation between the
+// components of one node. Needs n, R, N, layerStart, modelType, complexing and ligand;
+// costs a few operations per layer, so it serves to size a run before anything is made.
+Bandwidths point_order_bandwidths(const model& md);
+
+// recordIndex[p] is the index in the record's state vector (md.y) of the unknown at
+// position p of the point order; it is a permutation of 0 .. nEq-1.
+std::vector<int> point_order(const model& md);
