@@ -1,10 +1,10 @@
 #include "driver/calibration_loop.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <iostream>
-
-#include <unistd.h>
 
 #include "experiments/calibration.h"
 #include "experiments/impedance.h"

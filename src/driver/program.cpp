@@ -1,7 +1,6 @@
 #include "driver/program.h"
 
 #include <CLI/CLI.hpp>
-
 #include <exception>
 #include <iostream>
 #include <new>

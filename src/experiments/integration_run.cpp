@@ -5,70 +5,56 @@
 #include <utility>
 #include <vector>
 
-#include "numeric/stiff_integrator.h"
 #include "physics/flux.h"
-#include "physics/point_order.h"
 #include "physics/rhs.h"
 
 namespace {
-
-// Binds the integrator's operations to the one record of the run: the right-hand side is
-// the transport system, the output is the progress report. With a point order the
-// integrator holds the unknowns permuted; the right-hand side gathers them into the
-// record's layout and scatters the derivatives back, and the report first puts the state
-// into md.y, so that the physics and every output see the record's layout only. The
-// Jacobian is computed by finite differences and there is no mass matrix, so the defaults
-// of those stay unused.
-class MembraneSystem : public OdeSystem {
-  public:
-    MembraneSystem(model& md, RunSeries& series, std::vector<int> recordIndex)
-        : md_(md), series_(series), recordIndex_(std::move(recordIndex)) {
-        if (permuted()) {
-            recordState_.resize(recordIndex_.size());
-            recordRate_.resize(recordIndex_.size());
-        }
-    }
-
-    int rhs(double x, const double* y, double* f) override {
-        if (!permuted()) {
-            evaluate_rhs(md_, x, y, f);
-            return 0;
-        }
-        const std::size_t n = recordIndex_.size();
-        for (std::size_t p = 0; p < n; ++p) recordState_[recordIndex_[p]] = y[p];
-        evaluate_rhs(md_, x, recordState_.data(), recordRate_.data());
-        for (std::size_t p = 0; p < n; ++p) f[p] = recordRate_[recordIndex_[p]];
-        return 0;
-    }
-
-    int output(IntegratorT& integrator) override {
-        to_record(integrator.y);
-        report_progress(md_, series_, integrator.x, integrator.accepted_steps);
-        return 0;
-    }
-
-    // Copies a state held in the integrator's order into md.y.
-    void to_record(const double* y) {
-        if (!permuted()) return;  // the integrator works on md.y itself
-        for (std::size_t p = 0; p < recordIndex_.size(); ++p) md_.y[recordIndex_[p]] = y[p];
-    }
-
-  private:
-    bool permuted() const { return !recordIndex_.empty(); }
-
-    model& md_;
-    RunSeries& series_;
-    std::vector<int> recordIndex_;     // empty: the record's own order
-    std::vector<double> recordState_;  // the state in the record's layout
-    std::vector<double> recordRate_;   // its time derivative
-};
 
 int wall_clock_seconds() { return static_cast<int>(std::time(nullptr)); }
 
 }  // namespace
 
+MembraneSystem::MembraneSystem(model& md, RunSeries& series, std::vector<int> recordIndex)
+    : md_(md), series_(series), recordIndex_(std::move(recordIndex)) {
+    if (permuted()) {
+        recordState_.resize(recordIndex_.size());
+        recordRate_.resize(recordIndex_.size());
+    }
+}
+
+int MembraneSystem::rhs(double x, const double* y, double* f) {
+    if (!permuted()) {
+        evaluate_rhs(md_, x, y, f);
+        return 0;
+    }
+    const std::size_t n = recordIndex_.size();
+    for (std::size_t p = 0; p < n; ++p) recordState_[recordIndex_[p]] = y[p];
+    evaluate_rhs(md_, x, recordState_.data(), recordRate_.data());
+    for (std::size_t p = 0; p < n; ++p) f[p] = recordRate_[recordIndex_[p]];
+    return 0;
+}
+
+int MembraneSystem::output(IntegratorT& integrator) {
+    to_record(integrator.y);
+    report_progress(md_, series_, integrator.x, integrator.accepted_steps);
+    return 0;
+}
+
+void MembraneSystem::to_record(const double* y) {
+    if (!permuted()) return;  // the integrator works on md.y itself
+    for (std::size_t p = 0; p < recordIndex_.size(); ++p) md_.y[recordIndex_[p]] = y[p];
+}
+
 const char* solver_path_name(SolverPath path) {
     return path == SolverPath::dense ? "dense" : "banded";
+}
+
+std::unique_ptr<StiffIntegratorT> make_run_integrator(model& md, OdeSystem& system, double* state,
+                                                      Bandwidths band) {
+    return std::make_unique<StiffIntegratorT>(system, md.nEq, state, md.tBegin, md.tEnd, 0,
+                                              &md.rtol, &md.atol, 1, md.hInit, 0.0, 0, 0.0, 0.0,
+                                              0.0, 0.0, 0, band.lower, band.upper, 0, 0, 0, 0,
+                                              false, 0, 0, 0, 0, 0, 0, 0, 0.0, 0.0, 0.0, 0.0);
 }
 
 RunOutcome run_integration(model& md, RunSeries& series, SolverPath path) {
@@ -83,24 +69,20 @@ RunOutcome run_integration(model& md, RunSeries& series, SolverPath path) {
         for (std::size_t p = 0; p < recordIndex.size(); ++p) state[p] = md.y[recordIndex[p]];
     }
     MembraneSystem system(md, series, std::move(recordIndex));
-    // Identity mass matrix, one tolerance pair for all unknowns; every other parameter
-    // takes its default.
-    StiffIntegratorT integrator(system, md.nEq, banded ? state.data() : md.y.data(), md.tBegin,
-                                md.tEnd, 0, &md.rtol, &md.atol, 1, md.hInit, 0.0, 0, 0.0, 0.0,
-                                0.0, 0.0, 0, band.lower, band.upper, 0, 0, 0, 0, false, 0, 0, 0,
-                                0, 0, 0, 0, 0.0, 0.0, 0.0, 0.0);
+    const auto integrator =
+        make_run_integrator(md, system, banded ? state.data() : md.y.data(), band);
     std::cout << "** NPP problem integrated with RADAU5 **\n\n";
     md.tStart = wall_clock_seconds();
     RunOutcome outcome;
-    outcome.code = integrator.integrate();
-    system.to_record(integrator.y);
-    outcome.steps = integrator.steps;
-    outcome.accepted = integrator.accepted_steps;
-    outcome.rejected = integrator.rejected_steps;
-    outcome.rhsCalls = static_cast<long long>(integrator.function_calls) +
-                       integrator.jacobian_function_calls;
-    outcome.jacobians = integrator.jacobian_calls;
-    outcome.decompositions = integrator.decompositions;
+    outcome.code = integrator->integrate();
+    system.to_record(integrator->y);
+    outcome.steps = integrator->steps;
+    outcome.accepted = integrator->accepted_steps;
+    outcome.rejected = integrator->rejected_steps;
+    outcome.rhsCalls =
+        static_cast<long long>(integrator->function_calls) + integrator->jacobian_function_calls;
+    outcome.jacobians = integrator->jacobian_calls;
+    outcome.decompositions = integrator->decompositions;
     return outcome;
 }
 

@@ -3,9 +3,13 @@
 // prints a "Step" line and records potential, time and calculation time.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "model/model.h"
+#include "numeric/stiff_integrator.h"
+#include "physics/point_order.h"
 
 // How the integrator forms and solves its Newton systems.
 //   banded: the unknowns in point order (physics/point_order.h), a finite-difference
@@ -32,6 +36,42 @@ struct RunOutcome {
 
     bool succeeded() const { return code > 0; }
 };
+
+// Binds the integrator's operations to the one record of a run: the right-hand side is the
+// transport system, the output is the progress report. Given a point order (recordIndex[p]
+// is the record index of the integrator's unknown p) the integrator holds the unknowns
+// permuted: the right-hand side gathers them into the record's layout and scatters the
+// derivatives back, and the report first puts the state into md.y, so that the physics and
+// every output see the record's layout only. Without one the integrator works on md.y
+// itself. The Jacobian is formed by finite differences and there is no mass matrix, so the
+// defaults of those stay unused.
+class MembraneSystem : public OdeSystem {
+  public:
+    MembraneSystem(model& md, RunSeries& series, std::vector<int> recordIndex);
+
+    int rhs(double x, const double* y, double* f) override;
+    int output(IntegratorT& integrator) override;
+
+    // Copies a state held in the integrator's order into md.y.
+    void to_record(const double* y);
+
+  private:
+    bool permuted() const { return !recordIndex_.empty(); }
+
+    model& md_;
+    RunSeries& series_;
+    std::vector<int> recordIndex_;     // empty: the record's own order
+    std::vector<double> recordState_;  // the state in the record's layout
+    std::vector<double> recordRate_;   // its time derivative
+};
+
+// The stiff integrator of a run on the record's problem, advancing `state` (nEq values:
+// md.y on the dense path, the point-order copy on the banded one) from tBegin to tEnd with
+// the record's tolerances and first step, output after every step, identity mass matrix
+// and a finite-difference Jacobian of the given bandwidths (lower = nEq: full). Throws
+// IntegratorError when the integrator refuses its parameters.
+std::unique_ptr<StiffIntegratorT> make_run_integrator(model& md, OdeSystem& system, double* state,
+                                                      Bandwidths band);
 
 // Integrates the record's state over one calibration point; md.y holds the state reached,
 // also when the integration fails. Throws IntegratorError when the integrator refuses its

@@ -1,0 +1,226 @@
+// Fine grids on the banded path, and what one step costs there against the dense path.
+//
+// Two Nernst-Planck-Poisson membranes: one layer with two ions (a salt, half-bandwidth
+// 3 (R + 1) = 9) and three layers with four ions (primary and interfering cation, anion,
+// immobile site; half-bandwidth 15), each at about 800, 1600, 6000, 20000, 10^5 and 10^6
+// unknowns. For every size a whole potentiometric calibration runs on the banded path (five
+// points; one point from 10^5 unknowns on) in a child process of its own, which reports its
+// CPU time, the counters summed over its integrations, and its peak resident memory. Up to
+// 6000 unknowns a second child forms, on the first point's initial state, the finite-
+// difference Jacobian and the real + complex decomposition pair on both paths and reports
+// their CPU times and the ratio of the per-step cost (Jacobian + pair), dense over banded.
+//
+// Usage: bench_fine_grids [--largest N] [--only 1|3]  (N: skip sizes above N unknowns)
+// Files go to a fresh folder under the system's temporary folder, removed at the end.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "whole_run.h"
+
+namespace {
+
+double cpu_seconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// A number as the input reader takes it (shortest default form, not fixed-point).
+std::string text(double v) {
+    std::ostringstream s;
+    s << v;
+    return s.str();
+}
+
+struct Case {
+    int layers;
+    int N;  // cells per layer
+};
+
+struct Component {
+    double D;           // diffusivity [m^2/s], every layer
+    int z;              // charge
+    double left;        // left solution [mol/m^3]
+    double layer;       // every layer
+    double right;       // right solution
+    double transfer;    // Kif = Kib at every interface [m/s]
+};
+
+// The input of a case: uniform grids above 10^4 cells per layer (refined ones would not
+// fit the layer), five calibration points of ten seconds each below 10^5 unknowns.
+std::string input_text(const Case& c, int points) {
+    const std::vector<Component> ions =
+        c.layers == 1 ? std::vector<Component>{{1e-11, 1, 0.01, 50, 1, 1e-3},
+                                               {1e-11, -1, 0.01, 50, 1, 1e-3}}
+                      : std::vector<Component>{{1e-11, 1, 0.01, 40, 1, 1e-3},
+                                               {1e-11, -1, 0.02, 0, 1.1, 1e-3},
+                                               {5e-12, 1, 0.01, 10, 0.1, 1e-3},
+                                               {1e-13, -1, 0, 50, 0, 0}};
+    const int n = c.layers;
+    auto per_layer = [n](const std::string& v) {
+        std::string s;
+        for (int l = 0; l < n; ++l) s += (l ? " " : "") + v;
+        return s;
+    };
+    std::ostringstream in;
+    in << "#TAVO2\n-- model\n0\n-- method, current density\n0 0\n-- n\n" << n
+       << "\n-- d\n" << per_layer("1e-05") << "\n-- epsilon\n" << per_layer("1e-10")
+       << "\n-- complexing\n" << per_layer("0") << "\n-- T\n298.15\n-- tEnd\n10\n-- R\n"
+       << ions.size() << "\n-- calibration\n0 1 2 " << points << "\n-- multipliers\n";
+    const char* multipliers[] = {"1", "10", "100", "1000", "10000"};
+    for (int i = 0; i < points; ++i) in << (i ? " " : "") << multipliers[i];
+    in << "\n---- components\n";
+    for (std::size_t k = 0; k < ions.size(); ++k) {
+        const Component& ion = ions[k];
+        in << "---- Component " << k + 1 << "\nDiffusivity [layers]     : "
+           << per_layer(text(ion.D)) << "\nIon charge : " << ion.z
+           << "\nConcentrations [layers+2]: " << ion.left << " "
+           << per_layer(text(ion.layer)) << " " << ion.right
+           << "\nKif [layers+1]           : " << per_layer(text(ion.transfer)) << " "
+           << ion.transfer << "\nKib [layers+1]           : "
+           << per_layer(text(ion.transfer)) << " " << ion.transfer
+           << "\nreactive with ligand     : 0\n";
+    }
+    const bool uniform = c.N > 10000;
+    in << "----\n-- tolerances\n1e-10 0.0001\n-- scales\n0 0 0 0 0\n-- grid_type\n"
+       << per_layer(uniform ? "3" : "0") << "\n-- N\n" << per_layer(std::to_string(c.N))
+       << "\n-- m\n" << per_layer("4") << "\n-- load y.vec\n0\n-- PostScript\n0\n";
+    return in.str();
+}
+
+// Runs `work` in a child process and waits for it; the child's output is its report.
+template <class Work>
+void in_child(Work work) {
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        try {
+            work();
+        } catch (const std::exception& e) {
+            std::printf("  %s\n", e.what());
+            std::fflush(stdout);
+            _exit(1);
+        }
+        std::fflush(stdout);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::printf("  (child failed)\n");
+}
+
+void whole_run(const std::string& name) {
+    const double start = cpu_seconds();
+    const WholeRun run = run_whole(name, SolverPath::banded);
+    const double cpu = cpu_seconds() - start;
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("%8d %3d/%-3d %6.2f %6d %6d %6d %6d %9lld %8.2f %8.0f %s\n", run.nEq,
+                run.band.lower, run.band.upper, cpu, run.total.steps, run.total.rejected,
+                run.total.jacobians, run.total.decompositions, run.total.rhsCalls,
+                1e3 * cpu / run.total.steps, static_cast<double>(usage.ru_maxrss) / 1024.0,
+                run.total.code > 0 ? "" : "FAILED");
+}
+
+// CPU seconds of a Jacobian and of a decomposition pair on one path, `repeats` times each.
+struct StepWork {
+    double jacobian = 0;
+    double pair = 0;
+};
+
+StepWork time_step_work(model& md, RunSeries& series, SolverPath path, int repeats) {
+    std::vector<int> order;
+    std::vector<double> state = md.y;
+    Bandwidths band{md.nEq, md.nEq};
+    if (path == SolverPath::banded) {
+        order = point_order(md);
+        band = point_order_bandwidths(md);
+        for (std::size_t p = 0; p < order.size(); ++p) state[p] = md.y[order[p]];
+    }
+    MembraneSystem system(md, series, order);
+    const double rtol = md.rtol, atol = md.atol;
+    const auto integrator = make_run_integrator(md, system, state.data(), band);
+    system.rhs(md.tBegin, state.data(), integrator->f_start.data());
+    StepWork w;
+    double start = cpu_seconds();
+    for (int r = 0; r < repeats; ++r) integrator->compute_jacobian();
+    w.jacobian = (cpu_seconds() - start) / repeats;
+    integrator->gamma_h = 1e3;  // iteration matrices of a step of about 1e-3 (scaled)
+    integrator->alpha_h = 1e3;
+    integrator->beta_h = 1e3;
+    start = cpu_seconds();
+    for (int r = 0; r < repeats; ++r) {
+        integrator->decompose_real();
+        integrator->decompose_complex();
+    }
+    w.pair = (cpu_seconds() - start) / repeats;
+    md.rtol = rtol;  // the integrator transformed them in place
+    md.atol = atol;
+    return w;
+}
+
+void step_costs(const std::string& name) {
+    model md;
+    RunSeries series;
+    md.inputName = name;
+    std::ostringstream quiet;
+    std::streambuf* saved = std::cout.rdbuf(quiet.rdbuf());
+    read_input_file(md);
+    set_up(md, series, SolverPath::dense);
+    md.point = 1;
+    set_initial_state(md);
+    std::cout.rdbuf(saved);
+    const StepWork banded = time_step_work(md, series, SolverPath::banded, 200);
+    const int repeats = md.nEq >= 6000 ? 1 : md.nEq >= 1600 ? 2 : 5;
+    const StepWork dense = time_step_work(md, series, SolverPath::dense, repeats);
+    std::printf("%8d  jacobian %9.3e / %9.3e s  pair %9.3e / %9.3e s  per step dense/banded %.0f\n",
+                md.nEq, dense.jacobian, banded.jacobian, dense.pair, banded.pair,
+                (dense.jacobian + dense.pair) / (banded.jacobian + banded.pair));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    long largest = 2000000;
+    int only = 0;
+    for (int a = 1; a + 1 < argc; a += 2) {
+        const std::string opt = argv[a];
+        if (opt == "--largest") largest = std::atol(argv[a + 1]);
+        if (opt == "--only") only = std::atoi(argv[a + 1]);
+    }
+    namespace fs = std::filesystem;
+    std::string folder = (fs::temp_directory_path() / "tavoline-bench-XXXXXX").string();
+    if (mkdtemp(folder.data()) == nullptr) return 1;
+    fs::current_path(folder);
+
+    const std::vector<Case> cases = {{1, 264},   {1, 532},   {1, 1998},   {1, 6666},
+                                     {1, 33332}, {1, 333332}, {3, 52},    {3, 106},
+                                     {3, 400},   {3, 1332},  {3, 6666},   {3, 66666}};
+    std::printf("whole banded runs (CPU s; memory: peak resident MB)\n");
+    std::printf("%8s %7s %6s %6s %6s %6s %6s %9s %8s %8s\n", "nEq", "band", "CPU", "steps",
+                "rej", "jacs", "decs", "rhs", "ms/step", "MB");
+    for (const Case& c : cases) {
+        if (only != 0 && c.layers != only) continue;
+        const long nEq = static_cast<long>(c.layers) * ((c.N + 2) * (c.layers == 1 ? 3 : 5) - 1);
+        if (nEq > largest) continue;
+        const std::string name = "L" + std::to_string(c.layers) + "N" + std::to_string(c.N);
+        std::ofstream(name + ".cci") << input_text(c, nEq >= 100000 ? 1 : 5);
+        std::printf("%d layer(s), N = %d:\n", c.layers, c.N);
+        in_child([&] { whole_run(name); });
+        if (nEq <= 6100) in_child([&] { step_costs(name); });
+    }
+    fs::current_path(fs::temp_directory_path());
+    fs::remove_all(folder);
+    return 0;
+}
