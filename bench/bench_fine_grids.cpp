@@ -18,8 +18,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <ctime>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -49,24 +49,24 @@ struct Case {
 };
 
 struct Component {
-    double D;           // diffusivity [m^2/s], every layer
-    int z;              // charge
-    double left;        // left solution [mol/m^3]
-    double layer;       // every layer
-    double right;       // right solution
-    double transfer;    // Kif = Kib at every interface [m/s]
+    double D;         // diffusivity [m^2/s], every layer
+    int z;            // charge
+    double left;      // left solution [mol/m^3]
+    double layer;     // every layer
+    double right;     // right solution
+    double transfer;  // Kif = Kib at every interface [m/s]
 };
 
 // The input of a case: uniform grids above 10^4 cells per layer (refined ones would not
 // fit the layer), five calibration points of ten seconds each below 10^5 unknowns.
 std::string input_text(const Case& c, int points) {
     const std::vector<Component> ions =
-        c.layers == 1 ? std::vector<Component>{{1e-11, 1, 0.01, 50, 1, 1e-3},
-                                               {1e-11, -1, 0.01, 50, 1, 1e-3}}
-                      : std::vector<Component>{{1e-11, 1, 0.01, 40, 1, 1e-3},
-                                               {1e-11, -1, 0.02, 0, 1.1, 1e-3},
-                                               {5e-12, 1, 0.01, 10, 0.1, 1e-3},
-                                               {1e-13, -1, 0, 50, 0, 0}};
+        c.layers == 1
+            ? std::vector<Component>{{1e-11, 1, 0.01, 50, 1, 1e-3}, {1e-11, -1, 0.01, 50, 1, 1e-3}}
+            : std::vector<Component>{{1e-11, 1, 0.01, 40, 1, 1e-3},
+                                     {1e-11, -1, 0.02, 0, 1.1, 1e-3},
+                                     {5e-12, 1, 0.01, 10, 0.1, 1e-3},
+                                     {1e-13, -1, 0, 50, 0, 0}};
     const int n = c.layers;
     auto per_layer = [n](const std::string& v) {
         std::string s;
@@ -74,28 +74,30 @@ std::string input_text(const Case& c, int points) {
         return s;
     };
     std::ostringstream in;
-    in << "#TAVO2\n-- model\n0\n-- method, current density\n0 0\n-- n\n" << n
-       << "\n-- d\n" << per_layer("1e-05") << "\n-- epsilon\n" << per_layer("1e-10")
-       << "\n-- complexing\n" << per_layer("0") << "\n-- T\n298.15\n-- tEnd\n10\n-- R\n"
+    in << "#TAVO2\n-- model\n0\n-- method, current density\n0 0\n-- n\n"
+       << n << "\n-- d\n"
+       << per_layer("1e-05") << "\n-- epsilon\n"
+       << per_layer("1e-10") << "\n-- complexing\n"
+       << per_layer("0") << "\n-- T\n298.15\n-- tEnd\n10\n-- R\n"
        << ions.size() << "\n-- calibration\n0 1 2 " << points << "\n-- multipliers\n";
     const char* multipliers[] = {"1", "10", "100", "1000", "10000"};
     for (int i = 0; i < points; ++i) in << (i ? " " : "") << multipliers[i];
     in << "\n---- components\n";
     for (std::size_t k = 0; k < ions.size(); ++k) {
         const Component& ion = ions[k];
-        in << "---- Component " << k + 1 << "\nDiffusivity [layers]     : "
-           << per_layer(text(ion.D)) << "\nIon charge : " << ion.z
-           << "\nConcentrations [layers+2]: " << ion.left << " "
+        in << "---- Component " << k + 1
+           << "\nDiffusivity [layers]     : " << per_layer(text(ion.D))
+           << "\nIon charge : " << ion.z << "\nConcentrations [layers+2]: " << ion.left << " "
            << per_layer(text(ion.layer)) << " " << ion.right
            << "\nKif [layers+1]           : " << per_layer(text(ion.transfer)) << " "
-           << ion.transfer << "\nKib [layers+1]           : "
-           << per_layer(text(ion.transfer)) << " " << ion.transfer
-           << "\nreactive with ligand     : 0\n";
+           << ion.transfer << "\nKib [layers+1]           : " << per_layer(text(ion.transfer))
+           << " " << ion.transfer << "\nreactive with ligand     : 0\n";
     }
     const bool uniform = c.N > 10000;
     in << "----\n-- tolerances\n1e-10 0.0001\n-- scales\n0 0 0 0 0\n-- grid_type\n"
-       << per_layer(uniform ? "3" : "0") << "\n-- N\n" << per_layer(std::to_string(c.N))
-       << "\n-- m\n" << per_layer("4") << "\n-- load y.vec\n0\n-- PostScript\n0\n";
+       << per_layer(uniform ? "3" : "0") << "\n-- N\n"
+       << per_layer(std::to_string(c.N)) << "\n-- m\n"
+       << per_layer("4") << "\n-- load y.vec\n0\n-- PostScript\n0\n";
     return in.str();
 }
 
@@ -148,7 +150,8 @@ StepWork time_step_work(model& md, RunSeries& series, SolverPath path, int repea
         band = point_order_bandwidths(md);
         for (std::size_t p = 0; p < order.size(); ++p) state[p] = md.y[order[p]];
     }
-    MembraneSystem system(md, series, order);
+    const RunOptions options;
+    MembraneSystem system(md, series, order, options);
     const double rtol = md.rtol, atol = md.atol;
     const auto integrator = make_run_integrator(md, system, state.data(), band);
     system.rhs(md.tBegin, state.data(), integrator->f_start.data());
@@ -204,12 +207,12 @@ int main(int argc, char** argv) {
     if (mkdtemp(folder.data()) == nullptr) return 1;
     fs::current_path(folder);
 
-    const std::vector<Case> cases = {{1, 264},   {1, 532},   {1, 1998},   {1, 6666},
-                                     {1, 33332}, {1, 333332}, {3, 52},    {3, 106},
-                                     {3, 400},   {3, 1332},  {3, 6666},   {3, 66666}};
+    const std::vector<Case> cases = {{1, 264},   {1, 532},    {1, 1998}, {1, 6666},
+                                     {1, 33332}, {1, 333332}, {3, 52},   {3, 106},
+                                     {3, 400},   {3, 1332},   {3, 6666}, {3, 66666}};
     std::printf("whole banded runs (CPU s; memory: peak resident MB)\n");
-    std::printf("%8s %7s %6s %6s %6s %6s %6s %9s %8s %8s\n", "nEq", "band", "CPU", "steps",
-                "rej", "jacs", "decs", "rhs", "ms/step", "MB");
+    std::printf("%8s %7s %6s %6s %6s %6s %6s %9s %8s %8s\n", "nEq", "band", "CPU", "steps", "rej",
+                "jacs", "decs", "rhs", "ms/step", "MB");
     for (const Case& c : cases) {
         if (only != 0 && c.layers != only) continue;
         const long nEq = static_cast<long>(c.layers) * ((c.N + 2) * (c.layers == 1 ? 3 : 5) - 1);

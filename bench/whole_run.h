@@ -37,19 +37,22 @@ inline WholeRun run_whole(const std::string& inputName, SolverPath path) {
     RunSeries series;
     md.inputName = inputName;
     WholeRun result;
+    RunOptions options;
+    options.path = path;
+    options.quiet = true;
     std::ostringstream quiet;
     std::streambuf* saved = std::cout.rdbuf(quiet.rdbuf());
     read_input_file(md);
     set_up(md, series, path);
     for (md.point = 1; md.point <= md.nCalib; ++md.point) {
         set_initial_state(md);
-        add_counters(result.total, run_integration(md, series, path));
+        add_counters(result.total, run_integration(md, series, options));
         ++result.runs;
         write_profiles(md, series, "");
         collect_point_results(md, series);
         if (md.method > 0) {
             start_impedance_run(md, series);
-            add_counters(result.total, run_integration(md, series, path));
+            add_counters(result.total, run_integration(md, series, options));
             ++result.runs;
         }
         end_point(md, series);

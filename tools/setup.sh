@@ -8,6 +8,7 @@ command -v g++ >/dev/null 2>&1 || need="$need g++"
 command -v gs >/dev/null 2>&1 || need="$need ghostscript"
 [ -f /usr/include/gtest/gtest.h ] || need="$need libgtest-dev"
 [ -f /usr/include/CLI/CLI.hpp ] || need="$need libcli11-dev"
+[ -f /usr/include/nlohmann/json.hpp ] || need="$need nlohmann-json3-dev"
 if [ -n "$need" ]; then
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"

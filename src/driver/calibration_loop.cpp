@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <iostream>
 
 #include "experiments/calibration.h"
@@ -16,6 +18,7 @@
 #include "model/text_scanner.h"
 #include "output/profiles.h"
 #include "output/report.h"
+#include "output/run_summary.h"
 #include "physics/grid.h"
 #include "physics/initial_state.h"
 #include "physics/point_order.h"
@@ -159,29 +162,54 @@ namespace {
 
 // Integrates once and, when the integrator gave up, says so; the point's files are still
 // written from the state reached.
-bool integrate_point(model& md, RunSeries& series, const char* which, SolverPath path) {
-    const RunOutcome run = run_integration(md, series, path);
-    if (run.succeeded()) return true;
+IntegrationSummary integrate_point(model& md, RunSeries& series, const char* which,
+                                   const RunOptions& options) {
+    if (options.progress != nullptr) options.progress->start_run(md.point, md.nCalib, which);
+    const auto start = std::chrono::steady_clock::now();
+    const RunOutcome run = run_integration(md, series, options);
+    if (options.progress != nullptr) options.progress->clear();
+    IntegrationSummary s;
+    s.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    s.code = run.code;
+    s.steps = run.steps;
+    s.accepted = run.accepted;
+    s.rejected = run.rejected;
+    s.jacobians = run.jacobians;
+    s.decompositions = run.decompositions;
+    s.rhsCalls = run.rhsCalls;
+    if (series.potSeries.size() > 0)
+        s.finalPotential = series.potSeries[series.potSeries.size() - 1];
+    if (run.succeeded()) return s;
+    s.failure = describe_failure(run.code) + " (code " + std::to_string(run.code) + ")";
     std::cout << "\nCalibration point " << md.point << " (multiplier " << md.multipliers[md.point]
-              << "): the " << which << " integration failed: " << describe_failure(run.code)
-              << " (code " << run.code << "). Its files describe the state reached.\n";
-    return false;
+              << "): the " << which << " integration failed: " << s.failure
+              << ". Its files describe the state reached.\n";
+    return s;
 }
 
-}  // namespace
+// A folder of the run relative to the run folder, "" for the run folder itself.
+std::string inside_run(const model& md, const std::string& folder) {
+    const std::string rel =
+        std::filesystem::path(folder).lexically_relative(md.folders[0]).generic_string();
+    return rel == "." ? "" : rel;
+}
 
-int run_program(const std::string& inputName, SolverPath path) {
-    model md;
-    RunSeries series;
-    md.inputName = inputName;
-    write_banner();
-    read_input_file(md);
-    set_up(md, series, path);
+void write_run_summaries(model& md, const RunSummary& run) {
+    write_summary_json(md, run);
+    write_report_page(md, run);
+}
 
+// The calibration points one after another; returns the exit status.
+int run_points(model& md, RunSeries& series, const RunOptions& options, RunSummary& run) {
     int failedPoints = 0;
     for (md.point = 1; md.point <= md.nCalib; ++md.point) {
+        PointSummary summary;
+        summary.point = md.point;
+        summary.multiplier = md.multipliers[md.point];
+        summary.folder = inside_run(md, md.folders[md.point]);
         set_initial_state(md);
-        bool ok = integrate_point(md, series, "potentiometric", path);
+        summary.potentiometric = integrate_point(md, series, "potentiometric", options);
+        bool ok = summary.potentiometric.code > 0;
         write_profiles(md, series, "");
         write_time_course(md, series, "");
         if (!collect_point_results(md, series)) {
@@ -190,17 +218,22 @@ int run_program(const std::string& inputName, SolverPath path) {
                          "the calibration curve.\n";
             ok = false;
         }
-        write_calibration_curve(md, series);
+        if (auto line = write_calibration_curve(md, series)) run.calibration = line;
         if (md.method > 0) {
             start_impedance_run(md, series);
-            ok = integrate_point(md, series, "current-step", path) && ok;
+            summary.currentStep = integrate_point(md, series, "current-step", options);
+            ok = summary.currentStep->code > 0 && ok;
             write_profiles(md, series, "spectrum//");
             write_time_course(md, series, "spectrum//");
             compute_spectrum(md, series);
             write_spectrum(md);
+            summary.spectrumFile =
+                summary.folder.empty() ? "spectrum.dat" : summary.folder + "/spectrum.dat";
         }
         end_point(md, series);
         if (!ok) ++failedPoints;
+        run.points.push_back(summary);
+        write_run_summaries(md, run);
     }
     if (failedPoints > 0) {
         std::cout << "\nThe integration failed at " << failedPoints << " of " << md.nCalib
@@ -208,4 +241,37 @@ int run_program(const std::string& inputName, SolverPath path) {
         return 2;
     }
     return 0;
+}
+
+}  // namespace
+
+int run_program(const std::string& inputName, const RunOptions& options) {
+    model md;
+    RunSeries series;
+    md.inputName = inputName;
+    write_banner();
+    read_input_file(md);
+    set_up(md, series, options.path);
+
+    RunSummary run;
+    run.inputName = md.inputName;
+    run.runFolder = md.folders[0];
+    run.path = solver_path_name(options.path);
+    const Bandwidths band = point_order_bandwidths(md);
+    run.bandLower = band.lower;
+    run.bandUpper = band.upper;
+    try {
+        run.exitCode = run_points(md, series, options, run);
+    } catch (const std::exception& e) {
+        // The run stops with status 1; the summaries say where and why.
+        if (options.progress != nullptr) options.progress->clear();
+        run.status = "stopped";
+        run.exitCode = 1;
+        run.message = "calibration point " + std::to_string(md.point) + ": " + e.what();
+        write_run_summaries(md, run);
+        throw;
+    }
+    run.status = run.exitCode == 0 ? "finished" : "failed";
+    write_run_summaries(md, run);
+    return run.exitCode;
 }

@@ -30,5 +30,7 @@ bool collect_point_results(model& md, RunSeries& series);
 // and empties the run series.
 void end_point(model& md, RunSeries& series);
 
-// Runs the whole program on the input `inputName`.cci; returns the exit status.
-int run_program(const std::string& inputName, SolverPath path);
+// Runs the whole program on the input `inputName`.cci; returns the exit status. After every
+// calibration point and at the end, summary.json and report.html in the run folder say
+// how far the run got; a fault that stops the run is recorded there too, then rethrown.
+int run_program(const std::string& inputName, const RunOptions& options);

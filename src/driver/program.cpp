@@ -1,13 +1,17 @@
 #include "driver/program.h"
 
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <exception>
 #include <iostream>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "driver/calibration_loop.h"
 #include "model/errors.h"
+#include "model/version.h"
 #include "numeric/integrator.h"
 
 namespace {
@@ -15,6 +19,7 @@ namespace {
 struct CommandLine {
     std::string inputName = "b";
     SolverPath path = SolverPath::banded;
+    bool quiet = false;
 };
 
 // Reads the command line into `line`. Returns -1 to go on, or the exit status when the
@@ -25,6 +30,10 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
                    "input file NAME.cci in the working folder; results go to NAME/")
         ->capture_default_str();
     bool dense = false;
+    app.set_version_flag(
+        "--version", std::string(kProgramName) + " " + kProgramVersion + " (" + kProgramDate + ")");
+    app.add_flag("-q,--quiet", line.quiet,
+                 "no \"Step\" line per integration step; messages and the final lines stay");
     app.add_flag("--dense", dense,
                  "integrate with the full Jacobian and dense decompositions, in the record's "
                  "order of unknowns (at most 20000 unknowns); default: band decompositions in "
@@ -33,6 +42,9 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
+        return 0;
+    } catch (const CLI::CallForVersion& e) {
+        std::cout << e.what() << "\n";
         return 0;
     } catch (const CLI::ParseError& e) {
         std::cout << "tavoline: " << e.what() << "\n" << app.help();
@@ -47,8 +59,18 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
 int run_main(int argc, char** argv) {
     CommandLine line;
     if (const int status = read_command_line(argc, argv, line); status >= 0) return status;
+    RunOptions options;
+    options.path = line.path;
+    options.quiet = line.quiet;
+    // A progress line on standard error when that is a terminal, unless the "Step" lines
+    // already go to the same terminal.
+    std::optional<ProgressLine> progress;
+    if (isatty(STDERR_FILENO) && (line.quiet || !isatty(STDOUT_FILENO))) {
+        progress.emplace(std::cerr);
+        options.progress = &*progress;
+    }
     try {
-        return run_program(line.inputName, line.path);
+        return run_program(line.inputName, options);
     } catch (const ReportedError&) {
         std::cout << "\n";  // its message is already on standard output
         return 1;

@@ -57,17 +57,18 @@ void plot_chained_course(model& md, const VecDoub& time, const VecDoub& pot) {
 // for a twofold concentration change (slog2), and every log multiplier where the curve's
 // deviation from that line rises through slog2. Each segment is examined at ten evenly
 // spaced sub-points, its own end being the next segment's start.
-void write_limit(model& md, const VecDoub& L, const VecDoub& P) {
+std::optional<CalibrationLine> write_limit(model& md, const VecDoub& L, const VecDoub& P) {
     if (L[1] == L[2]) {
         std::cout << "limit.txt not written: calibration points 2 and 3 have the same "
                      "multiplier, so the reference line has no slope\n";
-        return;
+        return std::nullopt;
     }
     open_table(md, md.folders[0] + "/limit.txt");
     const double slope = (P[1] - P[2]) / (L[1] - L[2]);
     const double b = P[2] - L[2] * slope;
     const double slog2 = std::fabs(std::log10(2.0) * slope);
     md.outFile << "slope = " << slope << "\nslog2 = " << slog2 << "\n";
+    CalibrationLine line{slope, slog2, {}};
 
     double d = 0;  // deviation at the previous sub-point, 0 before the first
     for (int i = 0; i + 1 < L.size(); ++i) {
@@ -83,18 +84,22 @@ void write_limit(model& md, const VecDoub& L, const VecDoub& P) {
             const double x = L[i] + 0.1 * k * (L[i + 1] - L[i]);
             const double d_prev = d;
             d = std::fabs((slope - s_i) * x + (b - b_i));
-            if (d_prev < slog2 && d > slog2) md.outFile << "limit = " << x << " \n";
+            if (d_prev < slog2 && d > slog2) {
+                md.outFile << "limit = " << x << " \n";
+                line.limits.push_back(x);
+            }
         }
     }
     close_table(md);
+    return line;
 }
 
 }  // namespace
 
-void write_calibration_curve(model& md, RunSeries& series) {
+std::optional<CalibrationLine> write_calibration_curve(model& md, RunSeries& series) {
     std::cout << "\n\ncalculations time [s]: " << md.t_calc << "\n";
     const int p = md.point;
-    if (p <= 2) return;
+    if (p <= 2) return std::nullopt;
 
     // One element per point so far; the series hold exactly that many after the
     // collection step.
@@ -122,5 +127,6 @@ void write_calibration_curve(model& md, RunSeries& series) {
     for (int i = 0; i < samples; ++i) md.outFile << all_time[i] << " " << all_pot[i] << " \n";
     close_table(md);
 
-    if (p > 4 && p == md.nCalib && count > 4) write_limit(md, log_mult, pot);
+    if (p > 4 && p == md.nCalib && count > 4) return write_limit(md, log_mult, pot);
+    return std::nullopt;
 }

@@ -1,7 +1,10 @@
 // Calibration curve of a potentiometric calculation, written into the run folder.
 #pragma once
 
+#include <optional>
+
 #include "model/model.h"
+#include "output/run_summary.h"
 
 // Prints the point's calculation time; from the third point on rewrites ccurve.dat,
 // tcurve.dat and, when genPS is 1, curve.ps and tcurve.ps from the collected series; after
@@ -9,5 +12,6 @@
 // slope of the reference line through the second and third points, the potential change
 // of a twofold concentration change on it, and every log multiplier where the curve
 // leaves that line by more than that change. Called once per point, after the collection
-// of the point's results. A plot file that cannot be opened throws PlotError.
-void write_calibration_curve(model& md, RunSeries& series);
+// of the point's results. Returns what limit.txt holds when it was written. A plot file
+// that cannot be opened throws PlotError.
+std::optional<CalibrationLine> write_calibration_curve(model& md, RunSeries& series);

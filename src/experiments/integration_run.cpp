@@ -14,8 +14,9 @@ int wall_clock_seconds() { return static_cast<int>(std::time(nullptr)); }
 
 }  // namespace
 
-MembraneSystem::MembraneSystem(model& md, RunSeries& series, std::vector<int> recordIndex)
-    : md_(md), series_(series), recordIndex_(std::move(recordIndex)) {
+MembraneSystem::MembraneSystem(model& md, RunSeries& series, std::vector<int> recordIndex,
+                               const RunOptions& options)
+    : md_(md), series_(series), options_(options), recordIndex_(std::move(recordIndex)) {
     if (permuted()) {
         recordState_.resize(recordIndex_.size());
         recordRate_.resize(recordIndex_.size());
@@ -36,7 +37,10 @@ int MembraneSystem::rhs(double x, const double* y, double* f) {
 
 int MembraneSystem::output(IntegratorT& integrator) {
     to_record(integrator.y);
-    report_progress(md_, series_, integrator.x, integrator.accepted_steps);
+    report_progress(md_, series_, integrator.x, integrator.accepted_steps, options_.quiet);
+    if (options_.progress != nullptr && md_.tEnd > md_.tBegin)
+        options_.progress->step((integrator.x - md_.tBegin) / (md_.tEnd - md_.tBegin),
+                                integrator.accepted_steps);
     return 0;
 }
 
@@ -57,8 +61,8 @@ std::unique_ptr<StiffIntegratorT> make_run_integrator(model& md, OdeSystem& syst
                                               false, 0, 0, 0, 0, 0, 0, 0, 0.0, 0.0, 0.0, 0.0);
 }
 
-RunOutcome run_integration(model& md, RunSeries& series, SolverPath path) {
-    const bool banded = path == SolverPath::banded;
+RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& options) {
+    const bool banded = options.path == SolverPath::banded;
     std::vector<int> recordIndex;
     std::vector<double> state;
     Bandwidths band{md.nEq, md.nEq};  // a lower bandwidth of nEq selects the full Jacobian
@@ -68,7 +72,7 @@ RunOutcome run_integration(model& md, RunSeries& series, SolverPath path) {
         state.resize(recordIndex.size());
         for (std::size_t p = 0; p < recordIndex.size(); ++p) state[p] = md.y[recordIndex[p]];
     }
-    MembraneSystem system(md, series, std::move(recordIndex));
+    MembraneSystem system(md, series, std::move(recordIndex), options);
     const auto integrator =
         make_run_integrator(md, system, banded ? state.data() : md.y.data(), band);
     std::cout << "** NPP problem integrated with RADAU5 **\n\n";
@@ -101,7 +105,7 @@ double integration_bytes(long long nEq, SolverPath path, long long lower, long l
     return n * perUnknown;
 }
 
-void report_progress(model& md, RunSeries& series, double x, int step) {
+void report_progress(model& md, RunSeries& series, double x, int step, bool quiet) {
     membrane_potential(md, md.y.data());
     md.tNow = wall_clock_seconds();
     md.t_calc = md.tNow - md.tStart;
@@ -112,6 +116,7 @@ void report_progress(model& md, RunSeries& series, double x, int step) {
         series.timeSeries.append(seconds);
         series.tcalcSeries.append(md.t_calc);
     }
+    if (quiet) return;
     std::cout << "Step " << step << ": t=" << seconds << ", m_pot=" << millivolts
               << ", t_calc=" << md.t_calc << ";\n";
 }

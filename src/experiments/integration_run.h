@@ -9,6 +9,7 @@
 
 #include "model/model.h"
 #include "numeric/stiff_integrator.h"
+#include "output/progress_line.h"
 #include "physics/point_order.h"
 
 // How the integrator forms and solves its Newton systems.
@@ -21,6 +22,14 @@ enum class SolverPath { banded, dense };
 
 // "banded" or "dense".
 const char* solver_path_name(SolverPath path);
+
+// How the runs of a program go: the solver path, whether the "Step" line of every
+// integration step is printed, and a progress line to keep up to date (none: null).
+struct RunOptions {
+    SolverPath path = SolverPath::banded;
+    bool quiet = false;
+    ProgressLine* progress = nullptr;
+};
 
 // How a run ended: the integrator's result code (1 reached tEnd, 2 stopped by the
 // progress report, negative a failure) and its counters. rhsCalls counts every
@@ -44,10 +53,11 @@ struct RunOutcome {
 // derivatives back, and the report first puts the state into md.y, so that the physics and
 // every output see the record's layout only. Without one the integrator works on md.y
 // itself. The Jacobian is formed by finite differences and there is no mass matrix, so the
-// defaults of those stay unused.
+// defaults of those stay unused. `options` (quiet, progress line) must outlive the system.
 class MembraneSystem : public OdeSystem {
   public:
-    MembraneSystem(model& md, RunSeries& series, std::vector<int> recordIndex);
+    MembraneSystem(model& md, RunSeries& series, std::vector<int> recordIndex,
+                   const RunOptions& options);
 
     int rhs(double x, const double* y, double* f) override;
     int output(IntegratorT& integrator) override;
@@ -60,6 +70,7 @@ class MembraneSystem : public OdeSystem {
 
     model& md_;
     RunSeries& series_;
+    const RunOptions& options_;
     std::vector<int> recordIndex_;     // empty: the record's own order
     std::vector<double> recordState_;  // the state in the record's layout
     std::vector<double> recordRate_;   // its time derivative
@@ -76,7 +87,7 @@ std::unique_ptr<StiffIntegratorT> make_run_integrator(model& md, OdeSystem& syst
 // Integrates the record's state over one calibration point; md.y holds the state reached,
 // also when the integration fails. Throws IntegratorError when the integrator refuses its
 // parameters.
-RunOutcome run_integration(model& md, RunSeries& series, SolverPath path);
+RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& options);
 
 // Bytes the integrator and the permuted copies of the banded path take for nEq unknowns
 // with the given bandwidths (dense: lower = upper = nEq), for the size check at set-up.
@@ -84,8 +95,8 @@ double integration_bytes(long long nEq, SolverPath path, long long lower, long l
 
 // Progress report of the state now in md.y at scaled time x after `step` accepted steps:
 // computes the membrane potential, appends it (mV), the time (s) and the calculation time
-// (s) to the run series when step > 0, and prints the "Step" line.
-void report_progress(model& md, RunSeries& series, double x, int step);
+// (s) to the run series when step > 0, and prints the "Step" line unless `quiet`.
+void report_progress(model& md, RunSeries& series, double x, int step, bool quiet = false);
 
 // Words for a failure code of the integrator.
 std::string describe_failure(int code);

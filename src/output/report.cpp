@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 
 namespace {
 
@@ -126,21 +127,14 @@ void write_component_table(std::ostream& out, model& md) {
             out << "<td>" << md.Kif[i][c] * md.L / md.tc << "</td><td>"
                 << md.Kib[i][c] * md.L / md.tc << "</td>";
     }
-    out << "</table>*tpe = to provide electroneutrality</body></html>";
+    out << "</table>*tpe = to provide electroneutrality";
 }
 
 }  // namespace
 
-void write_run_report(model& md) {
-    md.fileName = (md.folders.empty() ? std::string(".") : md.folders[0]) + "/data.html";
-    std::ofstream out(md.fileName);
-    if (!out) {
-        // Reported instead of claiming success; the run goes on without the report.
-        std::cout << "File " << md.fileName << " cannot be opened. \n";
-        return;
-    }
-    out << "<html><head><title>Tavoline 2.0 data.html file</title></head><body>"
-        << "<h1>Tavoline 2.0</h1>"
+std::string problem_statement(model& md) {
+    std::ostringstream out;
+    out << "<h1>Tavoline 2.0</h1>"
         << "<b>Electrochemical method: ";
     if (md.method == 0)
         out << "Potentiometry";
@@ -152,6 +146,19 @@ void write_run_report(model& md) {
     write_layers(out, md);
     out << "<b>Other values: </b><br>";
     write_component_table(out, md);
+    return out.str();
+}
+
+void write_run_report(model& md) {
+    md.fileName = (md.folders.empty() ? std::string(".") : md.folders[0]) + "/data.html";
+    std::ofstream out(md.fileName);
+    if (!out) {
+        // Reported instead of claiming success; the run goes on without the report.
+        std::cout << "File " << md.fileName << " cannot be opened. \n";
+        return;
+    }
+    out << "<html><head><title>Tavoline 2.0 data.html file</title></head><body>"
+        << problem_statement(md) << "</body></html>";
     out.close();
     std::cout << "data.html file generated. \n";
 }

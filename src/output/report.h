@@ -2,6 +2,8 @@
 // calculation of the run was made with, converted back to input units.
 #pragma once
 
+#include <string>
+
 #include "model/model.h"
 
 // Writes folders[0] + "/data.html" from the scaled record (after scaling and grid
@@ -9,3 +11,7 @@
 // Moves the layer cursor. A file that cannot be opened is reported on standard output and
 // the run goes on.
 void write_run_report(model& md);
+
+// The body of data.html: method, calibration, scales, grid, layers and the component table,
+// in input units. Moves the layer cursor.
+std::string problem_statement(model& md);

@@ -236,3 +236,18 @@ TEST(CommandLine, UnknownOptionAndDenseSizeLimit) {
         << r.output;
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "b"));
 }
+
+// --quiet drops the per-step lines only; --version names the program.
+TEST(CommandLine, QuietAndVersion) {
+    testutil::ScratchDir dir;
+    const std::string in = "cd '" + dir.str() + "' && '" TAVOLINE_EXE "' ";
+    auto r = testutil::run_command(in + "--version");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, "Tavoline 2.0 (22.12.2014)\n");
+    testutil::write_file(dir.path() / "b.cci", example_with("b.cci", 1, "#TAVO2"));
+    r = testutil::run_command(in + "--quiet b </dev/null");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output.find("Step "), std::string::npos);
+    EXPECT_NE(r.output.find("** iteration number 5"), std::string::npos);
+    EXPECT_NE(r.output.find("calculations time [s]: "), std::string::npos);
+}

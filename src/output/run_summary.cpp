@@ -1,0 +1,282 @@
+#include "output/run_summary.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "model/version.h"
+#include "output/report.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using json = nlohmann::ordered_json;  // keys in the order written
+
+// Every regular file below the run folder, relative to it, '/'-separated and sorted.
+std::vector<std::string> run_files(const std::string& runFolder) {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(runFolder, ec), end; !ec && it != end;
+         it.increment(ec))
+        if (it->is_regular_file(ec))
+            files.push_back(fs::relative(it->path(), runFolder).generic_string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// The file `name` of the run folder, always listed even before it is first written.
+void list_own(std::vector<std::string>& files, const std::string& name) {
+    if (std::find(files.begin(), files.end(), name) == files.end()) {
+        files.push_back(name);
+        std::sort(files.begin(), files.end());
+    }
+}
+
+json integration_json(const IntegrationSummary& s) {
+    json j;
+    j["result_code"] = s.code;
+    j["status"] = s.code > 0 ? "finished" : "failed";
+    j["failure"] = s.failure.empty() ? json(nullptr) : json(s.failure);
+    j["final_potential_mV"] = s.finalPotential ? json(*s.finalPotential) : json(nullptr);
+    j["steps"] = s.steps;
+    j["accepted"] = s.accepted;
+    j["rejected"] = s.rejected;
+    j["jacobians"] = s.jacobians;
+    j["decompositions"] = s.decompositions;
+    j["rhs_calls"] = s.rhsCalls;
+    j["wall_seconds"] = s.wallSeconds;
+    return j;
+}
+
+// Text of the page: & < > and quotes escaped.
+std::string escaped(const std::string& text) {
+    std::string out;
+    for (char ch : text) {
+        switch (ch) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += ch;
+        }
+    }
+    return out;
+}
+
+// A link target: each path segment percent-encoded where it is not a plain character.
+std::string href(const std::string& path) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char ch : path) {
+        if (std::isalnum(ch) || ch == '/' || ch == '.' || ch == '_' || ch == '-') {
+            out += static_cast<char>(ch);
+        } else {
+            out += '%';
+            out += hex[ch >> 4];
+            out += hex[ch & 15];
+        }
+    }
+    return out;
+}
+
+std::string number(double v) {
+    std::ostringstream s;
+    s.precision(6);
+    s << v;
+    return s.str();
+}
+
+// An SVG file for inlining: without its XML declaration, and with every id (and every
+// reference to one) prefixed, so that the plots of one page cannot take each other's
+// clip paths.
+std::string inline_svg(const fs::path& file, const std::string& prefix) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string svg = text.str();
+    const std::size_t start = svg.find("<svg");
+    if (start == std::string::npos) return "";
+    svg.erase(0, start);
+    for (const std::string key : {"id=\"", "url(#", "href=\"#"}) {
+        for (std::size_t at = 0; (at = svg.find(key, at)) != std::string::npos;) {
+            at += key.size();
+            svg.insert(at, prefix);
+            at += prefix.size();
+        }
+    }
+    return svg;
+}
+
+std::string point_status(const PointSummary& p) {
+    std::string status;
+    for (const IntegrationSummary* s :
+         {&p.potentiometric, p.currentStep ? &*p.currentStep : nullptr}) {
+        if (s == nullptr || s->code > 0) continue;
+        if (!status.empty()) status += "; ";
+        status +=
+            (s == &p.potentiometric ? "potentiometric run failed: " : "current-step run failed: ") +
+            s->failure;
+    }
+    return status.empty() ? "finished" : status;
+}
+
+bool write_text(const std::string& file, const std::string& text) {
+    std::ofstream out(file, std::ios::binary);
+    if (out) out << text;
+    out.close();
+    if (out) return true;
+    std::cout << "File " << file << " cannot be written.\n";
+    return false;
+}
+
+}  // namespace
+
+bool PointSummary::ok() const {
+    return potentiometric.code > 0 && (!currentStep || currentStep->code > 0);
+}
+
+std::string method_name(int method) {
+    switch (method) {
+        case 0:
+            return "Potentiometry";
+        case 1:
+            return "Electrochemical Impedance Spectroscopy";
+        case 2:
+            return "Chronopotentiometry";
+        default:
+            return "method " + std::to_string(method);
+    }
+}
+
+void write_summary_json(const model& md, const RunSummary& run) {
+    json j;
+    j["program"] = kProgramName;
+    j["version"] = kProgramVersion;
+    j["input"] = run.inputName + ".cci";
+    j["run_folder"] = fs::path(run.runFolder).lexically_normal().generic_string();
+    j["model"] = md.modelType == 0 ? "Nernst-Planck-Poisson" : "diffusion only";
+    j["method"] = method_name(md.method);
+    j["unknowns"] = md.nEq;
+    j["solver_path"] = run.path;
+    if (run.path == "banded")
+        j["bandwidths"] = {{"lower", run.bandLower}, {"upper", run.bandUpper}};
+    j["status"] = run.status;
+    j["exit_code"] = run.exitCode;
+    j["message"] = run.message.empty() ? json(nullptr) : json(run.message);
+    j["points_planned"] = md.nCalib;
+    json points = json::array();
+    for (const PointSummary& p : run.points) {
+        json jp;
+        jp["point"] = p.point;
+        jp["multiplier"] = p.multiplier;
+        jp["folder"] = p.folder;
+        jp["status"] = p.ok() ? "finished" : "failed";
+        const auto& potential = p.potentiometric.finalPotential;
+        jp["final_potential_mV"] = potential ? json(*potential) : json(nullptr);
+        jp["potentiometric"] = integration_json(p.potentiometric);
+        if (p.currentStep) jp["current_step"] = integration_json(*p.currentStep);
+        jp["spectrum"] = p.spectrumFile.empty() ? json(nullptr) : json(p.spectrumFile);
+        points.push_back(jp);
+    }
+    j["points"] = points;
+    if (run.calibration) {
+        j["calibration"] = {{"slope_mV_per_decade", run.calibration->slope},
+                            {"slog2_mV", run.calibration->slog2},
+                            {"detection_limits_log10", run.calibration->limits}};
+    } else {
+        j["calibration"] = nullptr;
+    }
+    std::vector<std::string> files = run_files(run.runFolder);
+    list_own(files, "summary.json");
+    j["files"] = files;
+    write_text(run.runFolder + "/summary.json", j.dump(2) + "\n");
+}
+
+void write_report_page(model& md, const RunSummary& run) {
+    std::ostringstream page;
+    page << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>"
+         << kProgramName << " run " << escaped(run.inputName) << "</title>\n<style>\n"
+         << "body{font-family:sans-serif;margin:1.5em auto;max-width:60em;padding:0 1em}\n"
+         << "table{border-collapse:collapse}td,th{border:1px solid #999;padding:.2em .6em}\n"
+         << "td.num{text-align:right}.finished{color:#060}.failed,.stopped{color:#a00}\n"
+         << "figure{margin:1em 0}figure svg{width:100%;max-width:42em;height:auto;"
+            "border:1px solid #ddd}\n"
+         << "</style>\n</head>\n<body>\n<h1>" << kProgramName << " run " << escaped(run.inputName)
+         << "</h1>\n";
+
+    page << "<p>" << escaped(method_name(md.method)) << ", "
+         << (md.modelType == 0 ? "Nernst-Planck-Poisson" : "diffusion only") << ", " << md.nEq
+         << " unknowns, " << escaped(run.path) << " solver.</p>\n";
+    std::string status;
+    if (run.status == "running") {
+        status = "Running: " + std::to_string(run.points.size()) + " of " +
+                 std::to_string(md.nCalib) + " calibration points done.";
+    } else if (run.status == "finished") {
+        status = "Finished: every calibration point ran to its end.";
+    } else if (run.status == "failed") {
+        status = "Finished, but the integration failed at some points (see the table).";
+    } else {
+        status = "Stopped: " + run.message;
+    }
+    page << "<p id=\"status\" class=\"" << escaped(run.status) << "\">" << escaped(status)
+         << "</p>\n";
+
+    page << "<h2>Calibration points</h2>\n<table id=\"points\">\n<thead><tr><th>Point</th>"
+            "<th>Multiplier</th><th>Final potential [mV]</th><th>Steps</th><th>Status</th>"
+            "</tr></thead>\n<tbody>\n";
+    for (const PointSummary& p : run.points) {
+        const auto& pot = p.potentiometric.finalPotential;
+        page << "<tr class=\"" << (p.ok() ? "finished" : "failed") << "\"><td class=\"num\">"
+             << p.point << "</td><td class=\"num\">" << number(p.multiplier)
+             << "</td><td class=\"num\">" << (pot ? number(*pot) : std::string("-"))
+             << "</td><td class=\"num\">" << p.potentiometric.steps
+             << (p.currentStep ? " + " + std::to_string(p.currentStep->steps) : std::string())
+             << "</td><td>" << escaped(point_status(p)) << "</td></tr>\n";
+    }
+    page << "</tbody>\n</table>\n";
+
+    if (run.calibration) {
+        page << "<h2>Calibration line</h2>\n<p>Slope " << number(run.calibration->slope)
+             << " mV per decade; a twofold change of concentration changes the potential by "
+             << number(run.calibration->slog2) << " mV.</p>\n<p>Detection limits (log10 of "
+             << "the multiplier): ";
+        if (run.calibration->limits.empty()) page << "none found";
+        for (std::size_t i = 0; i < run.calibration->limits.size(); ++i)
+            page << (i ? ", " : "") << number(run.calibration->limits[i]);
+        page << ".</p>\n";
+    }
+
+    std::vector<std::string> files = run_files(run.runFolder);
+    list_own(files, "report.html");
+    page << "<h2>Plots</h2>\n";
+    int plots = 0;
+    for (const std::string& f : files) {
+        if (f.size() < 4 || f.compare(f.size() - 4, 4, ".svg") != 0) continue;
+        ++plots;
+        page << "<figure>\n<figcaption><a href=\"" << href(f) << "\">" << escaped(f)
+             << "</a></figcaption>\n"
+             << inline_svg(fs::path(run.runFolder) / f, "plot" + std::to_string(plots) + "-")
+             << "\n</figure>\n";
+    }
+    if (plots == 0) page << "<p>No plots were written.</p>\n";
+
+    page << "<h2>Problem</h2>\n<div id=\"problem\">" << problem_statement(md) << "</div>\n";
+    page << "<h2>Files</h2>\n<ul id=\"files\">\n";
+    for (const std::string& f : files)
+        page << "<li><a href=\"" << href(f) << "\">" << escaped(f) << "</a></li>\n";
+    page << "</ul>\n</body>\n</html>\n";
+    write_text(run.runFolder + "/report.html", page.str());
+}

@@ -1,0 +1,67 @@
+// What a run did, for people and scripts: summary.json (read by scripts; written with a
+// JSON library) and report.html (opened in a browser) in the run folder. Both are written
+// after every calibration point, so that a long run can be watched, and at the end.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/model.h"
+
+// One integration run of a point (the potentiometric run, or the current-step run of the
+// impedance and chronopotentiometric methods).
+struct IntegrationSummary {
+    int code = 0;  // the integrator's result: 1 reached tEnd, negative failed
+    int steps = 0;
+    int accepted = 0;
+    int rejected = 0;
+    int jacobians = 0;
+    int decompositions = 0;
+    long long rhsCalls = 0;  // those of the Jacobians included
+    double wallSeconds = 0;
+    std::optional<double> finalPotential;  // [mV] of the last accepted step
+    std::string failure;                   // why it failed, empty when it did not
+};
+
+struct PointSummary {
+    int point = 0;
+    double multiplier = 0;
+    std::string folder;  // relative to the run folder; "" for the run folder itself
+    IntegrationSummary potentiometric;
+    std::optional<IntegrationSummary> currentStep;
+    std::string spectrumFile;  // relative to the run folder, when written
+    bool ok() const;
+};
+
+// The reference line of the calibration curve and the detection limits, as in limit.txt.
+struct CalibrationLine {
+    double slope = 0;            // [mV per decade]
+    double slog2 = 0;            // [mV] potential change of a twofold change
+    std::vector<double> limits;  // log10 multipliers
+};
+
+struct RunSummary {
+    std::string inputName;  // without .cci
+    std::string runFolder;  // as given to the program's folders
+    std::string path;       // "banded" or "dense"
+    int bandLower = 0;      // of the banded path
+    int bandUpper = 0;
+    std::string status = "running";  // "running", "finished", "failed" or "stopped"
+    int exitCode = 0;
+    std::string message;  // why the run stopped, when it did
+    std::vector<PointSummary> points;
+    std::optional<CalibrationLine> calibration;
+};
+
+// "Potentiometry", "Electrochemical Impedance Spectroscopy" or "Chronopotentiometry".
+std::string method_name(int method);
+
+// Writes runFolder/summary.json. Lists every file found in the run folder then. A file
+// that cannot be written is reported on standard output; the run goes on.
+void write_summary_json(const model& md, const RunSummary& run);
+
+// Writes runFolder/report.html: the problem in brief, the run's status, a table of the
+// calibration points, the slope and detection limits, every plot of the run inline (its
+// SVG) and links to every file. Self-contained: no script, no external resource.
+void write_report_page(model& md, const RunSummary& run);
