@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -92,6 +93,58 @@ inline RunResult render_postscript(const std::filesystem::path& ps,
 
 inline bool rendered_cleanly(const RunResult& r) {
     return r.status == 0 && r.output.find("Error") == std::string::npos;
+}
+
+}  // namespace testutil
+
+namespace testutil {
+
+// An RGB picture read from a binary PPM.
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::string pixels;  // width * height * 3 bytes
+    // Pixels with any channel below half intensity.
+    long dark_pixels() const {
+        long dark = 0;
+        for (std::size_t i = 0; i + 2 < pixels.size(); i += 3)
+            if (std::min({static_cast<unsigned char>(pixels[i]),
+                          static_cast<unsigned char>(pixels[i + 1]),
+                          static_cast<unsigned char>(pixels[i + 2])}) < 128)
+                ++dark;
+        return dark;
+    }
+    // How many different grey levels (sum of the three channels) the picture holds: 1 for
+    // a blank one.
+    int distinct_levels() const {
+        bool seen[3 * 255 + 1] = {};
+        int levels = 0;
+        for (std::size_t i = 0; i + 2 < pixels.size(); i += 3) {
+            const int v = static_cast<unsigned char>(pixels[i]) +
+                          static_cast<unsigned char>(pixels[i + 1]) +
+                          static_cast<unsigned char>(pixels[i + 2]);
+            if (!seen[v]) ++levels;
+            seen[v] = true;
+        }
+        return levels;
+    }
+};
+
+// A PNG file decoded through netpbm's pngtopnm; an empty image when that fails.
+inline Image read_png(const std::filesystem::path& png) {
+    const std::filesystem::path ppm = png.string() + ".ppm";
+    Image image;
+    if (run_command("pngtopnm '" + png.string() + "' > '" + ppm.string() + "'").status != 0)
+        return image;
+    std::ifstream in(ppm, std::ios::binary);
+    std::string magic;
+    int maxval = 0;
+    in >> magic >> image.width >> image.height >> maxval;
+    in.get();
+    if (magic != "P6" || maxval != 255) return Image{};
+    image.pixels.resize(static_cast<std::size_t>(image.width) * image.height * 3);
+    in.read(image.pixels.data(), static_cast<std::streamsize>(image.pixels.size()));
+    return image;
 }
 
 }  // namespace testutil

@@ -3,7 +3,7 @@
 # errors, and a debug build under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/tools/setup.sh"
+"$top/tools/setup.sh" --tests
 jobs=$(nproc)
 
 cmake -S "$top" -B "$top/build-release" -DCMAKE_BUILD_TYPE=Release -DTAVOLINE_WERROR=ON >/dev/null

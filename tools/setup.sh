@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs what building and testing need on a Debian machine, only what is missing.
+# Installs what building needs on a Debian machine, only what is missing; with --tests also
+# the tools the tests use (SVG and PNG converters, an XML checker, a headless browser).
 set -e
 need=""
 command -v cmake >/dev/null 2>&1 || need="$need cmake"
@@ -9,6 +10,13 @@ command -v gs >/dev/null 2>&1 || need="$need ghostscript"
 [ -f /usr/include/gtest/gtest.h ] || need="$need libgtest-dev"
 [ -f /usr/include/CLI/CLI.hpp ] || need="$need libcli11-dev"
 [ -f /usr/include/nlohmann/json.hpp ] || need="$need nlohmann-json3-dev"
+if [ "${1:-}" = "--tests" ]; then
+    # tools the tests render and inspect results with
+    command -v rsvg-convert >/dev/null 2>&1 || need="$need librsvg2-bin"
+    command -v xmllint >/dev/null 2>&1 || need="$need libxml2-utils"
+    command -v pngtopnm >/dev/null 2>&1 || need="$need netpbm"
+    command -v chromium >/dev/null 2>&1 || need="$need chromium"
+fi
 if [ -n "$need" ]; then
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"

@@ -133,6 +133,11 @@ std::string point_status(const PointSummary& p) {
     return status.empty() ? "finished" : status;
 }
 
+void replace_all(std::string& text, const std::string& from, const std::string& to) {
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+}
+
 bool write_text(const std::string& file, const std::string& text) {
     std::ofstream out(file, std::ios::binary);
     if (out) out << text;
@@ -261,10 +266,15 @@ void write_report_page(model& md, const RunSummary& run) {
 
     std::vector<std::string> files = run_files(run.runFolder);
     list_own(files, "report.html");
+    // The run's own plots (calibration curve, spectrum) first, then those of the points.
+    std::vector<std::string> svgs;
+    for (const std::string& f : files)
+        if (f.size() > 4 && f.compare(f.size() - 4, 4, ".svg") == 0) svgs.push_back(f);
+    std::stable_partition(svgs.begin(), svgs.end(),
+                          [](const std::string& f) { return f.find('/') == std::string::npos; });
     page << "<h2>Plots</h2>\n";
     int plots = 0;
-    for (const std::string& f : files) {
-        if (f.size() < 4 || f.compare(f.size() - 4, 4, ".svg") != 0) continue;
+    for (const std::string& f : svgs) {
         ++plots;
         page << "<figure>\n<figcaption><a href=\"" << href(f) << "\">" << escaped(f)
              << "</a></figcaption>\n"
@@ -273,7 +283,11 @@ void write_report_page(model& md, const RunSummary& run) {
     }
     if (plots == 0) page << "<p>No plots were written.</p>\n";
 
-    page << "<h2>Problem</h2>\n<div id=\"problem\">" << problem_statement(md) << "</div>\n";
+    // data.html's statement, its title a heading of this page's level
+    std::string problem = problem_statement(md);
+    replace_all(problem, "<h1>", "<h3>");
+    replace_all(problem, "</h1>", "</h3>");
+    page << "<h2>Problem</h2>\n<div id=\"problem\">" << problem << "</div>\n";
     page << "<h2>Files</h2>\n<ul id=\"files\">\n";
     for (const std::string& f : files)
         page << "<li><a href=\"" << href(f) << "\">" << escaped(f) << "</a></li>\n";

@@ -2,42 +2,18 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
+#include <cstdio>
 #include <iostream>
 #include <vector>
+
+#include "output/psplot/postscript_canvas.h"
+#include "output/psplot/svg_canvas.h"
 
 namespace {
 
 // More ticks than this on one axis would only blacken the edge; a request for them (a
 // step far below the range) draws no ticks on that axis instead.
 constexpr double kMaxTicks = 100000;
-
-// Parentheses delimit PostScript strings and the backslash escapes within them. Balanced
-// parentheses are legal inside a string and are kept as they are; a backslash or a
-// parenthesis without a partner is escaped so the page stays valid.
-std::string escape_text(const std::string& text) {
-    std::vector<bool> unmatched(text.size(), false);
-    std::vector<std::size_t> open;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '(') {
-            open.push_back(i);
-        } else if (text[i] == ')') {
-            if (open.empty())
-                unmatched[i] = true;
-            else
-                open.pop_back();
-        }
-    }
-    for (std::size_t i : open) unmatched[i] = true;
-
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' || unmatched[i]) out += '\\';
-        out += text[i];
-    }
-    return out;
-}
 
 // Makes a limit pair usable for a linear map: a non-finite limit takes its partner's
 // value, and a pair without width is opened by a tenth of its value each way (by 1 at 0).
@@ -97,17 +73,28 @@ double auto_scale_range_step(double r) {
 // ---------------------------------------------------------------------------------------
 // PSpage
 
+std::string svg_file_name(const std::string& ps_name) {
+    if (ps_name.ends_with(".ps")) return ps_name.substr(0, ps_name.size() - 3) + ".svg";
+    return ps_name + ".svg";
+}
+
 PSpage::PSpage(const std::string& file_name) : owner_(this), file_name_(file_name) {
-    file_.reset(std::fopen(file_name_.c_str(), "wb"));
-    if (!file_) {
+    const auto unopenable = [](const std::string& name) {
         std::cout << "ERROR: failure opening output file for plot\n"
                      "     in file psplot at line 15\n";
-        throw PlotError("failure opening output file for plot " + file_name_);
+        return PlotError("failure opening output file for plot " + name);
+    };
+    PlotFile ps(file_name_);
+    if (!ps.is_open()) throw unopenable(file_name_);
+    PlotFile svg(svg_file_name(file_name_));
+    if (!svg.is_open()) {
+        // Both forms or neither: the empty PostScript file just created goes again.
+        ps.close();
+        std::remove(file_name_.c_str());
+        throw unopenable(svg.name());
     }
-    print("%%!\n/mt{moveto}def /lt{lineto}def /np{newpath}def\n");
-    print("/st{stroke}def /cp{closepath}def /fi{fill}def\n");
-    print("/zp {gsave /ZapfDingbats findfont exch ");
-    print("scalefont setfont moveto show grestore} def\n");
+    canvases_.push_back(std::make_unique<PostScriptCanvas>(std::move(ps)));
+    canvases_.push_back(std::make_unique<SvgCanvas>(std::move(svg), kWidth, kHeight));
     set_font("Times-Roman", 12);
     set_line_width(0.5);
 }
@@ -119,34 +106,33 @@ PSpage::PSpage(PSpage& page)
       font_size_(page.font_size_) {}
 
 PSpage::~PSpage() {
-    if (owner_ == this && file_) close();
-}
-
-void PSpage::print(const char* format, ...) {
-    std::FILE* f = stream();
-    if (!f) return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(f, format, args);
-    va_end(args);
+    if (owner_ == this) finish_canvases();
 }
 
 void PSpage::set_font(const std::string& name, double size) {
     font_name_ = name;
     font_size_ = size;
-    print("/%s findfont %g scalefont setfont\n", font_name_.c_str(), font_size_);
+    draw_on_all([&](PlotCanvas& c) { c.set_font(font_name_, font_size_); });
 }
 
-void PSpage::set_line_width(double width) { print("%g setlinewidth\n", width); }
+void PSpage::set_line_width(double width) {
+    draw_on_all([&](PlotCanvas& c) { c.set_line_width(width); });
+}
 
-void PSpage::save_state() { print("gsave\n"); }
+void PSpage::save_state() {
+    draw_on_all([](PlotCanvas& c) { c.save_state(); });
+}
 
-void PSpage::restore_state() { print("grestore\n"); }
+void PSpage::restore_state() {
+    draw_on_all([](PlotCanvas& c) { c.restore_state(); });
+}
 
-void PSpage::set_gray(double level) { print("%g setgray\n", level); }
+void PSpage::set_gray(double level) {
+    draw_on_all([&](PlotCanvas& c) { c.set_gray(level); });
+}
 
 void PSpage::set_rgb(int red, int green, int blue) {
-    print("%g %g %g setrgbcolor\n", red / 255.0, green / 255.0, blue / 255.0);
+    draw_on_all([&](PlotCanvas& c) { c.set_rgb(red, green, blue); });
 }
 
 void PSpage::set_color_index(int k) {
@@ -169,42 +155,47 @@ void PSpage::set_color_index(int k) {
 }
 
 void PSpage::put_centered_text(const std::string& text, double x, double y, double angle) {
-    print("gsave %g %g translate %g rotate 0 0 mt (%s) ", x, y, angle, escape_text(text).c_str());
-    print("dup stringwidth pop 2 div neg 0 rmoveto show grestore\n");
+    draw_on_all([&](PlotCanvas& c) { c.put_text(text, x, y, angle, TextAlign::centre); });
 }
 
 void PSpage::put_right_text(const std::string& text, double x, double y, double angle) {
-    print("gsave %g %g translate %g rotate 0 0 mt (%s) ", x, y, angle, escape_text(text).c_str());
-    print("dup stringwidth pop neg 0 rmoveto show grestore\n");
+    draw_on_all([&](PlotCanvas& c) { c.put_text(text, x, y, angle, TextAlign::end); });
 }
 
 void PSpage::point_symbol(double x, double y, int code, double size) {
-    print("(\\%03o) %g %g %g zp\n", static_cast<unsigned>(code), x - 0.394 * size, y - 0.343 * size,
-          size);
+    draw_on_all([&](PlotCanvas& c) { c.point_symbol(x, y, code, size); });
 }
 
 void PSpage::line_segment(double x0, double y0, double x1, double y1) {
-    print("np %g %g mt %g %g lt st\n", x0, y0, x1, y1);
+    draw_on_all([&](PlotCanvas& c) { c.line_segment(x0, y0, x1, y1); });
 }
 
 void PSpage::polyline(VecDoub_I& xs, VecDoub_I& ys, int close, int fill, int clip) {
     const int n = std::min(xs.size(), ys.size());
     if (n <= 0) return;  // no first point to move to
-    print("np %g %g mt\n", xs[0], ys[0]);
-    for (int i = 1; i < n; ++i) print("%g %g lt\n", xs[i], ys[i]);
-    if (close || fill || clip) print("cp ");
-    if (fill)
-        print("fi\n");
-    else if (clip)
-        print("clip\n");
-    else
-        print("st\n");
+    const PathPaint paint = fill    ? PathPaint::fill
+                            : clip  ? PathPaint::clip
+                            : close ? PathPaint::closed_stroke
+                                    : PathPaint::stroke;
+    draw_on_all([&](PlotCanvas& c) { c.path(xs.data(), ys.data(), n, paint); });
 }
 
 void PSpage::close() {
-    if (!owner_->file_) return;
-    print("showpage\n");
-    owner_->file_.reset();
+    if (owner_->canvases_.empty()) return;
+    const std::string failed = owner_->finish_canvases();
+    if (!failed.empty()) throw PlotError("failure writing output file for plot " + failed);
+}
+
+std::string PSpage::finish_canvases() {
+    std::string failed;
+    for (const std::unique_ptr<PlotCanvas>& canvas : canvases_) {
+        if (canvas->finish()) continue;
+        failed += (failed.empty() ? "" : " and ") + canvas->file_name();
+    }
+    canvases_.clear();
+    if (!failed.empty())
+        std::cout << "ERROR: failure writing output file for plot " << failed << "\n";
+    return failed;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -1,25 +1,29 @@
-// Single-page PostScript plots written directly as text.
+// Single-page plots, written as PostScript and as an SVG twin beside it.
 //
-// A `PSpage` owns one output file and writes the prolog, graphics-state commands, text and
+// A `PSpage` owns the output files and draws the prolog, graphics-state commands, text and
 // lines in page coordinates (points, origin at the lower-left corner of the page). A
 // `PSplot` is a rectangular region on a page that maps data coordinates linearly onto its
-// box and draws a frame, tick marks with labels, axis titles, polylines and dots. Every
-// number is written with printf's "%g"; every line ends with a single line feed.
+// box and draws a frame, tick marks with labels, axis titles, polylines and dots. The page
+// hands every primitive to two canvases (canvas.h): the PostScript file NAME.ps, every
+// number written with printf's "%g" and every line ended by a single line feed, and the
+// same drawing as NAME.svg.
 //
 // Typical use: construct the page; for each plot: construct it, clear_box, set_limits,
 // draw_frame, auto_scale or auto_scale_range, x_label, y_label, dot and/or line_plot;
 // finally close the page.
 #pragma once
 
-#include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "numeric/nr.h"
+#include "output/psplot/canvas.h"
 
-// A plot file that cannot be opened. The standard message has already been printed on
-// standard output when this is thrown; what() names the file as well.
+// A plot file that cannot be opened, or that did not take all that was written to it. The
+// standard message has already been printed on standard output when this is thrown; what()
+// names the file as well.
 struct PlotError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
@@ -34,13 +38,24 @@ double auto_scale_step(double r);
 // when r holds fewer than two.
 double auto_scale_range_step(double r);
 
+// Name of the SVG twin of the PostScript file `ps_name`: its ".ps" ending replaced by
+// ".svg", or ".svg" appended to a name without that ending.
+std::string svg_file_name(const std::string& ps_name);
+
 class PSpage {
   public:
-    // Opens `file_name` for writing and writes the prolog, the font Times-Roman 12 and
-    // the line width 0.5. A file that cannot be opened prints the plotter's error message
-    // on standard output and throws PlotError; nothing is written then.
+    // A page of kWidth by kHeight points (A4, the size PostScript interpreters assume for
+    // a file that names none).
+    static constexpr double kWidth = 595;
+    static constexpr double kHeight = 842;
+
+    // Opens `file_name` and its SVG twin (svg_file_name) for writing and draws the prolog,
+    // the font Times-Roman 12 and the line width 0.5. When either file cannot be opened the
+    // plotter's error message is printed on standard output and PlotError is thrown; no
+    // file is left behind then.
     explicit PSpage(const std::string& file_name);
-    // Closes the file (as `close` does) when it is still open.
+    // Closes the files (as `close` does) when they are still open; a file that did not
+    // take everything is reported on standard output, without an exception.
     virtual ~PSpage();
 
     PSpage(const PSpage&) = delete;
@@ -65,31 +80,33 @@ class PSpage {
     // Path through the first min(len xs, len ys) points in page coordinates; closed when
     // any flag is set, then filled (fill), made the clip path (clip) or stroked.
     virtual void polyline(VecDoub_I& xs, VecDoub_I& ys, int close, int fill, int clip);
-    // Writes "showpage" and closes the file; the page takes no more drawing.
+    // Ends the page ("showpage" in PostScript) and closes both files; the page takes no
+    // more drawing. A file that did not take everything written to it (a full disk, say)
+    // is reported on standard output and then throws PlotError.
     void close();
 
-    bool is_open() const { return stream() != nullptr; }
+    bool is_open() const { return !owner_->canvases_.empty(); }
     const std::string& file_name() const { return file_name_; }
     const std::string& font_name() const { return font_name_; }
     double font_size() const { return font_size_; }
 
   protected:
-    // A region sharing the stream of `page` (a plot): copies the file and font names and
-    // the font size, owns nothing.
+    // A region sharing the canvases of `page` (a plot): copies the file and font names
+    // and the font size, owns nothing.
     explicit PSpage(PSpage& page);
 
-    // printf-style output to the page's file; ignored once the page is closed.
-    void print(const char* format, ...) __attribute__((format(printf, 2, 3)));
-
   private:
-    struct FileCloser {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
+    // Calls draw(canvas) for each canvas of the page; nothing once the page is closed.
+    template <class Draw>
+    void draw_on_all(Draw draw) {
+        for (const std::unique_ptr<PlotCanvas>& canvas : owner_->canvases_) draw(*canvas);
+    }
+    // Finishes every canvas; the names of the files that failed, reported on standard
+    // output, or an empty text.
+    std::string finish_canvases();
 
-    std::FILE* stream() const { return owner_->file_.get(); }
-
-    PSpage* owner_;  // the page that owns the file: itself, or the page a plot lies on
-    std::unique_ptr<std::FILE, FileCloser> file_;  // set on the owning page only
+    PSpage* owner_;  // the page that owns the canvases: itself, or the page a plot lies on
+    std::vector<std::unique_ptr<PlotCanvas>> canvases_;  // on the owning page only
     std::string file_name_;
     std::string font_name_;
     double font_size_ = 0;
