@@ -15,6 +15,7 @@
 #include "model/errors.h"
 #include "model/input_file.h"
 #include "model/run_folders.h"
+#include "model/state_file.h"
 #include "model/text_scanner.h"
 #include "output/profiles.h"
 #include "output/report.h"
@@ -32,6 +33,24 @@ void write_banner() {
 }
 
 namespace {
+
+// "FILE, line L" of a value group of the input, or the file alone when it has no line.
+std::string at_line(const model& md, const std::string& group) {
+    const auto it = md.inputLines.find(group);
+    return it == md.inputLines.end() ? md.fileName
+                                     : md.fileName + ", line " + std::to_string(it->second);
+}
+
+// Runs a set-up step whose faults concern a value group of the input; a fault gets the
+// file and the line of its group (of `fallback` when it names none).
+template <class Step>
+void at_input_line(const model& md, const std::string& fallback, Step step) {
+    try {
+        step();
+    } catch (const InputError& e) {
+        throw InputError(at_line(md, e.group.empty() ? fallback : e.group) + ": " + e.what());
+    }
+}
 
 // Physical memory of this machine in bytes, 0 when it cannot be read.
 double physical_memory_bytes() {
@@ -52,7 +71,7 @@ void check_problem_size(model& md, long long unknowns, SolverPath path) {
         if (unknowns <= kMaxUnknowns) return;
         const double gigabytes =
             4.0 * 8.0 * static_cast<double>(unknowns) * static_cast<double>(unknowns) / 1e9;
-        throw InputError(md.fileName + ": the grid gives " + std::to_string(unknowns) +
+        throw InputError(at_line(md, "N") + ": the grid gives " + std::to_string(unknowns) +
                          " unknowns; the integrator's dense matrices would need " +
                          number_text(gigabytes) + " GB. Reduce `N` or the number of components " +
                          "(at most " + std::to_string(kMaxUnknowns) + " unknowns).");
@@ -62,7 +81,7 @@ void check_problem_size(model& md, long long unknowns, SolverPath path) {
     const double available = physical_memory_bytes();
     const bool indexable = unknowns <= kMaxBandedUnknowns;
     if (indexable && (available == 0.0 || needed <= available)) return;
-    std::string message = md.fileName + ": the grid gives " + std::to_string(unknowns) +
+    std::string message = at_line(md, "N") + ": the grid gives " + std::to_string(unknowns) +
                           " unknowns with a Jacobian band of " + std::to_string(band.lower) +
                           " below and " + std::to_string(band.upper) +
                           " above the diagonal; the integrator's band matrices would need " +
@@ -97,9 +116,14 @@ void set_up(model& md, RunSeries& series, SolverPath path) {
     series.calPot.clear();
     series.calLogMult.clear();
     md.outFile.precision(15);
+
+    // Everything the input and y.vec decide is checked before the first file is written.
+    at_input_line(md, "scales", [&] { scale_model(md); });
+    at_input_line(md, "N", [&] { build_grid(md); });
+    if (md.loadYvec == 1) read_state_file(md);
+
+    keep_earlier_run(md);
     make_run_folders(md, ".");
-    scale_model(md);
-    build_grid(md);
     write_grid_file(md);
     write_input_copy(md);
     write_run_report(md);
@@ -250,6 +274,7 @@ int run_program(const std::string& inputName, const RunOptions& options) {
     RunSeries series;
     md.inputName = inputName;
     write_banner();
+    check_input_name(inputName);
     read_input_file(md);
     set_up(md, series, options.path);
 

@@ -71,13 +71,10 @@ int run_main(int argc, char** argv) {
     }
     try {
         return run_program(line.inputName, options);
-    } catch (const ReportedError&) {
-        std::cout << "\n";  // its message is already on standard output
-        return 1;
-    } catch (const IntegratorError&) {
-        return 1;  // the integrator has written its message and a line end
-    } catch (const InputError& e) {
-        std::cout << e.what() << "\n";
+    } catch (const Fault& fault) {
+        // Some faults are printed where they happen, in the program's own words; every
+        // message appears once.
+        if (!fault.printed()) std::cout << fault.what() << "\n";
         return 1;
     } catch (const std::bad_alloc&) {
         std::cout << "Not enough memory for this problem.\n";

@@ -2,17 +2,20 @@
 // with status 1; nothing is written to the run folder after one is raised.
 #pragma once
 
-#include <stdexcept>
 #include <string>
 
+#include "numeric/fault.h"
+
 // An input that cannot be run: the message names the file, the line where one applies,
-// and the offending value.
-struct InputError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+// and the offending value. A fault found after reading (in scaling or the grid) names the
+// value group it concerns, so that the line of that group can be added to the message.
+struct InputError : Fault {
+    explicit InputError(const std::string& message, std::string group_ = "")
+        : Fault(FaultKind::input, message, false), group(std::move(group_)) {}
+    std::string group;  // key of dane::inputLines, or empty
 };
 
-// A fault whose message has already been written to standard output: `main` exits with
-// status 1 without printing it again.
-struct ReportedError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+// An input fault whose message (with its line end) is already on standard output.
+struct ReportedError : Fault {
+    explicit ReportedError(const std::string& message) : Fault(FaultKind::input, message, true) {}
 };

@@ -8,6 +8,9 @@ namespace {
 // that exact and covers every ion and polyelectrolyte segment in practice.
 constexpr int kMaxCharge = 1000;
 
+// Ten times the integrator's rounding unit 1e-16: finer relative tolerances it refuses.
+constexpr double kSmallestRtol = 1e-15;
+
 std::string plural(int count, const std::string& noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
@@ -42,6 +45,19 @@ void InputReader::read_layer_reals(layer_double& field, const std::string& name,
         field.set(read_real(label, bound, what));
     }
     md_.layer = 1;
+    md_.inputLines[name] = in_.value_line();
+}
+
+// A per-layer choice from lo..hi, written as an integer, kept in a per-layer double.
+void InputReader::read_layer_choices(layer_double& field, const std::string& name, int lo, int hi) {
+    layer_int choices;
+    read_layer_ints(choices, name, lo, hi);
+    field.init(&md_.layer, md_.n);
+    for (int l = 1; l <= md_.n; ++l) {
+        md_.layer = l;
+        field.set(choices.at_layer(l));
+    }
+    md_.layer = 1;
 }
 
 void InputReader::read_layer_ints(layer_int& field, const std::string& name, int lo, int hi) {
@@ -67,6 +83,7 @@ void InputReader::read_component_layers(layer_double_tab& field, int c, const st
         field.item(c) = read_real(label, bound, groupWhat);
     }
     md_.layer = 1;
+    md_.inputLines[name + std::to_string(c)] = in_.value_line();
 }
 
 void InputReader::read_interfaces(double (&table)[kMaxSlots][kMaxSlots], int c,
@@ -78,6 +95,7 @@ void InputReader::read_interfaces(double (&table)[kMaxSlots][kMaxSlots], int c,
                                   " at interface " + std::to_string(s);
         table[s][c] = read_real(label, Bound::non_negative, what);
     }
+    md_.inputLines[name + std::to_string(c)] = in_.value_line();
 }
 
 void InputReader::read_complexation(int c) {
@@ -92,6 +110,7 @@ void InputReader::read_complexation(int c) {
         for (int l = 1; l <= md_.n; ++l) {
             const std::string label = quoted(name) + comp + " in layer " + std::to_string(l);
             table[l][c] = read_real(label, Bound::non_negative, what);
+            md_.inputLines[name + std::to_string(c)] = in_.value_line();
             md_.layer = l;
             // Boundary complexation uses the stability constant Kas/Kdis.
             if (name[1] == 'd' && table[l][c] == 0 && md_.complexing.get() == 1)
@@ -136,6 +155,7 @@ void InputReader::read_method() {
     md_.method = read_int("`method`", 0, 2, what);
     const int line = in_.value_line();
     md_.currentDensity = read_real("`currentDensity`", Bound::any, what);
+    md_.inputLines["currentDensity"] = line;
     if (md_.method > 0 && md_.currentDensity == 0)
         in_.fail(line, "`currentDensity` must not be 0 for `method` " + std::to_string(md_.method) +
                            ", found 0");
@@ -149,6 +169,7 @@ void InputReader::read_grid() {
     in_.skip_mark();
     in_.skip_line();
     read_layer_ints(md_.N, "N", 2, 100000000);
+    md_.inputLines["N"] = in_.value_line();
     in_.skip_mark();
     in_.skip_line();
     read_layer_ints(md_.m, "m", 0, 100000000);
@@ -161,6 +182,12 @@ void InputReader::read_grid() {
         if (type == 0 && mm >= N / 2)
             fail("`m`" + where + " must be smaller than `N`/2 = " + std::to_string(N / 2) +
                  " for grid type 0, found " + std::to_string(mm));
+        if (type == 0 && N % 2 != 0)
+            in_.fail(md_.inputLines["N"],
+                     "`N`" + where +
+                         " must be even for grid type 0 (its two refined halves "
+                         "meet in the middle), found " +
+                         std::to_string(N));
     }
     md_.layer = 1;
     in_.skip_mark();
@@ -181,11 +208,13 @@ void InputReader::read_component(int c, bool legacyLayout) {
     if (legacyLayout) {
         in_.skip_label("`cL`" + comp);
         md.cL[c] = read_real("`cL`" + comp, Bound::non_negative);
+        md.inputLines["cL" + std::to_string(c)] = in_.value_line();
         in_.skip_label("`cM`" + comp);
         read_component_layers(md.cM, c, "cM", Bound::non_negative,
                               plural(md.n, "value") + " for `cM`" + comp + " (one per layer)");
         in_.skip_label("`cR`" + comp);
         md.cR[c] = read_real("`cR`" + comp, Bound::non_negative);
+        md.inputLines["cR" + std::to_string(c)] = in_.value_line();
     } else {
         in_.skip_label("the concentrations" + comp);
         const std::string concWhat = plural(md.n + 2, "value") + " for the concentrations" + comp +
@@ -193,6 +222,8 @@ void InputReader::read_component(int c, bool legacyLayout) {
         md.cL[c] = read_real("`cL`" + comp, Bound::non_negative, concWhat);
         read_component_layers(md.cM, c, "cM", Bound::non_negative, concWhat);
         md.cR[c] = read_real("`cR`" + comp, Bound::non_negative, concWhat);
+        md.inputLines["cL" + std::to_string(c)] = in_.value_line();
+        md.inputLines["cR" + std::to_string(c)] = in_.value_line();
     }
     in_.skip_label("`Kif`" + comp);
     read_interfaces(md.Kif, c, "Kif");
@@ -201,7 +232,7 @@ void InputReader::read_component(int c, bool legacyLayout) {
     if (!legacyLayout) {
         in_.skip_label("`ligand`" + comp);
         md.ligand[c] = in_.read_int("an integer for `ligand`" + comp);
-        if (md.ligand[c] > md.R)
+        if (md.ligand[c] < 0 || md.ligand[c] > md.R)
             fail("`ligand`" + comp + " must be between 1 and " + std::to_string(md.R) +
                  " (or 0 for none), found " + std::to_string(md.ligand[c]));
         if (md.ligand[c] > 0) read_complexation(c);
@@ -213,6 +244,7 @@ void InputReader::read_component(int c, bool legacyLayout) {
 void InputReader::read_rescaling() {
     const std::string what = "5 values for `rescalingMethod`, `xs`, `ts`, `cmax`, `emax`";
     md_.rescalingMethod = read_int("`rescalingMethod`", 0, 3, what);
+    md_.inputLines["scales"] = in_.value_line();
     md_.xs = read_real("`xs`", Bound::non_negative, what);
     md_.ts = read_real("`ts`", Bound::non_negative, what);
     md_.cmax = read_real("`cmax`", Bound::non_negative, what);
@@ -247,7 +279,7 @@ void InputReader::read_current_form() {
     read_layer_reals(md.epsilon, "epsilon", Bound::positive);
     in_.skip_mark();
     in_.skip_line();
-    read_layer_reals(md.complexing, "complexing", Bound::non_negative);
+    read_layer_choices(md.complexing, "complexing", 0, 2);
     in_.skip_mark();
 
     in_.skip_line();
@@ -255,6 +287,7 @@ void InputReader::read_current_form() {
     in_.skip_mark();
     in_.skip_line();
     md.tEnd = read_real("`tEnd`", Bound::positive);
+    md.inputLines["tEnd"] = in_.value_line();
     in_.skip_mark();
     in_.skip_line();
     md.R = read_int("`R`", 1, kMaxComponents);
@@ -285,11 +318,16 @@ void InputReader::read_current_form() {
     in_.skip_line();
     md.atol = read_real("`atol`", Bound::positive, "2 values for `atol` and `rtol`");
     md.rtol = read_real("`rtol`", Bound::positive, "2 values for `atol` and `rtol`");
+    // The integrator works to a relative accuracy no finer than ten rounding units.
+    if (!(md.rtol > kSmallestRtol))
+        fail("`rtol` must be greater than " + number_text(kSmallestRtol) + ", found " +
+             number_text(md.rtol));
     in_.skip_mark();
 
     in_.skip_line();
     const std::string scaleWhat = "5 values for `xs`, `ts`, `cmax`, `emax`, `h_min`";
     md.xs = read_real("`xs`", Bound::non_negative, scaleWhat);
+    md.inputLines["scales"] = in_.value_line();
     md.ts = read_real("`ts`", Bound::non_negative, scaleWhat);
     md.cmax = read_real("`cmax`", Bound::non_negative, scaleWhat);
     md.emax = read_real("`emax`", Bound::non_negative, scaleWhat);
@@ -301,6 +339,7 @@ void InputReader::read_current_form() {
     read_grid();
     in_.skip_line();
     md.loadYvec = read_int("`loadYvec`", 0, 1);
+    md.inputLines["loadYvec"] = in_.value_line();
     in_.skip_mark();
     in_.skip_line();
     md.genPS = read_int("`genPS`", 0, 1);
@@ -332,6 +371,7 @@ void InputReader::read_legacy_form() {
     in_.skip_mark();
     in_.skip_line();
     md.tEnd = read_real("`tEnd`", Bound::positive);
+    md.inputLines["tEnd"] = in_.value_line();
     in_.skip_mark();
 
     in_.skip_line();
@@ -375,6 +415,7 @@ void InputReader::read_legacy_form() {
     read_grid();
     in_.skip_line();
     md.loadYvec = read_int("`loadYvec`", 0, 1);
+    md.inputLines["loadYvec"] = in_.value_line();
     in_.skip_mark();
     in_.skip_line();
     md.genPS = read_int("`genPS`", 0, 1);
@@ -418,6 +459,7 @@ void InputReader::read_oldest_form() {
     md.layer = 1;
     md.N.init(&md.layer, 1);
     md.N.set(read_int("`N`", 2, 100000000));
+    md.inputLines["N"] = in_.value_line();
     in_.skip_mark();
     in_.skip_line();
     md.m.init(&md.layer, 1);
@@ -425,6 +467,11 @@ void InputReader::read_oldest_form() {
     if (md.m.get() >= md.N.get() / 2)
         fail("`m` must be smaller than `N`/2 = " + std::to_string(md.N.get() / 2) +
              " for grid type 0, found " + std::to_string(md.m.get()));
+    if (md.N.get() % 2 != 0)
+        in_.fail(md.inputLines["N"],
+                 "`N` must be even for grid type 0 (its two refined halves meet in the "
+                 "middle), found " +
+                     std::to_string(md.N.get()));
     in_.skip_mark();
     in_.skip_line();
     md.d.init(&md.layer, 1);
@@ -450,6 +497,7 @@ void InputReader::read_oldest_form() {
     in_.skip_mark();
     in_.skip_line();
     md.tEnd = read_real("`tEnd`", Bound::positive);
+    md.inputLines["tEnd"] = in_.value_line();
     in_.skip_mark();
 
     in_.skip_line();
@@ -461,7 +509,9 @@ void InputReader::read_oldest_form() {
         auto labelled = [&](const std::string& name, Bound bound) {
             in_.skip_label(quoted(name) + comp);
             in_.skip_label(quoted(name) + comp);
-            return read_real(quoted(name) + comp, bound);
+            const double v = read_real(quoted(name) + comp, bound);
+            md.inputLines[name + std::to_string(c)] = in_.value_line();
+            return v;
         };
         md.D.item(c) = labelled("D", Bound::non_negative);
         in_.skip_label("`z`" + comp);

@@ -24,6 +24,7 @@ class InputReader {
     double read_real(const std::string& name, Bound bound, const std::string& what = "");
     void read_layer_reals(layer_double& field, const std::string& name, Bound bound);
     void read_layer_ints(layer_int& field, const std::string& name, int lo, int hi);
+    void read_layer_choices(layer_double& field, const std::string& name, int lo, int hi);
     void read_component_layers(layer_double_tab& field, int c, const std::string& name, Bound bound,
                                const std::string& groupWhat);
     void read_interfaces(double (&table)[kMaxSlots][kMaxSlots], int c, const std::string& name);

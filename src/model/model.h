@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -75,19 +76,23 @@ class dane {
     int complexOf[kMaxSlots] = {};    // complex formed by each reactive component
     SlotTable Kas = {};               // association constant [layer][component] (scaled)
     SlotTable Kdis = {};              // dissociation constant [layer][component] (scaled)
+    // Line of the input file where a value group stands, for faults found after reading:
+    // "N" (cells per layer), "scales" (requested scales), "loadYvec".
+    std::map<std::string, int> inputLines;
 };
 
 class model : public dane {
   public:
-    std::ofstream outFile;     // shared stream of the table writers, precision 15
-    double mpot = 0;           // membrane potential, scaled units x 1000
-    layer_double_vec gridX;    // grid points, N+1 per layer (scaled)
-    layer_double_vec gridY;    // concentration nodes, N+2 per layer (scaled)
-    layer_double_vec gridH;    // cell widths, N per layer (scaled)
-    int tStart = 0, tNow = 0;  // wall-clock marks [s]
-    int t_calc = 0;            // elapsed calculation time [s]
-    double F_RT = 0;           // F/(Rgas T) [1/V]
-    double t0 = 0;             // time offset of a loaded initial state [s]
+    std::ofstream outFile;           // shared stream of the table writers, precision 15
+    double mpot = 0;                 // membrane potential, scaled units x 1000
+    layer_double_vec gridX;          // grid points, N+1 per layer (scaled)
+    layer_double_vec gridY;          // concentration nodes, N+2 per layer (scaled)
+    layer_double_vec gridH;          // cell widths, N per layer (scaled)
+    int tStart = 0, tNow = 0;        // wall-clock marks [s]
+    int t_calc = 0;                  // elapsed calculation time [s]
+    double F_RT = 0;                 // F/(Rgas T) [1/V]
+    double t0 = 0;                   // time offset of a loaded initial state [s]
+    std::vector<double> savedState;  // y.vec as read [mol/m^3, V/m], empty unless loaded
     layer_double poissonCoef;
     layer_double currentCoef;
     layer_double_tab Dscaled;

@@ -1,10 +1,14 @@
 #include "model/run_folders.h"
 
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <set>
 #include <sstream>
 #include <system_error>
+
+#include "model/errors.h"
+#include "model/text_scanner.h"
 
 namespace {
 
@@ -44,4 +48,43 @@ void make_run_folders(model& md, const std::string& base) {
         for (int i = 1; i <= md.nCalib; ++i) create_folder(md.folders[i]);
     if (md.method > 0)
         for (int i = 1; i <= md.nCalib; ++i) create_folder(md.folders[i] + "/spectrum");
+}
+
+void check_input_name(const std::string& inputName) {
+    const std::size_t slash = inputName.find_last_of('/');
+    const std::string base = slash == std::string::npos ? inputName : inputName.substr(slash + 1);
+    if (base.empty() || base == "." || base == "..")
+        throw InputError("The input name '" + visible_text(inputName) +
+                         "' names no input file: give the name of a file NAME.cci without "
+                         ".cci, for example b for b.cci.");
+    if (base.size() > kMaxInputName)
+        throw InputError("The input name '" + visible_text(base.substr(0, 40)) + "...' has " +
+                         std::to_string(base.size()) + " characters; at most " +
+                         std::to_string(kMaxInputName) +
+                         " fit the names of the run folder and its files.");
+}
+
+void keep_earlier_run(const model& md) {
+    namespace fs = std::filesystem;
+    const fs::path folder = "./" + md.inputName;  // as make_run_folders names it
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(folder, ec);
+    if (!fs::exists(status)) return;
+    if (!fs::is_directory(status))
+        throw InputError("The run folder " + folder.string() +
+                         " cannot be made: something other than a folder has that name. "
+                         "Move it away or run the input under another name.");
+    const std::time_t now = std::time(nullptr);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H-%M-%S", std::localtime(&now));
+    fs::path kept = folder.string() + ".previous-" + stamp;
+    for (int k = 2; fs::exists(fs::symlink_status(kept, ec)); ++k)
+        kept = folder.string() + ".previous-" + stamp + "-" + std::to_string(k);
+    fs::rename(folder, kept, ec);
+    if (ec)
+        throw InputError("The run folder " + folder.string() +
+                         " holds an earlier run that cannot be kept aside (" + ec.message() +
+                         "); move it away before running again.");
+    std::cout << "The run folder " << folder.string() << " held an earlier run; it is kept as "
+              << kept.string() << "\n";
 }

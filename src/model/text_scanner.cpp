@@ -52,8 +52,10 @@ std::string TextScanner::next_token(const std::string& what) {
 namespace {
 
 // A comment line read where values stand usually means a wrong count of values above.
+// Control bytes of the token are shown as escapes, so that the message stays one readable
+// line whatever the file holds.
 std::string found_text(const std::string& token) {
-    std::string s = "found '" + token + "'";
+    std::string s = "found '" + visible_text(token) + "'";
     if (token.rfind("--", 0) == 0)
         s += " (a comment line where values belong: check the number of values above it)";
     return s;
@@ -68,7 +70,8 @@ int TextScanner::read_int(const std::string& what) {
     const char* last = first + token.size();
     if (first != last && *first == '+') ++first;
     const auto [end, ec] = std::from_chars(first, last, v);
-    if (ec != std::errc() || end != last || first == last)
+    if (ec != std::errc() || end != last || first == last ||
+        (first != token.data() && *first == '-'))
         fail(valueLine_, "expected " + what + ", " + found_text(token));
     return v;
 }
@@ -80,13 +83,29 @@ double TextScanner::read_double(const std::string& what) {
     const char* last = first + token.size();
     if (first != last && *first == '+') ++first;
     const auto [end, ec] = std::from_chars(first, last, v);
-    if (ec != std::errc() || end != last || first == last || !std::isfinite(v))
+    if (ec != std::errc() || end != last || first == last || !std::isfinite(v) ||
+        (first != token.data() && *first == '-'))
         fail(valueLine_, "expected " + what + ", " + found_text(token));
     return v;
 }
 
 void TextScanner::fail(int line, const std::string& message) const {
     throw InputError(fileName_ + ", line " + std::to_string(line) + ": " + message);
+}
+
+std::string visible_text(const std::string& text) {
+    static const char* hex = "0123456789abcdef";
+    std::string out;
+    for (const unsigned char ch : text) {
+        if (ch < 0x20 || ch == 0x7f) {
+            out += "\\x";
+            out += hex[ch >> 4];
+            out += hex[ch & 15];
+        } else {
+            out += static_cast<char>(ch);
+        }
+    }
+    return out;
 }
 
 std::string number_text(double v) {

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "numeric/fault.h"
+
 class IntegratorT;
 
 // The system an integrator advances. The integrator calls these operations and nothing
@@ -36,8 +38,9 @@ class OdeSystem {
 
 // A parameter fault found while an integrator is built. Its message is the text that the
 // integrator has also written to standard output.
-struct IntegratorError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+struct IntegratorError : Fault {
+    explicit IntegratorError(const std::string& message)
+        : Fault(FaultKind::numerical, message, true) {}
 };
 
 class IntegratorT {

@@ -55,33 +55,14 @@ double edge_distance(int j, int m, double h0, double q) {
     return (1 - std::pow(q, static_cast<double>(j - m))) * h0 / (1 - q) + m * h0;
 }
 
-void check_layer(const model& md, int l, int type, int N, int m, double Ls, double h0) {
-    if (type < 0 || type > 3)
-        throw InputError(layer_name(l) + " has grid type " + std::to_string(type) +
-                         ", not one of 0 (both edges refined), 1 (left), 2 (right), 3 (uniform)");
-    if (N < 2)
-        throw InputError(layer_name(l) + " has N = " + std::to_string(N) +
-                         " cells; at least 2 are needed");
-    if (!(std::isfinite(Ls) && Ls > 0))
-        throw InputError(layer_name(l) + " has thickness " + num(md.d.get()) +
-                         " m; it must be positive");
+// What only the scales decide: a positive finite first step for a refined grid. The grid
+// type, N and m were checked when the input was read.
+void check_layer(const model& md, int l, int type, double h0) {
     if (type == 3) return;
     if (!(std::isfinite(h0) && h0 > 0))
         throw InputError(layer_name(l) + ": the first grid step is " + num(md.hDebye) +
-                         " m; it must be positive");
-    if (m < 0)
-        throw InputError(layer_name(l) + " has m = " + std::to_string(m) +
-                         "; it must not be negative");
-    if (type == 0 && N % 2 != 0)
-        throw InputError(layer_name(l) + " has grid type 0 with an odd N = " + std::to_string(N) +
-                         ": its two refined halves would meet in a middle cell of zero width; "
-                         "use an even N");
-    const int P = type == 0 ? N / 2 - m : N - m;
-    if (P <= 0)
-        throw InputError(layer_name(l) + " has m = " + std::to_string(m) +
-                         " and N = " + std::to_string(N) + " (grid type " + std::to_string(type) +
-                         "), which leaves no growing cells; m must be smaller than " +
-                         std::to_string(type == 0 ? N / 2 : N));
+                             " m; it must be positive",
+                         "scales");
 }
 
 }  // namespace
@@ -101,7 +82,7 @@ void build_grid(model& md) {
         const double Ls = md.d.get() / md.L;
         const double a = md.xb[l - 1];
         const double b = md.xb[l];
-        check_layer(md, l, type, N, m, Ls, h0);
+        check_layer(md, l, type, h0);
 
         double* X = md.gridX.row();
         if (type == 3) {
@@ -117,10 +98,11 @@ void build_grid(model& md) {
                 // The stretch must be longer than a uniform grid of step h0 would make it.
                 const double minimum = (type == 0 ? 2 * (N / 2) : N) * md.hDebye;
                 throw InputError(layer_name(l) + " is too thin for its refined grid: thickness " +
-                                 num(md.d.get()) + " m, but N = " + std::to_string(N) +
-                                 ", m = " + std::to_string(m) + " and a first step of " +
-                                 num(md.hDebye) + " m need a thickness above " + num(minimum) +
-                                 " m (the cells cannot grow from the first step to fill it)");
+                                     num(md.d.get()) + " m, but N = " + std::to_string(N) +
+                                     ", m = " + std::to_string(m) + " and a first step of " +
+                                     num(md.hDebye) + " m need a thickness above " + num(minimum) +
+                                     " m (the cells cannot grow from the first step to fill it)",
+                                 "N");
             }
             if (type == 0) {
                 for (int j = 0; j <= N / 2; ++j) {
@@ -145,9 +127,10 @@ void build_grid(model& md) {
             H[k] = X[k + 1] - X[k];
             if (!(H[k] > 0 && std::isfinite(H[k])))
                 throw InputError(layer_name(l) + ": cell " + std::to_string(k + 1) + " has width " +
-                                 num(H[k] * md.L) + " m; thickness " + num(md.d.get()) +
-                                 " m and first step " + num(md.hDebye) +
-                                 " m do not give a usable grid for N = " + std::to_string(N));
+                                     num(H[k] * md.L) + " m; thickness " + num(md.d.get()) +
+                                     " m and first step " + num(md.hDebye) +
+                                     " m do not give a usable grid for N = " + std::to_string(N),
+                                 "N");
         }
         Y[0] = X[0];
         Y[N + 1] = X[N];

@@ -72,8 +72,9 @@ std::string rate_cause(model& md, const Means& mean) {
 }
 
 [[noreturn]] void bad_scale(const std::string& what, double v, const std::string& cause) {
-    throw InputError("Scaling: the " + what + " is " + num(v) +
-                     ", not a positive finite number: " + cause);
+    throw InputError(
+        "Scaling: the " + what + " is " + num(v) + ", not a positive finite number: " + cause,
+        "scales");
 }
 
 void check_scales(model& md, const Means& mean) {
@@ -130,28 +131,9 @@ void check_first_step(model& md, const Means& mean) {
     const double h0 = md.hDebye / md.L;
     if (!positive_finite(md.hDebye) || !positive_finite(h0))
         throw InputError("Scaling: the grid Debye length (first grid step) hDebye is " +
-                         num(md.hDebye) +
-                         ", not a positive finite number: " + first_step_cause(md, mean));
-}
-
-// The reactions of the complexing layers name their partners by component number.
-void check_complexation(model& md) {
-    for (int l = 1; l <= md.n; ++l) {
-        md.layer = l;
-        const double kind = md.complexing.get();
-        if (!(kind >= 1)) continue;
-        for (int c = 1; c <= md.R; ++c) {
-            if (md.ligand[c] <= 0) continue;
-            if (md.ligand[c] > md.R)
-                throw InputError("Complexation: component " + std::to_string(c) +
-                                 " reacts with ligand " + std::to_string(md.ligand[c]) +
-                                 ", which is not one of the components 1.." + std::to_string(md.R));
-            if (md.complexOf[c] < 1 || md.complexOf[c] > md.R)
-                throw InputError("Complexation: component " + std::to_string(c) +
-                                 " forms complex " + std::to_string(md.complexOf[c]) +
-                                 ", which is not one of the components 1.." + std::to_string(md.R));
-        }
-    }
+                             num(md.hDebye) +
+                             ", not a positive finite number: " + first_step_cause(md, mean),
+                         "scales");
 }
 
 }  // namespace
@@ -160,9 +142,6 @@ void scale_model(model& md) {
     const int n = md.n;
     const int R = md.R;
 
-    if (md.rescalingMethod < 0 || md.rescalingMethod > 3)
-        throw InputError("Scaling: rescalingMethod " + std::to_string(md.rescalingMethod) +
-                         " is not 0 (none), 1 (automatic), 2 (automatic_x) or 3 (manual)");
     if (md.rescalingMethod == 1 || md.rescalingMethod == 2) {
         // A zero diffusivity (immobile sites) makes the geometric mean below zero.
         for (int l = 1; l <= n; ++l) {
@@ -171,15 +150,15 @@ void scale_model(model& md) {
                 if (md.D.item(c) == 0)
                     throw InputError(
                         "Scaling: component " + std::to_string(c) +
-                        " has diffusivity D = 0 in "
-                        "layer " +
-                        std::to_string(l) +
-                        ", which makes the automatic time scale (a geometric mean over all "
-                        "diffusivities) zero; give the four scales xs, ts, cmax and emax by "
-                        "hand (manual rescaling), or use a very small D instead of 0");
+                            " has diffusivity D = 0 in "
+                            "layer " +
+                            std::to_string(l) +
+                            ", which makes the automatic time scale (a geometric mean over all "
+                            "diffusivities) zero; give the four scales xs, ts, cmax and emax by "
+                            "hand (manual rescaling), or use a very small D instead of 0",
+                        "D" + std::to_string(c));
         }
     }
-    check_complexation(md);
 
     Means mean;
 
@@ -259,23 +238,6 @@ void scale_model(model& md) {
     check_scales(md, mean);
     check_first_step(md, mean);
 
-    // Boundary complexation uses the stability Kas/Kdis, which must be finite there.
-    for (int l = 1; l <= n; ++l) {
-        md.layer = l;
-        if (md.complexing.get() != 1) continue;
-        for (int c = 1; c <= R; ++c) {
-            if (md.ligand[c] <= 0) continue;
-            const double K = (md.cScale * md.Kas[l][c]) / md.Kdis[l][c];
-            if (!std::isfinite(K))
-                throw InputError("Complexation: in layer " + std::to_string(l) +
-                                 " (boundary complexing) component " + std::to_string(c) +
-                                 " has Kas = " + num(md.Kas[l][c]) +
-                                 " and Kdis = " + num(md.Kdis[l][c]) +
-                                 ", so the stability Kas/Kdis of its complex is not finite; "
-                                 "boundary complexation needs Kdis > 0");
-        }
-    }
-
     md.Dscaled.init(&md.layer, n, R);
     md.driftCoef.init(&md.layer, n, R);
     md.poissonCoef.init(&md.layer, n);
@@ -286,37 +248,61 @@ void scale_model(model& md) {
     const double cScale = md.cScale;
     const double eScale = md.eScale;
 
+    // A value that the scales carry out of range (to infinity, or a non-zero value to zero)
+    // would make the problem another one; it is refused, naming its value group.
+    const auto scaled = [&](double value, double original, const std::string& what,
+                            const std::string& group) {
+        if (std::isfinite(value) && (value != 0 || original == 0)) return value;
+        throw InputError("Scaling: " + what + " = " + num(original) + " becomes " + num(value) +
+                             " in the problem's units (L = " + num(L) + " m, tc = " + num(tc) +
+                             " s, cmax = " + num(cScale) + " mol/m^3, Emax = " + num(eScale) +
+                             " V/m); it is too large or too small to compute with",
+                         group);
+    };
+    const auto of = [](const char* name, int c) {
+        return std::string("`") + name + "` of component " + std::to_string(c);
+    };
+
     md.xb[0] = 0;
     for (int l = 1; l <= n; ++l) {
         md.layer = l;
-        md.xb[l] = md.d.get() / L + md.xb[l - 1];
+        const double d = md.d.get();
+        md.xb[l] = scaled(d / L, d, "`d` of layer " + std::to_string(l), "d") + md.xb[l - 1];
     }
 
-    md.tEnd = md.tEnd / tc;
+    md.tEnd = scaled(md.tEnd / tc, md.tEnd, "`tEnd`", "tEnd");
     for (int c = 1; c <= R; ++c) {
-        md.cL[c] /= cScale;
+        const std::string k = std::to_string(c);
+        md.cL[c] = scaled(md.cL[c] / cScale, md.cL[c], of("cL", c), "cL" + k);
         for (int l = 1; l <= n; ++l) {
             md.layer = l;
-            md.cM.item(c) /= cScale;
+            const double cm = md.cM.item(c);
+            md.cM.item(c) = scaled(cm / cScale, cm, of("cM", c), "cM" + k);
         }
-        md.cR[c] /= cScale;
+        md.cR[c] = scaled(md.cR[c] / cScale, md.cR[c], of("cR", c), "cR" + k);
     }
 
     for (int l = 1; l <= n; ++l) {
         md.layer = l;
         const double eps = md.epsilon.get();
-        md.poissonCoef.set((cScale * L * md.F) / (eps * eScale));
-        md.currentCoef.set((tc / (eps * eScale)) * md.currentDensity);
+        md.poissonCoef.set(scaled((cScale * L * md.F) / (eps * eScale), eps,
+                                  "`epsilon` of layer " + std::to_string(l), "epsilon"));
+        md.currentCoef.set(scaled((tc / (eps * eScale)) * md.currentDensity, md.currentDensity,
+                                  "`currentDensity`", "currentDensity"));
     }
 
     for (int c = 1; c <= R; ++c) {
-        for (int s = 0; s <= n; ++s) md.Kif[s][c] = (tc / L) * md.Kif[s][c];
-        for (int s = 0; s <= n; ++s) md.Kib[s][c] = (tc / L) * md.Kib[s][c];
+        const std::string k = std::to_string(c);
+        for (int s = 0; s <= n; ++s)
+            md.Kif[s][c] = scaled((tc / L) * md.Kif[s][c], md.Kif[s][c], of("Kif", c), "Kif" + k);
+        for (int s = 0; s <= n; ++s)
+            md.Kib[s][c] = scaled((tc / L) * md.Kib[s][c], md.Kib[s][c], of("Kib", c), "Kib" + k);
         for (int l = 1; l <= n; ++l) {
             md.layer = l;
             const double Dlc = md.D.item(c);
-            md.Dscaled.item(c) = (tc / (L * L)) * Dlc;
-            md.driftCoef.item(c) = Dlc * (md.z[c] * ((tc * eScale / L) * md.F_RT));
+            md.Dscaled.item(c) = scaled((tc / (L * L)) * Dlc, Dlc, of("D", c), "D" + k);
+            md.driftCoef.item(c) = scaled(Dlc * (md.z[c] * ((tc * eScale / L) * md.F_RT)),
+                                          Dlc * md.z[c], of("D", c), "D" + k);
         }
     }
 
@@ -325,9 +311,15 @@ void scale_model(model& md) {
         if (!(md.complexing.get() > 0)) continue;
         for (int c = 1; c <= R; ++c) {
             if (md.ligand[c] <= 0) continue;
-            md.Kc[l][c] = (cScale * md.Kas[l][c]) / md.Kdis[l][c];
-            md.Kdis[l][c] = tc * md.Kdis[l][c];
-            md.Kas[l][c] = (tc * cScale) * md.Kas[l][c];
+            const std::string k = std::to_string(c);
+            const double kas = md.Kas[l][c];
+            const double kdis = md.Kdis[l][c];
+            // the stability Kas/Kdis serves boundary complexation only
+            md.Kc[l][c] = md.complexing.get() == 1 ? scaled((cScale * kas) / kdis, kas,
+                                                            of("Kas", c) + " / `Kdis`", "Kas" + k)
+                                                   : (cScale * kas) / kdis;
+            md.Kdis[l][c] = scaled(tc * kdis, kdis, of("Kdis", c), "Kdis" + k);
+            md.Kas[l][c] = scaled((tc * cScale) * kas, kas, of("Kas", c), "Kas" + k);
         }
     }
 }

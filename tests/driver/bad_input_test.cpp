@@ -106,8 +106,23 @@ const BadCase kCases[] = {
     {"method 3", "b.cci", 5, "3 1", "b.cci, line 5: `method` must be between 0 and 2, found 3"},
     {"impedance without current", "b.cci", 5, "1 0",
      "b.cci, line 5: `currentDensity` must not be 0 for `method` 1, found 0"},
-    {"negative complexing", "b.cci", 13, "-1",
-     "b.cci, line 13: `complexing` must not be negative, found -1"},
+    {"complexing outside 0, 1, 2", "b.cci", 13, "3",
+     "b.cci, line 13: `complexing` must be between 0 and 2, found 3"},
+    {"fractional complexing", "b.cci", 13, "0.5",
+     "b.cci, line 13: expected 1 integer for `complexing` (one per layer), found '0.5'"},
+    {"negative ligand", "b.cci", 31, "reactive with ligand     : -1",
+     "b.cci, line 31: `ligand` of component 1 must be between 1 and 3 (or 0 for none), found -1"},
+    {"two signs", "b.cci", 27, "Ion charge 	             : +-1",
+     "b.cci, line 27: expected an integer charge `z` of component 1, found '+-1'"},
+    {"control byte in a value", "b.cci", 15,
+     "29\x01"
+     "8",
+     "b.cci, line 15: expected a number for `T`, found '29\\x018'"},
+    {"odd N under grid type 0", "b.cci", 54, "41",
+     "b.cci, line 54: `N` must be even for grid type 0 (its two refined halves meet in the "
+     "middle), found 41"},
+    {"rtol finer than the integrator works", "b.cci", 48, "1e-10 1e-30",
+     "b.cci, line 48: `rtol` must be greater than 1e-15, found 1e-30"},
     {"not a number", "b.cci", 15, "nan", "b.cci, line 15: expected a number for `T`, found 'nan'"},
     {"comment where a value belongs", "b.cci", 9, "",
      "b.cci, line 10: expected 1 value for `d` (one per layer), found '--' (a comment line where "
@@ -180,41 +195,94 @@ TEST(BadInputFile, PrematureEndNamesTheMissingValue) {
         << r.output;
 }
 
-// Faults that only the set-up finds: they end the run with status 1 after the run folder
-// was made, and nothing of a calibration point is written.
-TEST(BadInputFile, SetUpFaultsEndTheRunBeforeAnyPoint) {
+// Faults found after reading (in the scales, the grid, the size, y.vec, the run folder's
+// place) end the run with status 1, a message naming the file, the line and the value, and
+// the working folder exactly as it was.
+TEST(BadInputFile, FaultsAfterReadingLeaveTheDiskUntouched) {
     struct Case {
         int line;
         const char* replacement;
+        const char* yvec;  // contents of y.vec, or null for none
         const char* message;
     };
+    const std::string state = std::to_string(3 * 42 + 41);  // nEq of b
+    std::string negative = state + " 10 ";
+    for (int i = 0; i < 3 * 42 + 41; ++i) negative += i == 5 ? "-1 " : "1 ";
     const Case cases[] = {
-        {58, "1", "File y.vec cannot be opened.\nInput data error: wrong input vector size\n"},
-        {40, "Diffusivity [layers]     : 0", "component 3 has diffusivity D = 0 in layer 1"},
-        {9, "1e-08", "Grid: layer 1 is too thin for its refined grid"},
-        {54, "100000000",
-         "b.cci: the grid gives 400000007 unknowns with a Jacobian band of 12 below and 12 above "
-         "the diagonal; the integrator's band matrices would need "},
+        {58, "1", nullptr,
+         "File y.vec cannot be opened.\nInput data error: wrong input vector size\n"},
+        {58, "1", "12 0 1 2",
+         "Input data error: wrong input vector size\ny.vec holds 12 state "
+         "values; the problem has 167 unknowns.\n"},
+        {58, "1", "167 0 1 2 1e999", "y.vec, line 1: expected state value 3 of 167, found '1e999'"},
+        {58, "1", negative.c_str(),
+         "y.vec, line 1: state value 6 (the concentration of component 1 at node 5 of layer 1) "
+         "must not be negative, found -1"},
+        {40, "Diffusivity [layers]     : 0", nullptr,
+         "b.cci, line 40: Scaling: component 3 has diffusivity D = 0 in layer 1"},
+        {29, "Kif [layers+1]           : 1e300 0.001", nullptr,
+         "b.cci, line 29: Scaling: `Kif` of component 1 = 1e+300 becomes inf"},
+        {9, "1e-08", nullptr, "b.cci, line 54: Grid: layer 1 is too thin for its refined grid"},
+        {54, "100000000", nullptr,
+         "b.cci, line 54: the grid gives 400000007 unknowns with a Jacobian band of 12 below and "
+         "12 above the diagonal; the integrator's band matrices would need "},
     };
     for (const Case& c : cases) {
         testutil::ScratchDir dir;
         testutil::write_file(dir.path() / "b.cci", example_with("b.cci", c.line, c.replacement));
+        if (c.yvec != nullptr) testutil::write_file(dir.path() / "y.vec", c.yvec);
         const auto r = testutil::run_program(dir.path(), "b");
         EXPECT_EQ(r.status, 1) << r.output;
         EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
-        EXPECT_EQ(r.output.find("iteration number"), std::string::npos) << r.output;
-        EXPECT_FALSE(std::filesystem::exists(dir.path() / "b" / "1" / "y.vec"));
+        int entries = 0;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+            (void)e;
+            ++entries;
+        }
+        EXPECT_EQ(entries, c.yvec != nullptr ? 2 : 1) << c.message;
     }
 }
 
-// A tolerance the integrator refuses stops the run at the first point with its message.
-TEST(BadInputFile, RefusedToleranceEndsTheRunWithStatusOne) {
+// Names that name no input file, and a file where the run folder should be, are refused
+// before anything is written; a second run keeps the first one's folder aside.
+TEST(BadInputFile, RunFolderAndNames) {
     testutil::ScratchDir dir;
-    testutil::write_file(dir.path() / "b.cci", example_with("b.cci", 48, "1e-10 1e-30"));
-    const auto r = testutil::run_program(dir.path(), "b");
-    EXPECT_EQ(r.status, 1) << r.output;
-    EXPECT_NE(r.output.find(" tolerances are too small\n"), std::string::npos) << r.output;
-    EXPECT_EQ(r.output.find("Step 0"), std::string::npos) << r.output;
+    testutil::write_file(dir.path() / "b.cci",
+                         testutil::read_file(std::string(TAVOLINE_EXAMPLES) + "/b.cci"));
+    testutil::write_file(dir.path() / ".cci",
+                         testutil::read_file(std::string(TAVOLINE_EXAMPLES) + "/b.cci"));
+    const std::string in = "cd '" + dir.str() + "' && '" TAVOLINE_EXE "' ";
+    for (const char* name : {"''", ".", "..", "sub/"}) {
+        const auto r = testutil::run_command(in + name + " </dev/null");
+        EXPECT_EQ(r.status, 1) << name << r.output;
+        EXPECT_NE(r.output.find("names no input file"), std::string::npos) << r.output;
+    }
+    const auto tooLong = testutil::run_command(in + std::string(201, 'x') + " </dev/null");
+    EXPECT_EQ(tooLong.status, 1);
+    EXPECT_NE(tooLong.output.find("has 201 characters; at most 200"), std::string::npos);
+
+    testutil::write_file(dir.path() / "b", "not a folder");
+    auto r = testutil::run_program(dir.path(), "b");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("The run folder ./b cannot be made: something other than a folder"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(testutil::read_file(dir.path() / "b"), "not a folder");
+    std::filesystem::remove(dir.path() / "b");
+
+    ASSERT_EQ(testutil::run_program(dir.path(), "b").status, 0);
+    r = testutil::run_program(dir.path(), "b");
+    ASSERT_EQ(r.status, 0);
+    const auto kept = r.output.find("held an earlier run; it is kept as ./b.previous-");
+    ASSERT_NE(kept, std::string::npos) << r.output;
+    int previous = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        if (e.path().filename().string().rfind("b.previous-", 0) == 0) {
+            ++previous;
+            EXPECT_TRUE(std::filesystem::exists(e.path() / "limit.txt"));
+        }
+    EXPECT_EQ(previous, 1);
+    EXPECT_EQ(testutil::read_file(dir.path() / ".cci"), testutil::read_file(dir.path() / "b.cci"));
 }
 
 // The command line: an unknown option is refused with the usage; --dense keeps the fixed
@@ -230,7 +298,7 @@ TEST(CommandLine, UnknownOptionAndDenseSizeLimit) {
     testutil::write_file(dir.path() / "b.cci", example_with("b.cci", 54, "6000"));
     r = testutil::run_command(in + "--dense b </dev/null");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.output.find("b.cci: the grid gives 24007 unknowns; the integrator's dense "
+    EXPECT_NE(r.output.find("b.cci, line 54: the grid gives 24007 unknowns; the integrator's dense "
                             "matrices would need "),
               std::string::npos)
         << r.output;

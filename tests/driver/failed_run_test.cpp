@@ -1,5 +1,5 @@
 // A point whose integration fails still leaves its files, says so, and the run ends with
-// status 2. A forward rate constant of 1e300 m/s makes every trial state overflow, so the
+// status 2. A forward rate constant of 1e200 m/s makes every trial state overflow, so the
 // integrator gives up at the first step with "step size too small".
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@ TEST(FailedRun, PointFilesAreWrittenAndTheRunEndsWithStatusTwo) {
     std::string text = testutil::read_file(std::string(TAVOLINE_TEST_DATA) + "/equilibrium.cci");
     const std::string kif = "Kif [layers+1]           : 1 1";
     ASSERT_NE(text.find(kif), std::string::npos);
-    text.replace(text.find(kif), kif.size(), "Kif [layers+1]           : 1e300 1");
+    text.replace(text.find(kif), kif.size(), "Kif [layers+1]           : 1e200 1");
     testutil::write_file(dir.path() / "huge.cci", text);
     const auto r = testutil::run_program(dir.path(), "huge");
     EXPECT_EQ(r.status, 2) << r.output;

@@ -231,8 +231,8 @@ TEST(Scaling, ScaledEquationsDescribeTheSamePhysics) {
     }
 }
 
-// Inputs whose scales come out zero, infinite or undefined are refused before the grid,
-// with the scale and its cause named. Immobile sites (D = 0) make the automatic time
+// Inputs whose scales come out zero, infinite or undefined, or whose values the scales
+// carry out of range, are refused before the grid, with the scale and its cause named. Immobile sites (D = 0) make the automatic time
 // scale zero but are fine with scales given by hand.
 TEST(Scaling, RejectsUndefinedScales) {
     auto manual = [](model& md, double h) {
@@ -245,14 +245,13 @@ TEST(Scaling, RejectsUndefinedScales) {
          {"length scale", "xs is 0"}},
         {[&](model& md) { manual(md, 1e-9), md.emax = 0; }, {"field scale", "emax is 0"}},
         {[&](model& md) { manual(md, 0); }, {"grid Debye length", "h_min is 0"}},
-        {[](model& md) { md.rescalingMethod = 4; }, {"rescalingMethod 4"}},
         {[](model& md) { md.D.item(2) = 0; }, {"component 2", "layer 1", "by hand"}},
         {[](model& md) {
              md.complexing.set(1);
              md.ligand[1] = md.complexOf[1] = 2;
              md.Kas[1][1] = 1, md.Kdis[1][1] = 0;
          },
-         {"layer 1", "Kdis > 0"}},
+         {"`Kas` of component 1 / `Kdis` = 1 becomes inf"}},
     };
     for (const auto& [change, parts] : cases) {
         model md;

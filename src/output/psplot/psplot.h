@@ -18,14 +18,15 @@
 #include <string>
 #include <vector>
 
+#include "numeric/fault.h"
 #include "numeric/nr.h"
 #include "output/psplot/canvas.h"
 
 // A plot file that cannot be opened, or that did not take all that was written to it. The
 // standard message has already been printed on standard output when this is thrown; what()
 // names the file as well.
-struct PlotError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+struct PlotError : Fault {
+    explicit PlotError(const std::string& message) : Fault(FaultKind::output, message, true) {}
 };
 
 // Major step of `PSplot::auto_scale` for a range of width r (> 0): the power of ten below

@@ -1,0 +1,80 @@
+#include "model/state_file.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "model/errors.h"
+#include "model/text_scanner.h"
+
+namespace {
+
+const char* const kStateFile = "y.vec";
+
+// A y.vec that does not fit the problem: the size message and what was found, one key
+// when a person is watching, then the end of the run.
+[[noreturn]] void wrong_size(const std::string& detail) {
+    std::cout << "Input data error: wrong input vector size\n" << detail << std::flush;
+    if (isatty(STDIN_FILENO)) {
+        char ch;
+        std::cin >> ch;
+    }
+    throw ReportedError("Input data error: wrong input vector size");
+}
+
+// What the value at `index` of the state vector is, for messages: a concentration or the
+// field, its layer and its node.
+std::string describe_unknown(const model& md, int index, bool& concentration) {
+    for (int l = md.n; l >= 1; --l) {
+        const int start = md.layerStart.at_layer(l);
+        if (index < start) continue;
+        const int stride = md.N.at_layer(l) + 2;
+        const int block = (index - start) / stride;
+        const int node = (index - start) % stride;
+        concentration = block < md.R;
+        const std::string where =
+            " at node " + std::to_string(node) + " of layer " + std::to_string(l);
+        return concentration ? "the concentration of component " + std::to_string(block + 1) + where
+                             : "the field" + where;
+    }
+    concentration = false;
+    return "value " + std::to_string(index + 1);
+}
+
+}  // namespace
+
+void read_state_file(model& md) {
+    std::ifstream in(kStateFile, std::ios::binary);
+    if (!in.is_open()) {
+        std::cout << "File " << kStateFile << " cannot be opened.\n";
+        wrong_size("");
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    TextScanner scan(text.str(), kStateFile);
+    if (text.str().find_first_not_of(" \t\r\n") == std::string::npos)
+        wrong_size(std::string(kStateFile) + " is empty; the problem has " +
+                   std::to_string(md.nEq) + " unknowns.\n");
+    const int count = scan.read_int("the count of state values");
+    if (count != md.nEq)
+        wrong_size(std::string(kStateFile) + " holds " + std::to_string(count) +
+                   " state values; the problem has " + std::to_string(md.nEq) + " unknowns.\n");
+    const double time = scan.read_double("the time the state was saved at");
+    std::vector<double> values(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        values[i] = scan.read_double("state value " + std::to_string(i + 1) + " of " +
+                                     std::to_string(count));
+        bool concentration = false;
+        const std::string what = describe_unknown(md, i, concentration);
+        if (concentration && values[i] < 0)
+            scan.fail(scan.value_line(), "state value " + std::to_string(i + 1) + " (" + what +
+                                             ") must not be negative, found " +
+                                             number_text(values[i]));
+    }
+    md.savedState = std::move(values);
+    md.t0 = time;
+}
