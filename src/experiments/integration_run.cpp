@@ -73,6 +73,8 @@ RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& optio
         for (std::size_t p = 0; p < recordIndex.size(); ++p) state[p] = md.y[recordIndex[p]];
     }
     MembraneSystem system(md, series, std::move(recordIndex), options);
+    const double rtol = md.rtol;  // as read: the integrator converts them in place
+    const double atol = md.atol;
     const auto integrator =
         make_run_integrator(md, system, banded ? state.data() : md.y.data(), band);
     std::cout << "** NPP problem integrated with RADAU5 **\n\n";
@@ -80,6 +82,12 @@ RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& optio
     RunOutcome outcome;
     outcome.code = integrator->integrate();
     system.to_record(integrator->y);
+    if (outcome.code < 0) {
+        // The integrator converts the tolerances in place and converts them back only after
+        // a successful run; the next point must not run with the converted ones.
+        md.rtol = rtol;
+        md.atol = atol;
+    }
     outcome.steps = integrator->steps;
     outcome.accepted = integrator->accepted_steps;
     outcome.rejected = integrator->rejected_steps;

@@ -4,7 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iostream>
+#include <sstream>
 
+#include "driver/calibration_loop.h"
+#include "experiments/integration_run.h"
+#include "model/input_file.h"
+#include "physics/initial_state.h"
 #include "test_util.h"
 
 TEST(FailedRun, PointFilesAreWrittenAndTheRunEndsWithStatusTwo) {
@@ -25,4 +31,32 @@ TEST(FailedRun, PointFilesAreWrittenAndTheRunEndsWithStatusTwo) {
               std::string::npos);
     for (const char* f : {"y.vec", "xwyn.dat", "ywyn.dat", "et.dat"})
         EXPECT_TRUE(std::filesystem::exists(dir.path() / "huge" / f)) << f;
+}
+
+// The integrator converts the tolerances in place and converts them back only after a
+// successful run: after a failed one the record must still hold the tolerances as read,
+// or the next calibration point would run with other ones.
+TEST(FailedRun, NextPointKeepsTheTolerancesAsRead) {
+    testutil::ScratchDir dir;
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    std::string text = testutil::read_file(std::string(TAVOLINE_TEST_DATA) + "/equilibrium.cci");
+    const std::string kif = "Kif [layers+1]           : 1 1";
+    text.replace(text.find(kif), kif.size(), "Kif [layers+1]           : 1e200 1");
+    model md;
+    RunSeries series;
+    md.inputName = "huge";
+    std::ostringstream quiet;
+    std::streambuf* saved = std::cout.rdbuf(quiet.rdbuf());
+    read_input_text(md, text, "huge.cci");
+    const double rtol = md.rtol, atol = md.atol;
+    set_up(md, series, SolverPath::banded);
+    md.point = 1;
+    set_initial_state(md);
+    const RunOutcome run = run_integration(md, series, RunOptions{});
+    std::cout.rdbuf(saved);
+    std::filesystem::current_path(previous);
+    ASSERT_LT(run.code, 0);
+    EXPECT_EQ(md.rtol, rtol);
+    EXPECT_EQ(md.atol, atol);
 }
