@@ -135,6 +135,9 @@ const BadCase kCases[] = {
      "legacy.cci, line 21: `nTargets` must be between 1 and 21, found 0"},
 };
 
+// The case's title where test listings show the parameter.
+void PrintTo(const BadCase& bad, std::ostream* out) { *out << bad.title; }
+
 class BadInput : public testing::TestWithParam<BadCase> {};
 
 }  // namespace

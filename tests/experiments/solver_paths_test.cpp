@@ -81,6 +81,8 @@ std::pair<double, double> tolerances(const fs::path& run, const std::string& nam
     return {atol, rtol};
 }
 
+void PrintTo(const Problem& p, std::ostream* out) { *out << p.name << ".cci"; }
+
 class SolverPaths : public testing::TestWithParam<Problem> {};
 
 }  // namespace
