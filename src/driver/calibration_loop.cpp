@@ -3,11 +3,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 
+#include "driver/stop_signal.h"
 #include "experiments/calibration.h"
 #include "experiments/impedance.h"
 #include "experiments/integration_run.h"
@@ -17,6 +20,7 @@
 #include "model/run_folders.h"
 #include "model/state_file.h"
 #include "model/text_scanner.h"
+#include "output/output_file.h"
 #include "output/profiles.h"
 #include "output/report.h"
 #include "output/run_summary.h"
@@ -185,7 +189,7 @@ void end_point(model& md, RunSeries& series) {
 namespace {
 
 // Integrates once and, when the integrator gave up, says so; the point's files are still
-// written from the state reached.
+// written from the state reached. A run stopped by a signal is marked interrupted.
 IntegrationSummary integrate_point(model& md, RunSeries& series, const char* which,
                                    const RunOptions& options) {
     if (options.progress != nullptr) options.progress->start_run(md.point, md.nCalib, which);
@@ -203,6 +207,7 @@ IntegrationSummary integrate_point(model& md, RunSeries& series, const char* whi
     s.rhsCalls = run.rhsCalls;
     if (series.potSeries.size() > 0)
         s.finalPotential = series.potSeries[series.potSeries.size() - 1];
+    s.interrupted = run.code == StiffIntegratorT::kStoppedByOutput && options.stop_requested();
     if (run.succeeded()) return s;
     s.failure = describe_failure(run.code) + " (code " + std::to_string(run.code) + ")";
     std::cout << "\nCalibration point " << md.point << " (multiplier " << md.multipliers[md.point]
@@ -223,10 +228,65 @@ void write_run_summaries(model& md, const RunSummary& run) {
     write_report_page(md, run);
 }
 
-// The calibration points one after another; returns the exit status.
+// Ends the run on the signal received: says so on standard output and in the summaries
+// (whose points end with the interrupted one, when a point was under way). Returns the
+// exit status, 128 + the signal's number.
+int interrupt_run(const model& md, const RunSeries& series, const RunOptions& options,
+                  RunSummary& run) {
+    const int signal = *options.stopSignal;
+    const std::string name = signal_name(signal);
+    int complete = static_cast<int>(run.points.size());
+    run.message = name;
+    if (!run.points.empty() && run.points.back().interrupted()) {
+        --complete;
+        const bool currentStep = run.points.back().currentStep.has_value();
+        const int samples = series.timeSeries.size();
+        const double reached = samples > 0 ? series.timeSeries[samples - 1] : 0.0;  // s
+        const char* which = currentStep ? "current-step" : "potentiometric";
+        std::cout << "\nCalibration point " << md.point << " (multiplier "
+                  << md.multipliers[md.point] << "): the " << which
+                  << " integration was interrupted by " << name << " at t = " << reached
+                  << " s. Its files describe the state reached.\n";
+        run.message += " during calibration point " + std::to_string(md.point) +
+                       ", at t = " + number_text(reached) + " s of its " + which + " run";
+    } else if (complete > 0) {
+        run.message += " after calibration point " + std::to_string(complete);
+    } else {
+        run.message += " before the first calibration point";
+    }
+    run.message += "; " + std::to_string(complete) + " of " + std::to_string(md.nCalib) +
+                   " calibration points complete";
+    std::cout << "\nThe run was interrupted by " << name << " after " << complete << " of "
+              << md.nCalib << " calibration points.\n";
+    run.status = "interrupted";
+    return 128 + signal;
+}
+
+// Checks that standard output took everything written to it; when it did not, it is
+// entered as a file not written.
+void check_standard_output(model& md) {
+    errno = 0;
+    std::cout.flush();
+    const bool flushed = std::fflush(stdout) == 0;
+    if (!flushed || std::ferror(stdout) || !std::cout)
+        record_unwritten(md, "standard output", error_text(errno, "a write to it failed"));
+}
+
+// The exit status once the files are counted: results that could not be written (3) weigh
+// more than a failed integration (2), less than a fault that stopped the run (1) or a
+// signal (128 + its number).
+int with_unwritten_files(const model& md, int status) {
+    return (status == 0 || status == 2) && !md.unwrittenFiles.empty() ? 3 : status;
+}
+
+// The calibration points one after another; returns the exit status: 0, 2 when the
+// integration of a point failed, or 128 + the signal's number when a signal ended the run.
+// An interrupted point keeps the files of the state it reached, but adds nothing to the
+// calibration curve and gets no current-step run or spectrum.
 int run_points(model& md, RunSeries& series, const RunOptions& options, RunSummary& run) {
     int failedPoints = 0;
     for (md.point = 1; md.point <= md.nCalib; ++md.point) {
+        if (options.stop_requested()) return interrupt_run(md, series, options, run);
         PointSummary summary;
         summary.point = md.point;
         summary.multiplier = md.multipliers[md.point];
@@ -236,6 +296,10 @@ int run_points(model& md, RunSeries& series, const RunOptions& options, RunSumma
         bool ok = summary.potentiometric.code > 0;
         write_profiles(md, series, "");
         write_time_course(md, series, "");
+        if (summary.interrupted()) {
+            run.points.push_back(summary);
+            return interrupt_run(md, series, options, run);
+        }
         if (!collect_point_results(md, series)) {
             std::cout << "\nCalibration point " << md.point
                       << ": no integration step was completed, so the point adds nothing to "
@@ -249,6 +313,10 @@ int run_points(model& md, RunSeries& series, const RunOptions& options, RunSumma
             ok = summary.currentStep->code > 0 && ok;
             write_profiles(md, series, "spectrum//");
             write_time_course(md, series, "spectrum//");
+            if (summary.interrupted()) {
+                run.points.push_back(summary);
+                return interrupt_run(md, series, options, run);
+            }
             compute_spectrum(md, series);
             write_spectrum(md);
             summary.spectrumFile =
@@ -259,6 +327,7 @@ int run_points(model& md, RunSeries& series, const RunOptions& options, RunSumma
         run.points.push_back(summary);
         write_run_summaries(md, run);
     }
+    if (options.stop_requested()) return interrupt_run(md, series, options, run);
     if (failedPoints > 0) {
         std::cout << "\nThe integration failed at " << failedPoints << " of " << md.nCalib
                   << " calibration points; see the messages above.\n";
@@ -296,7 +365,15 @@ int run_program(const std::string& inputName, const RunOptions& options) {
         write_run_summaries(md, run);
         throw;
     }
-    run.status = run.exitCode == 0 ? "finished" : "failed";
+    if (run.status == "running") run.status = run.exitCode == 0 ? "finished" : "failed";
+    check_standard_output(md);  // before the summaries, so that they can say so
+    run.exitCode = with_unwritten_files(md, run.exitCode);
     write_run_summaries(md, run);
-    return run.exitCode;
+    if (const std::size_t n = md.unwrittenFiles.size(); n > 0) {
+        std::cout << "\n"
+                  << n << (n == 1 ? " result file" : " result files")
+                  << " could not be written; see the messages above.\n";
+        check_standard_output(md);
+    }
+    return with_unwritten_files(md, run.exitCode);  // the summaries may have failed too
 }

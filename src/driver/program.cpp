@@ -10,6 +10,7 @@
 #include <string>
 
 #include "driver/calibration_loop.h"
+#include "driver/stop_signal.h"
 #include "model/errors.h"
 #include "model/version.h"
 #include "numeric/integrator.h"
@@ -62,6 +63,8 @@ int run_main(int argc, char** argv) {
     RunOptions options;
     options.path = line.path;
     options.quiet = line.quiet;
+    // SIGINT and SIGTERM end the run between integration steps (driver/stop_signal.h).
+    options.stopSignal = catch_stop_signals();
     // A progress line on standard error when that is a terminal, unless the "Step" lines
     // already go to the same terminal.
     std::optional<ProgressLine> progress;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iostream>
 
+#include "output/output_file.h"
 #include "output/psplot/psplot.h"
 #include "output/table_file.h"
 
@@ -19,38 +20,38 @@ VecDoub head(const VecDoub& v, int count) {
 // each side.
 void plot_curve(model& md, const VecDoub& log_mult, const VecDoub& pot) {
     md.fileName = md.folders[0] + "/curve.ps";
-    PSpage page(md.fileName);
-    PSplot plot(page, 100, 500, 350, 750);
-    plot.clear_box();
-    const double p_min = pot.minimum(), p_max = pot.maximum();
-    plot.set_limits(log_mult.minimum() - 0.7, log_mult.maximum() + 0.7, 1.1 * p_min - 0.1 * p_max,
-                    1.1 * p_max - 0.1 * p_min);
-    plot.draw_frame();
-    plot.auto_scale();
-    plot.x_label("log c");
-    plot.y_label("Fi [mV]");
-    for (int i = 0; i < log_mult.size(); ++i) plot.dot(log_mult[i], pot[i], 5);
-    plot.line_plot(log_mult, pot);
-    page.close();
+    write_plot(md, md.fileName, [&](PSpage& page) {
+        PSplot plot(page, 100, 500, 350, 750);
+        plot.clear_box();
+        const double p_min = pot.minimum(), p_max = pot.maximum();
+        plot.set_limits(log_mult.minimum() - 0.7, log_mult.maximum() + 0.7,
+                        1.1 * p_min - 0.1 * p_max, 1.1 * p_max - 0.1 * p_min);
+        plot.draw_frame();
+        plot.auto_scale();
+        plot.x_label("log c");
+        plot.y_label("Fi [mV]");
+        for (int i = 0; i < log_mult.size(); ++i) plot.dot(log_mult[i], pot[i], 5);
+        plot.line_plot(log_mult, pot);
+    });
 }
 
 // Potential over all points on one time axis.
 void plot_chained_course(model& md, const VecDoub& time, const VecDoub& pot) {
     md.fileName = md.folders[0] + "/tcurve.ps";
-    PSpage page(md.fileName);
-    PSplot plot(page, 100, 500, 350, 750);
-    plot.clear_box();
-    const double t_max = time.maximum();
-    const double v_min = pot.minimum(), v_max = pot.maximum();
-    const double dv = v_max - v_min;
-    plot.set_limits(-0.1 * t_max, 1.1 * t_max, v_min - 0.1 * dv, v_max + 0.1 * dv);
-    plot.draw_frame();
-    plot.auto_scale_range(0, t_max, v_min, v_max);
-    plot.x_label(" t[s] ");
-    plot.y_label("Fi [mV]");
-    for (int i = 0; i < time.size(); ++i) plot.dot(time[i], pot[i], 5);
-    plot.line_plot(time, pot);
-    page.close();
+    write_plot(md, md.fileName, [&](PSpage& page) {
+        PSplot plot(page, 100, 500, 350, 750);
+        plot.clear_box();
+        const double t_max = time.maximum();
+        const double v_min = pot.minimum(), v_max = pot.maximum();
+        const double dv = v_max - v_min;
+        plot.set_limits(-0.1 * t_max, 1.1 * t_max, v_min - 0.1 * dv, v_max + 0.1 * dv);
+        plot.draw_frame();
+        plot.auto_scale_range(0, t_max, v_min, v_max);
+        plot.x_label(" t[s] ");
+        plot.y_label("Fi [mV]");
+        for (int i = 0; i < time.size(); ++i) plot.dot(time[i], pot[i], 5);
+        plot.line_plot(time, pot);
+    });
 }
 
 // Slope of the reference line through the second and third points, its potential change

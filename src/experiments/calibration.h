@@ -12,6 +12,6 @@
 // slope of the reference line through the second and third points, the potential change
 // of a twofold concentration change on it, and every log multiplier where the curve
 // leaves that line by more than that change. Called once per point, after the collection
-// of the point's results. Returns what limit.txt holds when it was written. A plot file
-// that cannot be opened throws PlotError.
+// of the point's results. Returns what limit.txt holds when it was written. A file that
+// cannot be written is reported and recorded in md.unwrittenFiles; the others still are.
 std::optional<CalibrationLine> write_calibration_curve(model& md, RunSeries& series);

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "output/output_file.h"
 #include "output/psplot/psplot.h"
 #include "output/table_file.h"
 
@@ -22,7 +23,7 @@ bool point_folder(const model& md, std::string& folder) {
 }
 
 // Z'' against Z' in frequency order, the first `count` frequencies.
-void write_spectrum_plot(const std::string& path, const model& md, int count) {
+void write_spectrum_plot(const std::string& path, model& md, int count) {
     if (count == 0) {
         std::cout << "No impedance values to plot; " << path << " is not written.\n";
         return;
@@ -32,16 +33,16 @@ void write_spectrum_plot(const std::string& path, const model& md, int count) {
         zp[k] = md.Zprim[k];
         zb[k] = md.Zbis[k];
     }
-    PSpage page(path);
-    PSplot plot(page, 100, 500, 350, 750);
-    plot.set_limits(zp.minimum(), zp.maximum(), zb.minimum(), zb.maximum());
-    plot.draw_frame();
-    plot.auto_scale();
-    plot.x_label("Z'(omega)");
-    plot.y_label("Z''(omega)");
-    for (int k = 0; k < count; ++k) plot.dot(zp[k], zb[k], 5);
-    plot.line_plot(zp, zb);
-    page.close();
+    write_plot(md, path, [&](PSpage& page) {
+        PSplot plot(page, 100, 500, 350, 750);
+        plot.set_limits(zp.minimum(), zp.maximum(), zb.minimum(), zb.maximum());
+        plot.draw_frame();
+        plot.auto_scale();
+        plot.x_label("Z'(omega)");
+        plot.y_label("Z''(omega)");
+        for (int k = 0; k < count; ++k) plot.dot(zp[k], zb[k], 5);
+        plot.line_plot(zp, zb);
+    });
 }
 
 }  // namespace

@@ -41,7 +41,9 @@ int MembraneSystem::output(IntegratorT& integrator) {
     if (options_.progress != nullptr && md_.tEnd > md_.tBegin)
         options_.progress->step((integrator.x - md_.tBegin) / (md_.tEnd - md_.tBegin),
                                 integrator.accepted_steps);
-    return 0;
+    // A negative answer ends the integration after this accepted step, with the state
+    // reached in place (result code 2).
+    return options_.stop_requested() ? -1 : 0;
 }
 
 void MembraneSystem::to_record(const double* y) {

@@ -3,6 +3,7 @@
 // prints a "Step" line and records potential, time and calculation time.
 #pragma once
 
+#include <csignal>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,16 +25,21 @@ enum class SolverPath { banded, dense };
 const char* solver_path_name(SolverPath path);
 
 // How the runs of a program go: the solver path, whether the "Step" line of every
-// integration step is printed, and a progress line to keep up to date (none: null).
+// integration step is printed, a progress line to keep up to date (none: null), and the
+// number of a signal asking the run to stop (0 until one came; null: never asked).
 struct RunOptions {
     SolverPath path = SolverPath::banded;
     bool quiet = false;
     ProgressLine* progress = nullptr;
+    const volatile std::sig_atomic_t* stopSignal = nullptr;
+
+    bool stop_requested() const { return stopSignal != nullptr && *stopSignal != 0; }
 };
 
 // How a run ended: the integrator's result code (1 reached tEnd, 2 stopped by the
-// progress report, negative a failure) and its counters. rhsCalls counts every
-// evaluation of the right-hand side, those that form a Jacobian included.
+// progress report because a stop was requested, negative a failure) and its counters.
+// rhsCalls counts every evaluation of the right-hand side, those that form a Jacobian
+// included.
 struct RunOutcome {
     int code = 0;
     int steps = 0;
@@ -47,13 +53,15 @@ struct RunOutcome {
 };
 
 // Binds the integrator's operations to the one record of a run: the right-hand side is the
-// transport system, the output is the progress report. Given a point order (recordIndex[p]
+// transport system, the output is the progress report, which stops the integration once
+// options.stop_requested() (after the step it reports). Given a point order (recordIndex[p]
 // is the record index of the integrator's unknown p) the integrator holds the unknowns
 // permuted: the right-hand side gathers them into the record's layout and scatters the
 // derivatives back, and the report first puts the state into md.y, so that the physics and
 // every output see the record's layout only. Without one the integrator works on md.y
 // itself. The Jacobian is formed by finite differences and there is no mass matrix, so the
-// defaults of those stay unused. `options` (quiet, progress line) must outlive the system.
+// defaults of those stay unused. `options` (quiet, progress line, stop signal) must outlive
+// the system.
 class MembraneSystem : public OdeSystem {
   public:
     MembraneSystem(model& md, RunSeries& series, std::vector<int> recordIndex,

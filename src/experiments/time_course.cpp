@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iostream>
 
+#include "output/output_file.h"
 #include "output/psplot/psplot.h"
 #include "output/table_file.h"
 
@@ -58,20 +59,21 @@ void write_time_course(model& md, RunSeries& series, const std::string& prefix) 
     // Without a sample there is nothing to scale the plots by.
     if (md.genPS != 1 || m == 0) return;
     md.fileName = folder + "mempot.ps";
-    PSpage page(md.fileName);
     const double lt_min = log_time.minimum(), lt_max = log_time.maximum();
     const double p_min = pot.minimum(), p_max = pot.maximum();
     const double dp = p_max - p_min;
     const double t_max = time.maximum();
     const double dt = t_max - time.minimum();
     const double lc_min = log_tcalc.minimum(), lc_max = log_tcalc.maximum();
-    draw_panel(page,
-               {70, 290, 580, 790, log_time, pot, lt_min - 0.5, lt_max + 1.0, p_min - 0.1 * dp,
-                p_max + 0.1 * dp, lt_min, lt_max, p_min, p_max, "log( t[s] )", "Fi [mV]"});
-    draw_panel(page, {370, 590, 580, 790, time, pot, -0.1 * dt, t_max + 0.1 * dt, p_min - 0.1 * dp,
-                      p_max + 0.1 * dp, 0, t_max, p_min, p_max, " t[s] ", "Fi [mV]"});
-    draw_panel(page,
-               {70, 290, 320, 530, log_time, log_tcalc, lt_min - 0.5, lt_max + 0.5, lc_min - 0.5,
-                lc_max + 0.5, lt_min, lt_max, lc_min, lc_max, "log t_proc", "log t_calc"});
-    page.close();
+    write_plot(md, md.fileName, [&](PSpage& page) {
+        draw_panel(page,
+                   {70, 290, 580, 790, log_time, pot, lt_min - 0.5, lt_max + 1.0, p_min - 0.1 * dp,
+                    p_max + 0.1 * dp, lt_min, lt_max, p_min, p_max, "log( t[s] )", "Fi [mV]"});
+        draw_panel(page,
+                   {370, 590, 580, 790, time, pot, -0.1 * dt, t_max + 0.1 * dt, p_min - 0.1 * dp,
+                    p_max + 0.1 * dp, 0, t_max, p_min, p_max, " t[s] ", "Fi [mV]"});
+        draw_panel(
+            page, {70, 290, 320, 530, log_time, log_tcalc, lt_min - 0.5, lt_max + 0.5, lc_min - 0.5,
+                   lc_max + 0.5, lt_min, lt_max, lc_min, lc_max, "log t_proc", "log t_calc"});
+    });
 }

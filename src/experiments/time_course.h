@@ -12,5 +12,6 @@
 // is "" after the potentiometric run and "spectrum//" after the impedance run. Times in
 // the first column are shifted by t0; the logarithms and the plots are not. A missing
 // calculation time (the impedance run records one sample fewer of it) is written as 0.
-// The series are left unchanged. A plot file that cannot be opened throws PlotError.
+// The series are left unchanged. A file that cannot be written is reported and recorded
+// in md.unwrittenFiles (output/output_file.h); the rest is still written.
 void write_time_course(model& md, RunSeries& series, const std::string& prefix);

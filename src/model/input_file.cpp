@@ -6,6 +6,7 @@
 
 #include "model/errors.h"
 #include "model/input_reader.h"
+#include "output/output_file.h"
 
 void read_input_file(model& md) {
     md.F = 96485.3;
@@ -99,17 +100,6 @@ double unscaled_kdis(model& md, int l, int c) {
 std::string base_name(const std::string& inputName) {
     const size_t slash = inputName.find_last_of("/\\");
     return slash == std::string::npos ? inputName : inputName.substr(slash + 1);
-}
-
-void write_file(const std::string& path, const std::string& text) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    if (!f) {
-        std::cout << "File " << path << " cannot be opened. \n";
-        return;
-    }
-    f << text;
-    f.close();
-    if (!f) std::cout << "File " << path << " could not be written completely.\n";
 }
 
 }  // namespace
@@ -272,13 +262,14 @@ std::string legacy_form_text(model& md) {
 
 void write_input_copy(model& md) {
     md.fileName = md.folders[0] + "/" + base_name(md.inputName) + ".cci";
-    write_file(md.fileName, current_form_text(md));
-    std::cout << "\nInput file in #TAVO2 format generated.";
+    if (write_result(md, md.fileName, current_form_text(md)))
+        std::cout << "\nInput file in #TAVO2 format generated.";
     write_legacy_copy(md);
 }
 
 void write_legacy_copy(model& md) {
     md.fileName = md.folders[0] + "/" + base_name(md.inputName) + "_TAVO1.cci";
-    write_file(md.fileName, legacy_form_text(md));
-    std::cout << "\nInput file in #TAVO format generated.\n";
+    std::cout << "\n";  // ends the line of the current form's copy
+    if (write_result(md, md.fileName, legacy_form_text(md)))
+        std::cout << "Input file in #TAVO format generated.\n";
 }

@@ -16,7 +16,9 @@ void read_input_file(model& md);
 void read_input_text(model& md, const std::string& text, const std::string& fileName);
 
 // Writes `inputName`.cci (current form) and then `inputName`_TAVO1.cci (legacy form) into
-// the run folder, from the scaled record after set-up, in input units.
+// the run folder, from the scaled record after set-up, in input units. Each is written
+// whole or reported as not written (output/output_file.h); only a written copy is
+// announced as generated.
 void write_input_copy(model& md);
 void write_legacy_copy(model& md);
 

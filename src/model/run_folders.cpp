@@ -12,11 +12,14 @@
 
 namespace {
 
+// A folder that cannot be made ends the run before any result is computed: nothing could
+// be kept of it.
 void create_folder(const std::string& path) {
     std::error_code ec;
     std::filesystem::create_directories(path, ec);
     if (ec || !std::filesystem::is_directory(path))
-        std::cout << "Folder " << path << " cannot be created: " << ec.message() << "\n";
+        throw InputError("Folder " + path + " cannot be created: " +
+                         (ec ? ec.message() : std::string("something else has its name")));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <vector>
 
+#include "output/output_file.h"
 #include "output/psplot/psplot.h"
 #include "output/table_file.h"
 #include "physics/flux.h"
@@ -156,7 +157,7 @@ void plot_panel(PSpage& page, const double box[4], const std::vector<double>& ho
 
 // Six panels: concentrations and their charge sum over the concentration nodes; fluxes,
 // their charge sum, the field and the potential over the grid points.
-void write_profile_plot(const model& md, const Profiles& p, const std::string& path) {
+void write_profile_plot(model& md, const Profiles& p, const std::string& path) {
     if (p.x.empty() || md.R < 1) {
         std::cout << "No profiles to plot; " << path << " is not written.\n";
         return;
@@ -170,14 +171,14 @@ void write_profile_plot(const model& md, const Profiles& p, const std::string& p
     static constexpr double topLeft[4] = {70, 290, 580, 790}, topRight[4] = {370, 590, 580, 790};
     static constexpr double midLeft[4] = {70, 290, 320, 530}, midRight[4] = {370, 590, 320, 530};
     static constexpr double lowLeft[4] = {70, 290, 50, 270}, lowRight[4] = {370, 590, 50, 270};
-    PSpage page(path);
-    plot_panel(page, topLeft, p.yPos, conc, "c [mol/m3]", true, T);
-    plot_panel(page, topRight, p.yPos, {&p.zcSum}, "zc_SUM", false, T);
-    plot_panel(page, midLeft, p.x, flux, "J", true, T);
-    plot_panel(page, midRight, p.x, {&p.zjSum}, "zJ_SUM", false, T);
-    plot_panel(page, lowLeft, p.x, {&p.field}, "E(x, T_end)", false, T);
-    plot_panel(page, lowRight, p.x, {&p.potential}, "Potential (x, T_end)", false, T);
-    page.close();
+    write_plot(md, path, [&](PSpage& page) {
+        plot_panel(page, topLeft, p.yPos, conc, "c [mol/m3]", true, T);
+        plot_panel(page, topRight, p.yPos, {&p.zcSum}, "zc_SUM", false, T);
+        plot_panel(page, midLeft, p.x, flux, "J", true, T);
+        plot_panel(page, midRight, p.x, {&p.zjSum}, "zJ_SUM", false, T);
+        plot_panel(page, lowLeft, p.x, {&p.field}, "E(x, T_end)", false, T);
+        plot_panel(page, lowRight, p.x, {&p.potential}, "Potential (x, T_end)", false, T);
+    });
 }
 
 }  // namespace

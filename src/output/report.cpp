@@ -1,9 +1,10 @@
 #include "output/report.h"
 
 #include <algorithm>
-#include <fstream>
 #include <iostream>
 #include <sstream>
+
+#include "output/output_file.h"
 
 namespace {
 
@@ -151,14 +152,8 @@ std::string problem_statement(model& md) {
 
 void write_run_report(model& md) {
     md.fileName = (md.folders.empty() ? std::string(".") : md.folders[0]) + "/data.html";
-    std::ofstream out(md.fileName);
-    if (!out) {
-        // Reported instead of claiming success; the run goes on without the report.
-        std::cout << "File " << md.fileName << " cannot be opened. \n";
-        return;
-    }
-    out << "<html><head><title>Tavoline 2.0 data.html file</title></head><body>"
-        << problem_statement(md) << "</body></html>";
-    out.close();
-    std::cout << "data.html file generated. \n";
+    const std::string page = "<html><head><title>Tavoline 2.0 data.html file</title></head><body>" +
+                             problem_statement(md) + "</body></html>";
+    // A report that could not be written has been reported; it is not claimed as generated.
+    if (write_result(md, md.fileName, page)) std::cout << "data.html file generated. \n";
 }

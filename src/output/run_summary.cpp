@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <utility>
 
 #include "model/version.h"
+#include "output/output_file.h"
 #include "output/report.h"
 
 namespace fs = std::filesystem;
@@ -39,7 +40,7 @@ void list_own(std::vector<std::string>& files, const std::string& name) {
 json integration_json(const IntegrationSummary& s) {
     json j;
     j["result_code"] = s.code;
-    j["status"] = s.code > 0 ? "finished" : "failed";
+    j["status"] = s.interrupted ? "interrupted" : s.code > 0 ? "finished" : "failed";
     j["failure"] = s.failure.empty() ? json(nullptr) : json(s.failure);
     j["final_potential_mV"] = s.finalPotential ? json(*s.finalPotential) : json(nullptr);
     j["steps"] = s.steps;
@@ -124,11 +125,10 @@ std::string point_status(const PointSummary& p) {
     std::string status;
     for (const IntegrationSummary* s :
          {&p.potentiometric, p.currentStep ? &*p.currentStep : nullptr}) {
-        if (s == nullptr || s->code > 0) continue;
+        if (s == nullptr || (s->code > 0 && !s->interrupted)) continue;
         if (!status.empty()) status += "; ";
-        status +=
-            (s == &p.potentiometric ? "potentiometric run failed: " : "current-step run failed: ") +
-            s->failure;
+        status += s == &p.potentiometric ? "potentiometric run " : "current-step run ";
+        status += s->interrupted ? "interrupted" : "failed: " + s->failure;
     }
     return status.empty() ? "finished" : status;
 }
@@ -138,19 +138,39 @@ void replace_all(std::string& text, const std::string& from, const std::string& 
         text.replace(at, from.size(), to);
 }
 
-bool write_text(const std::string& file, const std::string& text) {
-    std::ofstream out(file, std::ios::binary);
-    if (out) out << text;
-    out.close();
-    if (out) return true;
-    std::cout << "File " << file << " cannot be written.\n";
-    return false;
+// A file of the run as the summaries name it: relative to the run folder when it lies
+// inside, as given otherwise.
+std::string run_relative(const std::string& runFolder, const std::string& path) {
+    const fs::path rel = fs::path(path).lexically_relative(runFolder);
+    if (rel.empty() || *rel.begin() == "..") return path;
+    return rel.generic_string();
+}
+
+// The files that could not be written, run-relative, without `own` (the file being
+// written, which is listed only when its next writing fails too).
+std::vector<std::pair<std::string, std::string>> unwritten(const model& md,
+                                                           const std::string& runFolder,
+                                                           const std::string& own) {
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const auto& [path, reason] : md.unwrittenFiles) {
+        const std::string name = run_relative(runFolder, path);
+        if (name != own) files.emplace_back(name, reason);
+    }
+    return files;
+}
+
+std::string status_class(const std::string& status) {
+    return status == "interrupted" ? "stopped interrupted" : status;
 }
 
 }  // namespace
 
 bool PointSummary::ok() const {
-    return potentiometric.code > 0 && (!currentStep || currentStep->code > 0);
+    return potentiometric.code > 0 && (!currentStep || currentStep->code > 0) && !interrupted();
+}
+
+bool PointSummary::interrupted() const {
+    return potentiometric.interrupted || (currentStep && currentStep->interrupted);
 }
 
 std::string method_name(int method) {
@@ -166,7 +186,7 @@ std::string method_name(int method) {
     }
 }
 
-void write_summary_json(const model& md, const RunSummary& run) {
+void write_summary_json(model& md, const RunSummary& run) {
     json j;
     j["program"] = kProgramName;
     j["version"] = kProgramVersion;
@@ -188,7 +208,7 @@ void write_summary_json(const model& md, const RunSummary& run) {
         jp["point"] = p.point;
         jp["multiplier"] = p.multiplier;
         jp["folder"] = p.folder;
-        jp["status"] = p.ok() ? "finished" : "failed";
+        jp["status"] = p.interrupted() ? "interrupted" : p.ok() ? "finished" : "failed";
         const auto& potential = p.potentiometric.finalPotential;
         jp["final_potential_mV"] = potential ? json(*potential) : json(nullptr);
         jp["potentiometric"] = integration_json(p.potentiometric);
@@ -207,7 +227,14 @@ void write_summary_json(const model& md, const RunSummary& run) {
     std::vector<std::string> files = run_files(run.runFolder);
     list_own(files, "summary.json");
     j["files"] = files;
-    write_text(run.runFolder + "/summary.json", j.dump(2) + "\n");
+    const auto failed = unwritten(md, run.runFolder, "summary.json");
+    if (!failed.empty()) {
+        json list = json::array();
+        for (const auto& [name, reason] : failed)
+            list.push_back({{"file", name}, {"reason", reason}});
+        j["unwritten_files"] = list;
+    }
+    write_result(md, run.runFolder + "/summary.json", j.dump(2) + "\n");
 }
 
 void write_report_page(model& md, const RunSummary& run) {
@@ -233,21 +260,24 @@ void write_report_page(model& md, const RunSummary& run) {
         status = "Finished: every calibration point ran to its end.";
     } else if (run.status == "failed") {
         status = "Finished, but the integration failed at some points (see the table).";
+    } else if (run.status == "interrupted") {
+        status = "Interrupted: " + run.message;
     } else {
         status = "Stopped: " + run.message;
     }
-    page << "<p id=\"status\" class=\"" << escaped(run.status) << "\">" << escaped(status)
-         << "</p>\n";
+    page << "<p id=\"status\" class=\"" << escaped(status_class(run.status)) << "\">"
+         << escaped(status) << "</p>\n";
 
     page << "<h2>Calibration points</h2>\n<table id=\"points\">\n<thead><tr><th>Point</th>"
             "<th>Multiplier</th><th>Final potential [mV]</th><th>Steps</th><th>Status</th>"
             "</tr></thead>\n<tbody>\n";
     for (const PointSummary& p : run.points) {
         const auto& pot = p.potentiometric.finalPotential;
-        page << "<tr class=\"" << (p.ok() ? "finished" : "failed") << "\"><td class=\"num\">"
-             << p.point << "</td><td class=\"num\">" << number(p.multiplier)
-             << "</td><td class=\"num\">" << (pot ? number(*pot) : std::string("-"))
-             << "</td><td class=\"num\">" << p.potentiometric.steps
+        const char* row = p.interrupted() ? "stopped" : p.ok() ? "finished" : "failed";
+        page << "<tr class=\"" << row << "\"><td class=\"num\">" << p.point
+             << "</td><td class=\"num\">" << number(p.multiplier) << "</td><td class=\"num\">"
+             << (pot ? number(*pot) : std::string("-")) << "</td><td class=\"num\">"
+             << p.potentiometric.steps
              << (p.currentStep ? " + " + std::to_string(p.currentStep->steps) : std::string())
              << "</td><td>" << escaped(point_status(p)) << "</td></tr>\n";
     }
@@ -262,6 +292,14 @@ void write_report_page(model& md, const RunSummary& run) {
         for (std::size_t i = 0; i < run.calibration->limits.size(); ++i)
             page << (i ? ", " : "") << number(run.calibration->limits[i]);
         page << ".</p>\n";
+    }
+
+    const auto failed = unwritten(md, run.runFolder, "report.html");
+    if (!failed.empty()) {
+        page << "<h2>Files not written</h2>\n<ul id=\"unwritten\" class=\"failed\">\n";
+        for (const auto& [name, reason] : failed)
+            page << "<li>" << escaped(name) << ": " << escaped(reason) << "</li>\n";
+        page << "</ul>\n";
     }
 
     std::vector<std::string> files = run_files(run.runFolder);
@@ -292,5 +330,5 @@ void write_report_page(model& md, const RunSummary& run) {
     for (const std::string& f : files)
         page << "<li><a href=\"" << href(f) << "\">" << escaped(f) << "</a></li>\n";
     page << "</ul>\n</body>\n</html>\n";
-    write_text(run.runFolder + "/report.html", page.str());
+    write_result(md, run.runFolder + "/report.html", page.str());
 }

@@ -12,7 +12,8 @@
 // One integration run of a point (the potentiometric run, or the current-step run of the
 // impedance and chronopotentiometric methods).
 struct IntegrationSummary {
-    int code = 0;  // the integrator's result: 1 reached tEnd, negative failed
+    int code = 0;              // the integrator's result: 1 reached tEnd, negative failed
+    bool interrupted = false;  // stopped between steps by SIGINT or SIGTERM before tEnd
     int steps = 0;
     int accepted = 0;
     int rejected = 0;
@@ -31,7 +32,8 @@ struct PointSummary {
     IntegrationSummary potentiometric;
     std::optional<IntegrationSummary> currentStep;
     std::string spectrumFile;  // relative to the run folder, when written
-    bool ok() const;
+    bool ok() const;           // every run of the point reached its end
+    bool interrupted() const;  // a run of the point was stopped by a signal
 };
 
 // The reference line of the calibration curve and the detection limits, as in limit.txt.
@@ -47,9 +49,10 @@ struct RunSummary {
     std::string path;       // "banded" or "dense"
     int bandLower = 0;      // of the banded path
     int bandUpper = 0;
-    std::string status = "running";  // "running", "finished", "failed" or "stopped"
+    // "running", "finished", "failed", "stopped" (a fault) or "interrupted" (a signal)
+    std::string status = "running";
     int exitCode = 0;
-    std::string message;  // why the run stopped, when it did
+    std::string message;  // why the run stopped or was interrupted, when it was
     std::vector<PointSummary> points;
     std::optional<CalibrationLine> calibration;
 };
@@ -57,11 +60,13 @@ struct RunSummary {
 // "Potentiometry", "Electrochemical Impedance Spectroscopy" or "Chronopotentiometry".
 std::string method_name(int method);
 
-// Writes runFolder/summary.json. Lists every file found in the run folder then. A file
-// that cannot be written is reported on standard output; the run goes on.
-void write_summary_json(const model& md, const RunSummary& run);
+// Writes runFolder/summary.json. Lists every file found in the run folder then, and, when
+// there are any, the files that could not be written (md.unwrittenFiles) with the reason.
+// Written whole or reported as not written (output/output_file.h); the run goes on.
+void write_summary_json(model& md, const RunSummary& run);
 
 // Writes runFolder/report.html: the problem in brief, the run's status, a table of the
-// calibration points, the slope and detection limits, every plot of the run inline (its
-// SVG) and links to every file. Self-contained: no script, no external resource.
+// calibration points, the slope and detection limits, the files that could not be written
+// (when there are any), every plot of the run inline (its SVG) and links to every file.
+// Self-contained: no script, no external resource.
 void write_report_page(model& md, const RunSummary& run);

@@ -1,16 +1,16 @@
 #include "output/table_file.h"
 
-#include <iostream>
+#include "output/output_file.h"
 
 void open_table(model& md, const std::string& path, const char* gap) {
     md.fileName = path;
-    md.outFile.clear();
+    md.outFilePath = path;
     md.outFile.precision(15);
-    md.outFile.open(path, std::ios::out | std::ios::trunc);
-    if (!md.outFile.is_open()) std::cout << "File " << path << gap << "cannot be opened. \n";
+    open_result(md, md.outFile, path, gap);
 }
 
-void close_table(model& md) {
-    if (md.outFile.is_open()) md.outFile.close();
+bool close_table(model& md) {
+    const bool written = close_result(md, md.outFile, md.outFilePath);
     md.outFile.clear();
+    return written;
 }

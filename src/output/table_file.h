@@ -6,11 +6,13 @@
 
 #include "model/model.h"
 
-// Opens `outFile` on path (truncating) and records the name in fileName. A file that
-// cannot be opened is reported as "File " + path + gap + "cannot be opened. \n" (the
-// writers differ in that one blank) and the stream stays failed, so the table's lines go
-// nowhere.
+// Opens `outFile` on the temporary of `path` (output/output_file.h) and records the name
+// in fileName. A file that cannot be opened is reported as "File " + path + gap +
+// "cannot be opened. (" + reason + ")\n" (the writers differ in that one blank) and the
+// stream stays failed, so the table's lines go nowhere.
 void open_table(model& md, const std::string& path, const char* gap = "");
 
-// Closes the table and clears the stream's state for the next one.
-void close_table(model& md);
+// Completes the table: checked, closed and put in place under its name, or reported and
+// removed (close_result). Clears the stream's state for the next one. True when the
+// table stands complete under its name.
+bool close_table(model& md);

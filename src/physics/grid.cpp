@@ -1,11 +1,11 @@
 #include "physics/grid.h"
 
 #include <cmath>
-#include <iostream>
 #include <sstream>
 #include <string>
 
 #include "model/errors.h"
+#include "output/table_file.h"
 
 namespace {
 
@@ -139,17 +139,8 @@ void build_grid(model& md) {
 }
 
 void write_grid_file(model& md) {
-    const std::string path = md.folders.at(0) + "/xh.dat";
-    md.fileName = path;
-    std::ofstream& out = md.outFile;
-    out.open(path);
-    if (!out.is_open()) {
-        std::cout << "File xh.dat cannot be opened"
-                  << "\n";
-        out.clear();
-        return;
-    }
-    out.precision(15);
+    open_table(md, md.folders.at(0) + "/xh.dat", " ");
+    std::ostream& out = md.outFile;
     const double L = md.L;
     long r = 0;
     for (int l = 1; l <= md.n; ++l) {
@@ -163,5 +154,5 @@ void write_grid_file(model& md) {
         out << r++ << " " << Y[N] * L << " " << X[N] * L << " - \n";
         out << r++ << " " << Y[N + 1] * L << " - - \n";
     }
-    out.close();
+    close_table(md);
 }

@@ -176,7 +176,8 @@ TEST_F(ImpedanceSpectrum, UnwritableSpectrumFileIsReported) {
     testing::internal::CaptureStdout();
     write_spectrum(md);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "File /nonexistent/tavoline/spectrum.dat cannot be opened. \n");
+              "File /nonexistent/tavoline/spectrum.dat cannot be opened. (No such file or "
+              "directory)\n");
 }
 
 }  // namespace

@@ -199,9 +199,9 @@ TEST_F(ProfileFiles, UnwritableFolderIsReportedPerFile) {
     testing::internal::CaptureStdout();
     write_profiles(md, series, "");
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "File /nonexistent/tavoline/y.veccannot be opened. \n"
-              "File /nonexistent/tavoline/xwyn.datcannot be opened. \n"
-              "File /nonexistent/tavoline/ywyn.datcannot be opened. \n");
+              "File /nonexistent/tavoline/y.veccannot be opened. (No such file or directory)\n"
+              "File /nonexistent/tavoline/xwyn.datcannot be opened. (No such file or directory)\n"
+              "File /nonexistent/tavoline/ywyn.datcannot be opened. (No such file or directory)\n");
 }
 
 // Without any recorded step the end time is unknown: y.vec gets the time offset alone and

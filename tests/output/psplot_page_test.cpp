@@ -143,9 +143,11 @@ TEST_F(PSplotTest, PlotTakesFontOfPageAtConstruction) {
 TEST_F(PSplotTest, UnopenableFileReportsAndThrows) {
     ::testing::internal::CaptureStdout();
     EXPECT_THROW(PSpage(path("missing/dir/x.ps")), PlotError);
+    const std::string why = path("missing/dir/x.ps") + ": No such file or directory\n";
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               "ERROR: failure opening output file for plot\n"
-              "     in file psplot at line 15\n");
+              "     in file psplot at line 15\n     " +
+                  why);
     try {
         PSpage page(path("missing/y.ps"));
         FAIL() << "no exception";

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "output/psplot/psplot.h"
+#include "output/replace_file.h"
 #include "test_util.h"
 
 namespace fs = std::filesystem;
@@ -231,37 +232,56 @@ TEST_F(SvgTwin, EveryPlotOfARunHasAnEquivalentSvg) {
 }
 
 TEST_F(SvgTwin, UnopenableTwinLeavesNeitherFile) {
-    fs::create_directory(path("x.svg"));  // where the twin would go
+    const std::string svg = path("x.svg").string();
+    fs::create_directory(temporary_name(svg));  // where the twin would be written
     ::testing::internal::CaptureStdout();
     try {
         PSpage page(path("x.ps").string());
         FAIL() << "no exception";
     } catch (const PlotError& e) {
         EXPECT_NE(std::string(e.what()).find("x.svg"), std::string::npos) << e.what();
+        ASSERT_EQ(e.files.size(), 2u);  // both forms or neither
+        EXPECT_EQ(e.files[1].reason, "Is a directory");
     }
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               "ERROR: failure opening output file for plot\n"
-              "     in file psplot at line 15\n");
+              "     in file psplot at line 15\n     " +
+                  svg + ": Is a directory\n");
     EXPECT_FALSE(fs::exists(path("x.ps")));
+    EXPECT_FALSE(fs::exists(temporary_name(path("x.ps").string())));
 }
 
+// A rewrite that fails leaves the earlier complete file, and no temporary; the twin that
+// could be written stands.
 TEST_F(SvgTwin, TwinThatCannotBeWrittenIsReported) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    fs::create_symlink("/dev/full", path("full.svg"));  // every write fails
-    const std::string message =
-        "ERROR: failure writing output file for plot " + path("full.svg").string() + "\n";
+    const std::string svg = path("full.svg").string();
+    { PSpage page(path("full.ps").string()); }
+    const std::string earlier = testutil::read_file(svg);
+    ASSERT_EQ(earlier.substr(earlier.size() - 7), "</svg>\n");
+    const std::string message = "ERROR: failure writing output file for plot " + svg + "\n     " +
+                                svg + ": No space left on device\n";
+    fs::create_symlink("/dev/full", temporary_name(svg));  // every write fails
     {
         PSpage page(path("full.ps").string());
         page.line_segment(0, 0, 1, 1);
         ::testing::internal::CaptureStdout();
-        EXPECT_THROW(page.close(), PlotError);
+        try {
+            page.close();
+            ADD_FAILURE() << "no exception";
+        } catch (const PlotError& e) {
+            ASSERT_EQ(e.files.size(), 1u);
+            EXPECT_EQ(e.files[0].name, svg);
+        }
         EXPECT_EQ(::testing::internal::GetCapturedStdout(), message);
         EXPECT_FALSE(page.is_open());
     }
-    // The PostScript twin is complete.
+    EXPECT_EQ(testutil::read_file(svg), earlier);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(temporary_name(svg))));
     const std::string ps = testutil::read_file(path("full.ps"));
-    EXPECT_EQ(ps.substr(ps.size() - 9), "showpage\n");
+    EXPECT_NE(ps.find("lt st\nshowpage\n"), std::string::npos);  // the new page, complete
     // A page closed by its destructor (as when unwinding) reports without throwing.
+    fs::create_symlink("/dev/full", temporary_name(svg));
     ::testing::internal::CaptureStdout();
     { PSpage page(path("full.ps").string()); }
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), message);

@@ -162,7 +162,8 @@ TEST(RunReport, UnwritableFolderIsReported) {
     testing::internal::CaptureStdout();
     write_run_report(md);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "File /nonexistent/tavoline/run/data.html cannot be opened. \n");
+              "File /nonexistent/tavoline/run/data.html cannot be opened. (No such file or "
+              "directory)\n");
 }
 
 }  // namespace

@@ -179,7 +179,9 @@ TEST(GridFile, TwoLayersOfFourCellsInMetres) {
     md.folders = {dir.str() + "/missing"};
     testing::internal::CaptureStdout();
     write_grid_file(md);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "File xh.dat cannot be opened\n");
+    EXPECT_EQ(
+        testing::internal::GetCapturedStdout(),
+        "File " + dir.str() + "/missing/xh.dat cannot be opened. (No such file or directory)\n");
 }
 
 }  // namespace

@@ -45,25 +45,48 @@ class PlotCanvas {
     virtual bool finish() = 0;
     // The file the canvas writes, for messages.
     virtual const std::string& file_name() const = 0;
+    // Why the file could not be written, once finish returned false.
+    virtual const std::string& failure() const = 0;
 };
 
-// An output file of a canvas, opened for writing at construction. Writing to a file that
-// failed to open, or after close, does nothing; a failed write is remembered until close.
+// A plot file that could not be written, and why.
+struct PlotFileFailure {
+    std::string name;
+    std::string reason;
+};
+
+// An output file of a canvas, written whole or not at all: opened at construction under a
+// temporary name beside `name` (output/replace_file.h), and put in place by close only when
+// every write, the final flush and the close succeeded. Writing to a file that failed to
+// open, or after close, does nothing; a failed write is remembered until close. A file
+// destroyed or discarded before close leaves nothing behind.
 class PlotFile {
   public:
     explicit PlotFile(const std::string& name);
+    ~PlotFile() { discard(); }
+    PlotFile(PlotFile&&) = default;
+    PlotFile& operator=(PlotFile&&) = delete;
+
     const std::string& name() const { return name_; }
     bool is_open() const { return file_ != nullptr; }
     void print(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void write(const std::string& text);
-    // Closes the file; false when any write, the final flush or the close failed.
+    // Closes the file and puts it in place; false when the opening, any write, the final
+    // flush, the close or the renaming failed (the temporary is gone then).
     bool close();
+    // Closes the file and removes its temporary.
+    void discard();
+    // Why the file could not be opened or written; empty while nothing failed.
+    const std::string& reason() const { return reason_; }
 
   private:
+    void fail(int errnum);
+
     struct FileCloser {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
     std::string name_;
     std::unique_ptr<std::FILE, FileCloser> file_;
     bool failed_ = false;
+    std::string reason_;
 };

@@ -25,6 +25,7 @@ class PostScriptCanvas : public PlotCanvas {
     // Writes "showpage" and closes the file.
     bool finish() override;
     const std::string& file_name() const override { return file_.name(); }
+    const std::string& failure() const override { return file_.reason(); }
 
   private:
     PlotFile file_;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <utility>
 #include <vector>
 
 #include "output/psplot/postscript_canvas.h"
@@ -79,20 +80,21 @@ std::string svg_file_name(const std::string& ps_name) {
 }
 
 PSpage::PSpage(const std::string& file_name) : owner_(this), file_name_(file_name) {
-    const auto unopenable = [](const std::string& name) {
+    // Both forms or neither: when one cannot be opened, neither is written.
+    const auto unopenable = [&](const PlotFile& failed) {
         std::cout << "ERROR: failure opening output file for plot\n"
-                     "     in file psplot at line 15\n";
-        return PlotError("failure opening output file for plot " + name);
+                     "     in file psplot at line 15\n"
+                     "     "
+                  << failed.name() << ": " << failed.reason() << "\n";
+        PlotError error("failure opening output file for plot " + failed.name());
+        for (const std::string& name : {file_name_, svg_file_name(file_name_)})
+            error.files.push_back({name, failed.reason()});
+        return error;
     };
     PlotFile ps(file_name_);
-    if (!ps.is_open()) throw unopenable(file_name_);
+    if (!ps.is_open()) throw unopenable(ps);
     PlotFile svg(svg_file_name(file_name_));
-    if (!svg.is_open()) {
-        // Both forms or neither: the empty PostScript file just created goes again.
-        ps.close();
-        std::remove(file_name_.c_str());
-        throw unopenable(svg.name());
-    }
+    if (!svg.is_open()) throw unopenable(svg);  // ps, discarded, leaves nothing behind
     canvases_.push_back(std::make_unique<PostScriptCanvas>(std::move(ps)));
     canvases_.push_back(std::make_unique<SvgCanvas>(std::move(svg), kWidth, kHeight));
     set_font("Times-Roman", 12);
@@ -182,19 +184,27 @@ void PSpage::polyline(VecDoub_I& xs, VecDoub_I& ys, int close, int fill, int cli
 
 void PSpage::close() {
     if (owner_->canvases_.empty()) return;
-    const std::string failed = owner_->finish_canvases();
-    if (!failed.empty()) throw PlotError("failure writing output file for plot " + failed);
+    std::vector<PlotFileFailure> failed = owner_->finish_canvases();
+    if (failed.empty()) return;
+    std::string names;
+    for (const PlotFileFailure& f : failed) names += (names.empty() ? "" : " and ") + f.name;
+    PlotError error("failure writing output file for plot " + names);
+    error.files = std::move(failed);
+    throw error;
 }
 
-std::string PSpage::finish_canvases() {
-    std::string failed;
-    for (const std::unique_ptr<PlotCanvas>& canvas : canvases_) {
-        if (canvas->finish()) continue;
-        failed += (failed.empty() ? "" : " and ") + canvas->file_name();
-    }
+std::vector<PlotFileFailure> PSpage::finish_canvases() {
+    std::vector<PlotFileFailure> failed;
+    for (const std::unique_ptr<PlotCanvas>& canvas : canvases_)
+        if (!canvas->finish()) failed.push_back({canvas->file_name(), canvas->failure()});
     canvases_.clear();
-    if (!failed.empty())
-        std::cout << "ERROR: failure writing output file for plot " << failed << "\n";
+    if (failed.empty()) return failed;
+    std::cout << "ERROR: failure writing output file for plot ";
+    for (std::size_t i = 0; i < failed.size(); ++i)
+        std::cout << (i > 0 ? " and " : "") << failed[i].name;
+    std::cout << "\n";
+    for (const PlotFileFailure& f : failed)
+        std::cout << "     " << f.name << ": " << f.reason << "\n";
     return failed;
 }
 

@@ -27,6 +27,7 @@
 // names the file as well.
 struct PlotError : Fault {
     explicit PlotError(const std::string& message) : Fault(FaultKind::output, message, true) {}
+    std::vector<PlotFileFailure> files;  // the files of the page not written, and why
 };
 
 // Major step of `PSplot::auto_scale` for a range of width r (> 0): the power of ten below
@@ -51,8 +52,10 @@ class PSpage {
     static constexpr double kHeight = 842;
 
     // Opens `file_name` and its SVG twin (svg_file_name) for writing and draws the prolog,
-    // the font Times-Roman 12 and the line width 0.5. When either file cannot be opened the
-    // plotter's error message is printed on standard output and PlotError is thrown; no
+    // the font Times-Roman 12 and the line width 0.5. Each file is written under a
+    // temporary name and takes its own name only when complete (PlotFile). When either
+    // file cannot be opened the plotter's error message, followed by the file and the
+    // reason, is printed on standard output and PlotError is thrown, naming both files; no
     // file is left behind then.
     explicit PSpage(const std::string& file_name);
     // Closes the files (as `close` does) when they are still open; a file that did not
@@ -83,7 +86,8 @@ class PSpage {
     virtual void polyline(VecDoub_I& xs, VecDoub_I& ys, int close, int fill, int clip);
     // Ends the page ("showpage" in PostScript) and closes both files; the page takes no
     // more drawing. A file that did not take everything written to it (a full disk, say)
-    // is reported on standard output and then throws PlotError.
+    // is not put in place; it is reported on standard output, one line of the files and
+    // one with the reason per file, and then PlotError names it. The other file stands.
     void close();
 
     bool is_open() const { return !owner_->canvases_.empty(); }
@@ -102,9 +106,8 @@ class PSpage {
     void draw_on_all(Draw draw) {
         for (const std::unique_ptr<PlotCanvas>& canvas : owner_->canvases_) draw(*canvas);
     }
-    // Finishes every canvas; the names of the files that failed, reported on standard
-    // output, or an empty text.
-    std::string finish_canvases();
+    // Finishes every canvas; the files that failed, reported on standard output.
+    std::vector<PlotFileFailure> finish_canvases();
 
     PSpage* owner_;  // the page that owns the canvases: itself, or the page a plot lies on
     std::vector<std::unique_ptr<PlotCanvas>> canvases_;  // on the owning page only

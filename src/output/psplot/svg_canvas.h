@@ -29,6 +29,7 @@ class SvgCanvas : public PlotCanvas {
     // Ends the open groups and the document and closes the file.
     bool finish() override;
     const std::string& file_name() const override { return file_.name(); }
+    const std::string& failure() const override { return file_.reason(); }
 
   private:
     struct State {
