@@ -15,10 +15,7 @@
 
 TEST(FailedRun, PointFilesAreWrittenAndTheRunEndsWithStatusTwo) {
     testutil::ScratchDir dir;
-    std::string text = testutil::read_file(std::string(TAVOLINE_TEST_DATA) + "/equilibrium.cci");
-    const std::string kif = "Kif [layers+1]           : 1 1";
-    ASSERT_NE(text.find(kif), std::string::npos);
-    text.replace(text.find(kif), kif.size(), "Kif [layers+1]           : 1e200 1");
+    const std::string text = testutil::failing_input();
     testutil::write_file(dir.path() / "huge.cci", text);
     const auto r = testutil::run_program(dir.path(), "huge");
     EXPECT_EQ(r.status, 2) << r.output;
@@ -40,9 +37,7 @@ TEST(FailedRun, NextPointKeepsTheTolerancesAsRead) {
     testutil::ScratchDir dir;
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
-    std::string text = testutil::read_file(std::string(TAVOLINE_TEST_DATA) + "/equilibrium.cci");
-    const std::string kif = "Kif [layers+1]           : 1 1";
-    text.replace(text.find(kif), kif.size(), "Kif [layers+1]           : 1e200 1");
+    const std::string text = testutil::failing_input();
     model md;
     RunSeries series;
     md.inputName = "huge";

@@ -98,10 +98,7 @@ TEST(RunSummary, EachMethodWritesWhatItsTablesHold) {
 // point failed, why, and the status the program ended with.
 TEST(RunSummary, FailedPointShows) {
     testutil::ScratchDir dir;
-    std::string text = testutil::read_file(std::string(TAVOLINE_TEST_DATA) + "/equilibrium.cci");
-    const std::string kif = "Kif [layers+1]           : 1 1";
-    ASSERT_NE(text.find(kif), std::string::npos);
-    text.replace(text.find(kif), kif.size(), "Kif [layers+1]           : 1e200 1");
+    const std::string text = testutil::failing_input();
     testutil::write_file(dir.path() / "huge.cci", text);
     const auto r = testutil::run_program(dir.path(), "huge");
     ASSERT_EQ(r.status, 2) << r.output;
