@@ -14,3 +14,6 @@ cmake -S "$top" -B "$top/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DTAVOLINE_WER
       -DTAVOLINE_SANITIZE=ON >/dev/null
 cmake --build "$top/build-sanitize" -j "$jobs"
 ctest --test-dir "$top/build-sanitize" --output-on-failure -j "$jobs"
+
+# About a minute of libFuzzer per target (skipped where clang is missing).
+"$top/tools/run_fuzz.sh" 60

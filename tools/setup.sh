@@ -16,6 +16,7 @@ if [ "${1:-}" = "--tests" ]; then
     command -v xmllint >/dev/null 2>&1 || need="$need libxml2-utils"
     command -v pngtopnm >/dev/null 2>&1 || need="$need netpbm"
     command -v chromium >/dev/null 2>&1 || need="$need chromium"
+    [ -f "$(clang++ -print-runtime-dir 2>/dev/null)/libclang_rt.fuzzer-$(uname -m).a" ] || need="$need clang libclang-rt-dev"  # libFuzzer
 fi
 if [ -n "$need" ]; then
     sudo=""

@@ -170,8 +170,12 @@ std::string current_form_text(model& md) {
     w.values(md.atol, md.rtol);
     w.comment("-- xs, ts, cmax, emax, h_min (in [m]) // (0=authomatic) :");
     // The grid step written is the one that reproduces this grid when the copy is read
-    // back: under the divisor method the requested value is not itself a step.
-    const double hWritten = md.gridDebyeMethod == 2 ? md.hDebye : md.h_min;
+    // back: under the divisor method the requested value is not itself a step, and under
+    // the automatic method a legacy input may carry an unused one, which the current form
+    // would take as a manual step; 0 keeps it automatic.
+    const double hWritten = md.gridDebyeMethod == 3   ? md.h_min
+                            : md.gridDebyeMethod == 2 ? md.hDebye
+                                                      : 0.0;
     w.values(md.L, md.tc, md.cScale, md.eScale, hWritten);
     w.comment("-- grid_type [layers]:");
     w.per_layer([&] { return md.grid_type.get(); });

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -74,6 +75,17 @@ void read_state_file(model& md) {
             scan.fail(scan.value_line(), "state value " + std::to_string(i + 1) + " (" + what +
                                              ") must not be negative, found " +
                                              number_text(values[i]));
+        // The state is held divided by the scales; a value they carry to infinity would
+        // start the run from another state (and be written back as "inf").
+        const double scale = concentration ? md.cScale : md.eScale;
+        if (!std::isfinite(values[i] / scale))
+            scan.fail(scan.value_line(),
+                      "state value " + std::to_string(i + 1) + " (" + what +
+                          ") = " + number_text(values[i]) + " becomes " +
+                          number_text(values[i] / scale) + " in the problem's units (" +
+                          (concentration ? "cmax = " + number_text(md.cScale) + " mol/m^3"
+                                         : "Emax = " + number_text(md.eScale) + " V/m") +
+                          "); it is too large to compute with");
     }
     md.savedState = std::move(values);
     md.t0 = time;

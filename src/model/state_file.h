@@ -6,9 +6,9 @@
 
 // Reads and checks y.vec into md.savedState (physical units: mol/m^3 and V/m, in the
 // state vector's order) and md.t0 (the time it was saved at [s]), before anything is
-// written: the count must be nEq, every value a finite number, every concentration not
-// negative. A file that cannot be opened or holds another count prints the size message
-// (and waits for a key when a person is watching) and throws ReportedError; any other
-// fault throws InputError naming y.vec, the line and the value. Needs n, R, N, nEq and
-// layerStart.
+// written: the count must be nEq, every value a finite number that stays finite when
+// divided by its scale (cScale or eScale), every concentration not negative. A file that
+// cannot be opened or holds another count prints the size message (and waits for a key
+// when a person is watching) and throws ReportedError; any other fault throws InputError
+// naming y.vec, the line and the value. Needs n, R, N, nEq, layerStart and the scales.
 void read_state_file(model& md);
