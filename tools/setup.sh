@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs what building needs on a Debian machine, only what is missing; with --tests also
-# the tools the tests use (SVG and PNG converters, an XML checker, a headless browser).
+# the tools the tests use (SVG and PNG converters, an XML checker, a headless browser,
+# python3 for the validation cases).
 set -e
 need=""
 command -v cmake >/dev/null 2>&1 || need="$need cmake"
@@ -16,6 +17,7 @@ if [ "${1:-}" = "--tests" ]; then
     command -v xmllint >/dev/null 2>&1 || need="$need libxml2-utils"
     command -v pngtopnm >/dev/null 2>&1 || need="$need netpbm"
     command -v chromium >/dev/null 2>&1 || need="$need chromium"
+    command -v python3 >/dev/null 2>&1 || need="$need python3"  # the validation cases
     [ -f "$(clang++ -print-runtime-dir 2>/dev/null)/libclang_rt.fuzzer-$(uname -m).a" ] || need="$need clang libclang-rt-dev"  # libFuzzer
 fi
 if [ -n "$need" ]; then
