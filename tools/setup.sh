@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs what building needs on a Debian machine, only what is missing; with --tests also
-# the tools the tests use (SVG and PNG converters, an XML checker, a headless browser).
+# the tools the tests use (SVG and PNG converters, an XML checker, a headless browser, a
+# single-node Slurm).
 set -e
 need=""
 command -v cmake >/dev/null 2>&1 || need="$need cmake"
@@ -10,12 +11,16 @@ command -v gs >/dev/null 2>&1 || need="$need ghostscript"
 [ -f /usr/include/gtest/gtest.h ] || need="$need libgtest-dev"
 [ -f /usr/include/CLI/CLI.hpp ] || need="$need libcli11-dev"
 [ -f /usr/include/nlohmann/json.hpp ] || need="$need nlohmann-json3-dev"
+command -v parallel >/dev/null 2>&1 || need="$need parallel"  # runs parameter sweeps
 if [ "${1:-}" = "--tests" ]; then
     # tools the tests render and inspect results with
     command -v rsvg-convert >/dev/null 2>&1 || need="$need librsvg2-bin"
     command -v xmllint >/dev/null 2>&1 || need="$need libxml2-utils"
     command -v pngtopnm >/dev/null 2>&1 || need="$need netpbm"
     command -v chromium >/dev/null 2>&1 || need="$need chromium"
+    # a single-node Slurm for the job-array test of the sweeps
+    command -v slurmctld >/dev/null 2>&1 || need="$need slurm-wlm"
+    command -v munged >/dev/null 2>&1 || need="$need munge"
     [ -f "$(clang++ -print-runtime-dir 2>/dev/null)/libclang_rt.fuzzer-$(uname -m).a" ] || need="$need clang libclang-rt-dev"  # libFuzzer
 fi
 if [ -n "$need" ]; then

@@ -73,9 +73,10 @@ std::string job_script(const SweepLayout& layout,
     if (!o.partition.empty()) s += "#SBATCH --partition=" + o.partition + "\n";
     if (!o.time.empty()) s += "#SBATCH --time=" + o.time + "\n";
     if (!o.memory.empty()) s += "#SBATCH --mem=" + o.memory + "\n";
-    s += "# One combination of the sweep " + shell_quoted(layout.sweepFile.string()) +
-         " per array task (" + std::to_string(ids.size()) + " of " + std::to_string(layout.count) +
-         " still to run when written).\n";
+    // Paths stand only in the quoted command, never in a comment, where a line end in
+    // them would start a command of its own.
+    s += "# One combination of the sweep per array task (" + std::to_string(ids.size()) + " of " +
+         std::to_string(layout.count) + " still to run when written).\n";
     s += "exec " + shell_quoted(own_executable()) + " sweep task " +
          shell_quoted(layout.sweepFile.string()) + " \"$SLURM_ARRAY_TASK_ID\"\n";
     return s;
