@@ -28,7 +28,7 @@ struct Row {
 std::string number_field(const json& j) { return j.is_number() ? j.dump() : ""; }
 
 const json& calibration_of(const json& summary) {
-    static const json none;
+    static const json none = json::object();
     return summary.is_object() && summary.contains("calibration") && summary["calibration"].is_object()
                ? summary["calibration"]
                : none;

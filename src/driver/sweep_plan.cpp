@@ -80,6 +80,18 @@ std::string ended_how(const nlohmann::json& task, const fs::path& log) {
     return last.empty() ? how : how + ": " + last;
 }
 
+// "point K: why" of the first point whose integration failed, or "".
+std::string first_failure(const nlohmann::json& summary) {
+    if (!summary.contains("points") || !summary["points"].is_array()) return "";
+    for (const nlohmann::json& p : summary["points"])
+        for (const char* run : {"potentiometric", "current_step"})
+            if (p.contains(run) && p[run].is_object() && p[run].contains("failure") &&
+                p[run]["failure"].is_string())
+                return "point " + std::to_string(p.value("point", 0)) + ": " +
+                       p[run]["failure"].get<std::string>();
+    return "";
+}
+
 }  // namespace
 
 CombinationState combination_state(const SweepFile& sweep, const SweepLayout& layout,
@@ -99,6 +111,8 @@ CombinationState combination_state(const SweepFile& sweep, const SweepLayout& la
             state.outcome = state.status == "finished" ? Outcome::finished : Outcome::failed;
             if (summary.contains("message") && summary["message"].is_string())
                 state.message = summary["message"].get<std::string>();
+            else
+                state.message = first_failure(summary);
             return state;
         }
         state.outcome = Outcome::running;
