@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -84,9 +85,6 @@ std::string job_script(const SweepLayout& layout,
 
 int run_slurm(const SweepFile& sweep, const SweepLayout& layout, const std::vector<long long>& ids,
               const SlurmOptions& o) {
-    check_slurm_value("--partition", o.partition);
-    check_slurm_value("--time", o.time);
-    check_slurm_value("--mem", o.memory);
     const fs::path script = layout.folder / (layout.sweepFile.stem().string() + ".sbatch");
     write_whole(script, job_script(layout, ids, o));
     std::cout << "Job script " << script.string() << " written: " << ids.size()
@@ -150,6 +148,11 @@ int sweep_plan_command(const std::string& sweepPath) {
 
 int sweep_run_command(const std::string& sweepPath, int jobs, bool retryFailed,
                       const SlurmOptions* slurm) {
+    if (slurm) {
+        check_slurm_value("--partition", slurm->partition);
+        check_slurm_value("--time", slurm->time);
+        check_slurm_value("--mem", slurm->memory);
+    }
     const SweepFile sweep = read_sweep_file(sweepPath);
     const SweepLayout layout = sweep_layout(sweep, sweepPath);
     // Folders removed since the last plan are planned again; present ones are kept.
