@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs what building needs on a Debian machine, only what is missing; with --tests also
-# the tools the tests use (SVG and PNG converters, an XML checker, a headless browser,
-# python3 for the validation cases).
+# the tools the tests use (SVG and PNG converters, an XML checker, a headless browser, a
+# single-node Slurm, python3 for the validation cases).
 set -e
 need=""
 command -v cmake >/dev/null 2>&1 || need="$need cmake"
@@ -11,6 +11,7 @@ command -v gs >/dev/null 2>&1 || need="$need ghostscript"
 [ -f /usr/include/gtest/gtest.h ] || need="$need libgtest-dev"
 [ -f /usr/include/CLI/CLI.hpp ] || need="$need libcli11-dev"
 [ -f /usr/include/nlohmann/json.hpp ] || need="$need nlohmann-json3-dev"
+command -v parallel >/dev/null 2>&1 || need="$need parallel"  # runs parameter sweeps
 if [ "${1:-}" = "--tests" ]; then
     # tools the tests render and inspect results with
     command -v rsvg-convert >/dev/null 2>&1 || need="$need librsvg2-bin"
@@ -18,6 +19,9 @@ if [ "${1:-}" = "--tests" ]; then
     command -v pngtopnm >/dev/null 2>&1 || need="$need netpbm"
     command -v chromium >/dev/null 2>&1 || need="$need chromium"
     command -v python3 >/dev/null 2>&1 || need="$need python3"  # the validation cases
+    # a single-node Slurm for the job-array test of the sweeps
+    command -v slurmctld >/dev/null 2>&1 || need="$need slurm-wlm"
+    command -v munged >/dev/null 2>&1 || need="$need munge"
     [ -f "$(clang++ -print-runtime-dir 2>/dev/null)/libclang_rt.fuzzer-$(uname -m).a" ] || need="$need clang libclang-rt-dev"  # libFuzzer
 fi
 if [ -n "$need" ]; then

@@ -11,6 +11,7 @@
 
 #include "driver/calibration_loop.h"
 #include "driver/stop_signal.h"
+#include "driver/sweep.h"
 #include "model/errors.h"
 #include "model/version.h"
 #include "numeric/integrator.h"
@@ -58,6 +59,8 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
 }  // namespace
 
 int run_main(int argc, char** argv) {
+    // `tavoline sweep ...` works on a sweep file; every other command line runs one input.
+    if (argc > 1 && std::string(argv[1]) == "sweep") return run_sweep_main(argc - 1, argv + 1);
     CommandLine line;
     if (const int status = read_command_line(argc, argv, line); status >= 0) return status;
     RunOptions options;

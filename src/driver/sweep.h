@@ -1,0 +1,92 @@
+// Parameter sweeps on disk: planning the combination folders, running them through GNU
+// parallel on this machine or as a Slurm job array, and collecting their results.
+//
+// The sweep file NAME.sweep lies beside its base input BASE.cci. Its combinations go to the
+// sweep folder NAME_sweep/ beside it: one folder per combination, named from its id only
+// (c0001, c0002, ...), holding the generated input BASE.cci, so that a run of it writes
+// cXXXX/BASE/summary.json; the manifest sweep.csv; the results sweep_results.csv and the
+// plot sweep_plot.svg; and for Slurm the job script NAME.sbatch.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "model/sweep_file.h"
+
+// Where a sweep's files lie.
+struct SweepLayout {
+    std::filesystem::path sweepFile;  // absolute
+    std::filesystem::path baseInput;  // BASE.cci beside the sweep file
+    std::filesystem::path folder;     // NAME_sweep
+    int idDigits = 4;                 // digits of the combination folders' numbers
+    long long count = 0;              // combinations
+
+    std::string folder_name(long long id) const;  // "c0007"
+    std::filesystem::path combination_folder(long long id) const { return folder / folder_name(id); }
+    // cXXXX/BASE/summary.json
+    std::filesystem::path summary_file(const SweepFile& sweep, long long id) const;
+};
+
+SweepLayout sweep_layout(const SweepFile& sweep, const std::string& sweepPath);
+
+// What became of a combination.
+enum class Outcome {
+    missing,   // no result yet (never run, or its folder was removed)
+    running,   // summary.json says the run is under way, or it ended without saying more
+    finished,  // its run ended with status "finished"
+    failed,    // the run ended otherwise ("failed", "stopped", "interrupted") or crashed
+};
+
+struct CombinationState {
+    Outcome outcome = Outcome::missing;
+    std::string status;   // the run's status word, "crashed", or empty
+    std::string message;  // why it did not finish, empty otherwise
+    bool recorded = false;  // the run's own summary.json holds its final status
+};
+
+// Reads cXXXX/BASE/summary.json and the task record cXXXX/task.json of combination `id`.
+CombinationState combination_state(const SweepFile& sweep, const SweepLayout& layout, long long id);
+
+// "K finished, F failed, M missing" over every combination.
+std::string outcome_line(const SweepFile& sweep, const SweepLayout& layout);
+
+// Writes the input of every combination whose folder or input is missing, and the manifest
+// sweep.csv. Every input is generated and read back first; a fault (InputError) leaves the
+// disk as it was. A combination folder holding an input other than the one the sweep file
+// now gives is refused, so that results of two different studies never mix. Returns the
+// number of inputs written.
+long long plan_sweep(const SweepFile& sweep, const SweepLayout& layout);
+
+struct SlurmOptions {
+    bool dryRun = false;
+    bool wait = false;  // sbatch --wait: return when the array has ended
+    std::string partition, time, memory;
+    int maxRunning = 0;  // the array's %M; 0: no limit
+};
+
+// The commands: each returns the exit status and prints its messages on standard output.
+int sweep_plan_command(const std::string& sweepPath);
+int sweep_run_command(const std::string& sweepPath, int jobs, bool retryFailed,
+                      const SlurmOptions* slurm);
+int sweep_task_command(const std::string& sweepPath, long long id);
+int sweep_collect_command(const std::string& sweepPath, const std::string& result,
+                          const std::string& against);
+
+// Helpers of the sweep commands. read_text: the whole file, `ok` false when it cannot be
+// opened. write_whole: the file written under a temporary name and put in place when
+// complete; Fault (output) when that fails. csv_field: the text quoted for CSV when needed.
+std::string read_text(const std::filesystem::path& path, bool& ok);
+void write_whole(const std::filesystem::path& path, const std::string& text);
+std::string csv_field(const std::string& text);
+// The base input's text; InputError naming the sweep file's base line when it cannot be read.
+std::string read_base_text(const SweepFile& sweep, const SweepLayout& layout);
+
+// The sweep command line (`tavoline sweep ...`, argv[0] being "sweep").
+int run_sweep_main(int argc, char** argv);
+
+// Slurm's array specification of the ids (ascending), ranges joined: "1-3,7,9-12".
+std::string array_ranges(const std::vector<long long>& ids);
+
+// `text` in single quotes for sh, each ' written as '\''.
+std::string shell_quoted(const std::string& text);
