@@ -34,6 +34,8 @@ class TextScanner {
 
   private:
     std::string next_token(const std::string& what);
+    template <typename T>
+    T read_number(const std::string& what);
     void skip_whitespace();
 
     std::string text_;
