@@ -20,6 +20,7 @@
 #include "model/run_folders.h"
 #include "model/state_file.h"
 #include "model/text_scanner.h"
+#include "output/number_text.h"
 #include "output/output_file.h"
 #include "output/profiles.h"
 #include "output/report.h"

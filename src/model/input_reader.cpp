@@ -1,6 +1,7 @@
 #include "model/input_reader.h"
 
 #include "model/errors.h"
+#include "output/number_text.h"
 
 namespace {
 

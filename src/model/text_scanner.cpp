@@ -3,7 +3,6 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <sstream>
 #include <type_traits>
 
 #include "model/errors.h"
@@ -103,10 +102,4 @@ std::string visible_text(const std::string& text) {
         }
     }
     return out;
-}
-
-std::string number_text(double v) {
-    std::ostringstream s;
-    s << v;
-    return s.str();
 }

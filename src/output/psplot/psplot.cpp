@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "output/number_text.h"
 #include "output/psplot/postscript_canvas.h"
 #include "output/psplot/svg_canvas.h"
 
@@ -306,9 +307,7 @@ void PSplot::y_label(const std::string& text) {
 
 std::string PSplot::tick_text(double value) {
     if (std::fabs(value) < 1e-15) return "0";
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%g", value);
-    return buffer;
+    return number_text(value);
 }
 
 void PSplot::draw_scales(double x_major, double x_minor, double y_major, double y_minor, int x_mode,
