@@ -341,6 +341,10 @@ int run_points(model& md, RunSeries& series, const RunOptions& options, RunSumma
 
 int run_program(const std::string& inputName, const RunOptions& options) {
     model md;
+    return run_calibration(md, inputName, options).exitCode;
+}
+
+RunSummary run_calibration(model& md, const std::string& inputName, const RunOptions& options) {
     RunSeries series;
     md.inputName = inputName;
     write_banner();
@@ -376,5 +380,6 @@ int run_program(const std::string& inputName, const RunOptions& options) {
                   << " could not be written; see the messages above.\n";
         check_standard_output(md);
     }
-    return with_unwritten_files(md, run.exitCode);  // the summaries may have failed too
+    run.exitCode = with_unwritten_files(md, run.exitCode);  // the summaries may have failed too
+    return run;
 }
