@@ -26,6 +26,9 @@
 #include <string>
 #include <vector>
 
+#include "model/input_file.h"
+#include "output/number_text.h"
+#include "physics/initial_state.h"
 #include "whole_run.h"
 
 namespace {
@@ -34,13 +37,6 @@ double cpu_seconds() {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
-
-// A number as the input reader takes it (shortest default form, not fixed-point).
-std::string text(double v) {
-    std::ostringstream s;
-    s << v;
-    return s.str();
 }
 
 struct Case {
@@ -86,12 +82,13 @@ std::string input_text(const Case& c, int points) {
     for (std::size_t k = 0; k < ions.size(); ++k) {
         const Component& ion = ions[k];
         in << "---- Component " << k + 1
-           << "\nDiffusivity [layers]     : " << per_layer(text(ion.D))
+           << "\nDiffusivity [layers]     : " << per_layer(number_text(ion.D))
            << "\nIon charge : " << ion.z << "\nConcentrations [layers+2]: " << ion.left << " "
-           << per_layer(text(ion.layer)) << " " << ion.right
-           << "\nKif [layers+1]           : " << per_layer(text(ion.transfer)) << " "
-           << ion.transfer << "\nKib [layers+1]           : " << per_layer(text(ion.transfer))
-           << " " << ion.transfer << "\nreactive with ligand     : 0\n";
+           << per_layer(number_text(ion.layer)) << " " << ion.right
+           << "\nKif [layers+1]           : " << per_layer(number_text(ion.transfer)) << " "
+           << ion.transfer
+           << "\nKib [layers+1]           : " << per_layer(number_text(ion.transfer)) << " "
+           << ion.transfer << "\nreactive with ligand     : 0\n";
     }
     const bool uniform = c.N > 10000;
     in << "----\n-- tolerances\n1e-10 0.0001\n-- scales\n0 0 0 0 0\n-- grid_type\n"

@@ -1,6 +1,7 @@
-// The calibration loop of the program for the benches: every point of the input
-// `inputName`.cci in the working folder, with the point's files written as by the program,
-// standard output discarded, and the integration counters summed over every run.
+// A whole run of the program for the benches: every calibration point of the input
+// `inputName`.cci in the working folder, through the program's own calibration loop (its
+// files written as the program writes them), standard output discarded, and the
+// integration counters summed over every run.
 #pragma once
 
 #include <iostream>
@@ -8,11 +9,6 @@
 #include <string>
 
 #include "driver/calibration_loop.h"
-#include "experiments/impedance.h"
-#include "experiments/integration_run.h"
-#include "model/input_file.h"
-#include "output/profiles.h"
-#include "physics/initial_state.h"
 #include "physics/point_order.h"
 
 struct WholeRun {
@@ -22,44 +18,35 @@ struct WholeRun {
     Bandwidths band;  // of the point order
 };
 
-inline void add_counters(RunOutcome& total, const RunOutcome& run) {
-    total.code = run.code;
-    total.steps += run.steps;
-    total.accepted += run.accepted;
-    total.rejected += run.rejected;
-    total.rhsCalls += run.rhsCalls;
-    total.jacobians += run.jacobians;
-    total.decompositions += run.decompositions;
+inline void add_counters(WholeRun& result, const IntegrationSummary& run) {
+    result.total.code = run.code;
+    result.total.steps += run.steps;
+    result.total.accepted += run.accepted;
+    result.total.rejected += run.rejected;
+    result.total.rhsCalls += run.rhsCalls;
+    result.total.jacobians += run.jacobians;
+    result.total.decompositions += run.decompositions;
+    ++result.runs;
 }
 
 inline WholeRun run_whole(const std::string& inputName, SolverPath path) {
-    model md;
-    RunSeries series;
-    md.inputName = inputName;
-    WholeRun result;
     RunOptions options;
     options.path = path;
     options.quiet = true;
-    std::ostringstream quiet;
-    std::streambuf* saved = std::cout.rdbuf(quiet.rdbuf());
-    read_input_file(md);
-    set_up(md, series, path);
-    for (md.point = 1; md.point <= md.nCalib; ++md.point) {
-        set_initial_state(md);
-        add_counters(result.total, run_integration(md, series, options));
-        ++result.runs;
-        write_profiles(md, series, "");
-        collect_point_results(md, series);
-        if (md.method > 0) {
-            start_impedance_run(md, series);
-            add_counters(result.total, run_integration(md, series, options));
-            ++result.runs;
-        }
-        end_point(md, series);
-        quiet.str("");
+    // Standard output goes to a string for the length of the run, even when it throws.
+    struct Silence {
+        std::ostringstream sink;
+        std::streambuf* saved = std::cout.rdbuf(sink.rdbuf());
+        ~Silence() { std::cout.rdbuf(saved); }
+    } silence;
+    model md;
+    const RunSummary summary = run_calibration(md, inputName, options);
+    WholeRun result;
+    for (const PointSummary& point : summary.points) {
+        add_counters(result, point.potentiometric);
+        if (point.currentStep) add_counters(result, *point.currentStep);
     }
-    std::cout.rdbuf(saved);
     result.nEq = md.nEq;
-    result.band = point_order_bandwidths(md);
+    result.band = {summary.bandLower, summary.bandUpper};
     return result;
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -85,6 +86,13 @@ inline std::string failing_input() {
     const std::size_t at = text.find(kif);
     if (at != std::string::npos) text.replace(at, kif.size(), "Kif [layers+1]           : 1e200 1");
     return text;
+}
+
+// A test case title as a test name: every character but letters and digits becomes '_'.
+inline std::string case_name(std::string title) {
+    for (char& ch : title)
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+    return title;
 }
 
 inline bool has_ghostscript() {

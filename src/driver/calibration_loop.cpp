@@ -20,6 +20,7 @@
 #include "model/run_folders.h"
 #include "model/state_file.h"
 #include "model/text_scanner.h"
+#include "output/number_text.h"
 #include "output/output_file.h"
 #include "output/profiles.h"
 #include "output/report.h"
@@ -340,6 +341,10 @@ int run_points(model& md, RunSeries& series, const RunOptions& options, RunSumma
 
 int run_program(const std::string& inputName, const RunOptions& options) {
     model md;
+    return run_calibration(md, inputName, options).exitCode;
+}
+
+RunSummary run_calibration(model& md, const std::string& inputName, const RunOptions& options) {
     RunSeries series;
     md.inputName = inputName;
     write_banner();
@@ -375,5 +380,6 @@ int run_program(const std::string& inputName, const RunOptions& options) {
                   << " could not be written; see the messages above.\n";
         check_standard_output(md);
     }
-    return with_unwritten_files(md, run.exitCode);  // the summaries may have failed too
+    run.exitCode = with_unwritten_files(md, run.exitCode);  // the summaries may have failed too
+    return run;
 }

@@ -6,6 +6,7 @@
 
 #include "experiments/integration_run.h"
 #include "model/model.h"
+#include "output/run_summary.h"
 
 // Largest number of unknowns a dense run accepts: the integrator's four dense matrices of
 // this order take 12.8 GB.
@@ -34,3 +35,7 @@ void end_point(model& md, RunSeries& series);
 // calibration point and at the end, summary.json and report.html in the run folder say
 // how far the run got; a fault that stops the run is recorded there too, then rethrown.
 int run_program(const std::string& inputName, const RunOptions& options);
+
+// The same run on the record `md` (fresh), which it leaves as the run ended; returns what
+// the run did, its exit status in exitCode.
+RunSummary run_calibration(model& md, const std::string& inputName, const RunOptions& options);

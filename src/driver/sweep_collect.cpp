@@ -8,6 +8,7 @@
 #include "driver/sweep.h"
 #include "model/errors.h"
 #include "model/text_scanner.h"
+#include "output/number_text.h"
 #include "output/psplot/psplot.h"
 
 namespace fs = std::filesystem;

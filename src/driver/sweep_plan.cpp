@@ -10,6 +10,7 @@
 #include "model/errors.h"
 #include "model/input_file.h"
 #include "model/text_scanner.h"
+#include "output/number_text.h"
 #include "output/replace_file.h"
 
 namespace fs = std::filesystem;

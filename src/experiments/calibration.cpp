@@ -24,14 +24,10 @@ void plot_curve(model& md, const VecDoub& log_mult, const VecDoub& pot) {
         PSplot plot(page, 100, 500, 350, 750);
         plot.clear_box();
         const double p_min = pot.minimum(), p_max = pot.maximum();
-        plot.set_limits(log_mult.minimum() - 0.7, log_mult.maximum() + 0.7,
-                        1.1 * p_min - 0.1 * p_max, 1.1 * p_max - 0.1 * p_min);
-        plot.draw_frame();
-        plot.auto_scale();
-        plot.x_label("log c");
-        plot.y_label("Fi [mV]");
-        for (int i = 0; i < log_mult.size(); ++i) plot.dot(log_mult[i], pot[i], 5);
-        plot.line_plot(log_mult, pot);
+        plot.draw_axes({log_mult.minimum() - 0.7, log_mult.maximum() + 0.7,
+                        1.1 * p_min - 0.1 * p_max, 1.1 * p_max - 0.1 * p_min},
+                       std::nullopt, "log c", "Fi [mV]");
+        plot.marked_line(log_mult, pot);
     });
 }
 
@@ -44,13 +40,9 @@ void plot_chained_course(model& md, const VecDoub& time, const VecDoub& pot) {
         const double t_max = time.maximum();
         const double v_min = pot.minimum(), v_max = pot.maximum();
         const double dv = v_max - v_min;
-        plot.set_limits(-0.1 * t_max, 1.1 * t_max, v_min - 0.1 * dv, v_max + 0.1 * dv);
-        plot.draw_frame();
-        plot.auto_scale_range(0, t_max, v_min, v_max);
-        plot.x_label(" t[s] ");
-        plot.y_label("Fi [mV]");
-        for (int i = 0; i < time.size(); ++i) plot.dot(time[i], pot[i], 5);
-        plot.line_plot(time, pot);
+        plot.draw_axes({-0.1 * t_max, 1.1 * t_max, v_min - 0.1 * dv, v_max + 0.1 * dv},
+                       PlotRange{0, t_max, v_min, v_max}, " t[s] ", "Fi [mV]");
+        plot.marked_line(time, pot);
     });
 }
 

@@ -35,13 +35,9 @@ void write_spectrum_plot(const std::string& path, model& md, int count) {
     }
     write_plot(md, path, [&](PSpage& page) {
         PSplot plot(page, 100, 500, 350, 750);
-        plot.set_limits(zp.minimum(), zp.maximum(), zb.minimum(), zb.maximum());
-        plot.draw_frame();
-        plot.auto_scale();
-        plot.x_label("Z'(omega)");
-        plot.y_label("Z''(omega)");
-        for (int k = 0; k < count; ++k) plot.dot(zp[k], zb[k], 5);
-        plot.line_plot(zp, zb);
+        plot.draw_axes({zp.minimum(), zp.maximum(), zb.minimum(), zb.maximum()}, std::nullopt,
+                       "Z'(omega)", "Z''(omega)");
+        plot.marked_line(zp, zb);
     });
 }
 

@@ -10,26 +10,15 @@
 
 namespace {
 
-struct Panel {
-    double left, right, bottom, top;
-    const VecDoub& x;
-    const VecDoub& y;
-    double x_low, x_high, y_low, y_high;  // plot limits
-    double x0, x1, y0, y1;                // data extents for the tick steps
-    const char* x_title;
-    const char* y_title;
-};
-
-void draw_panel(PSpage& page, const Panel& p) {
-    PSplot plot(page, p.left, p.right, p.bottom, p.top);
+// One panel of mempot.ps: its box on the page (left, right, bottom, top in points), the
+// series, the plot limits and the data extents that set the tick steps.
+void draw_panel(PSpage& page, const PlotRange& box, const VecDoub& x, const VecDoub& y,
+                const PlotRange& limits, const PlotRange& extents, const char* x_title,
+                const char* y_title) {
+    PSplot plot(page, box.x_low, box.x_high, box.y_low, box.y_high);
     plot.clear_box();
-    plot.set_limits(p.x_low, p.x_high, p.y_low, p.y_high);
-    plot.draw_frame();
-    plot.auto_scale_range(p.x0, p.x1, p.y0, p.y1);
-    plot.x_label(p.x_title);
-    plot.y_label(p.y_title);
-    for (int i = 0; i < p.x.size(); ++i) plot.dot(p.x[i], p.y[i], 5);
-    plot.line_plot(p.x, p.y);
+    plot.draw_axes(limits, extents, x_title, y_title);
+    plot.marked_line(x, y);
 }
 
 }  // namespace
@@ -66,14 +55,14 @@ void write_time_course(model& md, RunSeries& series, const std::string& prefix) 
     const double dt = t_max - time.minimum();
     const double lc_min = log_tcalc.minimum(), lc_max = log_tcalc.maximum();
     write_plot(md, md.fileName, [&](PSpage& page) {
-        draw_panel(page,
-                   {70, 290, 580, 790, log_time, pot, lt_min - 0.5, lt_max + 1.0, p_min - 0.1 * dp,
-                    p_max + 0.1 * dp, lt_min, lt_max, p_min, p_max, "log( t[s] )", "Fi [mV]"});
-        draw_panel(page,
-                   {370, 590, 580, 790, time, pot, -0.1 * dt, t_max + 0.1 * dt, p_min - 0.1 * dp,
-                    p_max + 0.1 * dp, 0, t_max, p_min, p_max, " t[s] ", "Fi [mV]"});
-        draw_panel(
-            page, {70, 290, 320, 530, log_time, log_tcalc, lt_min - 0.5, lt_max + 0.5, lc_min - 0.5,
-                   lc_max + 0.5, lt_min, lt_max, lc_min, lc_max, "log t_proc", "log t_calc"});
+        draw_panel(page, {70, 290, 580, 790}, log_time, pot,
+                   {lt_min - 0.5, lt_max + 1.0, p_min - 0.1 * dp, p_max + 0.1 * dp},
+                   {lt_min, lt_max, p_min, p_max}, "log( t[s] )", "Fi [mV]");
+        draw_panel(page, {370, 590, 580, 790}, time, pot,
+                   {-0.1 * dt, t_max + 0.1 * dt, p_min - 0.1 * dp, p_max + 0.1 * dp},
+                   {0, t_max, p_min, p_max}, " t[s] ", "Fi [mV]");
+        draw_panel(page, {70, 290, 320, 530}, log_time, log_tcalc,
+                   {lt_min - 0.5, lt_max + 0.5, lc_min - 0.5, lc_max + 0.5},
+                   {lt_min, lt_max, lc_min, lc_max}, "log t_proc", "log t_calc");
     });
 }

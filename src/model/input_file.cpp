@@ -67,7 +67,7 @@ struct CopyWriter {
         for (int s = 0; s <= md.n; ++s) out << ' ' << table[s][c] * md.L / md.tc;
     }
 
-    void comment(const char* text) { out << '\n' << text << '\n'; }
+    void comment(const std::string& text) { out << '\n' << text << '\n'; }
     void line(const char* text) { out << '\n' << text; }
     template <class T>
     void values(const T& first) {
@@ -81,6 +81,48 @@ struct CopyWriter {
 };
 
 std::string dashes(int count) { return std::string(count, '-'); }
+
+// How one form labels the lines of a component block.
+struct ComponentLabels {
+    const char* D;
+    const char* z;
+    const char* Kif;
+    const char* Kib;
+};
+
+// One component block: its head, diffusivities and charge, then what `concentrations`
+// writes, then the rate constants at the interfaces.
+template <class Concentrations>
+void write_component(CopyWriter& w, int c, const ComponentLabels& labels,
+                     Concentrations concentrations) {
+    model& md = w.md;
+    w.out << "\n---- Component " << c << dashes(47);
+    w.line(labels.D);
+    w.per_layer([&] { return md.D.item(c); }, true);
+    w.line(labels.z);
+    w.out << md.z[c];
+    concentrations();
+    w.line(labels.Kif);
+    w.interfaces(md.Kif, c);
+    w.line(labels.Kib);
+    w.interfaces(md.Kib, c);
+}
+
+// The grid of both forms, each group headed "-- <name><layers>...", then the y.vec switch
+// and genPS, which each form explains in its own words.
+void write_grid_and_switches(CopyWriter& w, const std::string& layers, const char* genPSComment) {
+    model& md = w.md;
+    w.comment("-- grid_type" + layers + ":");
+    w.per_layer([&] { return md.grid_type.get(); });
+    w.comment("-- N" + layers + " (number of points in discretization):");
+    w.per_layer([&] { return md.N.get(); });
+    w.comment("-- m" + layers + " (number of points in Debye length):");
+    w.per_layer([&] { return md.m.get(); });
+    w.comment("-- Load initial concentration from file y.vec (1-Yes, 0-No);");
+    w.values(md.loadYvec);
+    w.comment(genPSComment);
+    w.values(md.genPS);
+}
 
 // Value of the complexation constants in input units, undoing their scaling where the
 // scaling ran (complexing layer, reactive component).
@@ -138,20 +180,16 @@ std::string current_form_text(model& md) {
     w.comment("-- calibration curve points(multiplier for each point):");
     for (int i = 1; i <= md.nCalib; ++i) w.out << (i > 1 ? " " : "") << md.multipliers[i];
     w.line(dashes(68).c_str());
+    static constexpr ComponentLabels kLabels{
+        "Diffusivity [layers]     :", "Ion charge \t             : ", "Kif [layers+1]           :",
+        "Kib [layers+1]           :"};
     for (int c = 1; c <= md.R; ++c) {
-        w.out << "\n---- Component " << c << dashes(47);
-        w.line("Diffusivity [layers]     :");
-        w.per_layer([&] { return md.D.item(c); }, true);
-        w.line("Ion charge \t             : ");
-        w.out << md.z[c];
-        w.line("Concentrations [layers+2]: ");
-        w.out << md.cL[c] * md.cScale;
-        w.per_layer([&] { return md.cM.item(c) * md.cScale; }, true);
-        w.out << ' ' << md.cR[c] * md.cScale;
-        w.line("Kif [layers+1]           :");
-        w.interfaces(md.Kif, c);
-        w.line("Kib [layers+1]           :");
-        w.interfaces(md.Kib, c);
+        write_component(w, c, kLabels, [&] {
+            w.line("Concentrations [layers+2]: ");
+            w.out << md.cL[c] * md.cScale;
+            w.per_layer([&] { return md.cM.item(c) * md.cScale; }, true);
+            w.out << ' ' << md.cR[c] * md.cScale;
+        });
         w.line("reactive with ligand     : ");
         w.out << md.ligand[c];
         if (md.ligand[c] > 0) {
@@ -177,16 +215,7 @@ std::string current_form_text(model& md) {
                             : md.gridDebyeMethod == 2 ? md.hDebye
                                                       : 0.0;
     w.values(md.L, md.tc, md.cScale, md.eScale, hWritten);
-    w.comment("-- grid_type [layers]:");
-    w.per_layer([&] { return md.grid_type.get(); });
-    w.comment("-- N [layers] (number of points in discretization):");
-    w.per_layer([&] { return md.N.get(); });
-    w.comment("-- m [layers] (number of points in Debye length):");
-    w.per_layer([&] { return md.m.get(); });
-    w.comment("-- Load initial concentration from file y.vec (1-Yes, 0-No);");
-    w.values(md.loadYvec);
-    w.comment("-- Generate PostScript Files (1-Yes, 0-No);");
-    w.values(md.genPS);
+    write_grid_and_switches(w, " [layers]", "-- Generate PostScript Files (1-Yes, 0-No);");
     md.layer = savedLayer;
     return w.out.str();
 }
@@ -223,22 +252,17 @@ std::string legacy_form_text(model& md) {
     w.comment("-- Generate Spectrum (1-Yes, 0-No) and value of current density [A/(m^2)]:");
     w.values(md.method, md.currentDensity);
     w.line(dashes(93).c_str());
+    static constexpr ComponentLabels kLabels{
+        "Diffusivity[layers]\t:", "Ion charge \t  : ", "Kif[layers+1] :", "Kib[layers+1] :"};
     for (int c = 1; c <= md.R; ++c) {
-        w.out << "\n---- Component " << c << dashes(47);
-        w.line("Diffusivity[layers]\t:");
-        w.per_layer([&] { return md.D.item(c); }, true);
-        w.line("Ion charge \t  : ");
-        w.out << md.z[c];
-        w.line("CL            : ");
-        w.out << md.cL[c] * md.cScale;
-        w.line("CM[layers]    :");
-        w.per_layer([&] { return md.cM.item(c) * md.cScale; }, true);
-        w.line("CR            : ");
-        w.out << md.cR[c] * md.cScale;
-        w.line("Kif[layers+1] :");
-        w.interfaces(md.Kif, c);
-        w.line("Kib[layers+1] :");
-        w.interfaces(md.Kib, c);
+        write_component(w, c, kLabels, [&] {
+            w.line("CL            : ");
+            w.out << md.cL[c] * md.cScale;
+            w.line("CM[layers]    :");
+            w.per_layer([&] { return md.cM.item(c) * md.cScale; }, true);
+            w.line("CR            : ");
+            w.out << md.cR[c] * md.cScale;
+        });
     }
     w.line(dashes(93).c_str());
     w.comment(
@@ -249,16 +273,8 @@ std::string legacy_form_text(model& md) {
         "-- grid_Debay method (1-automatic, 2-authomatic_x, 3-manual); Grid Debay Length "
         "(first step of space discretization [m]):");
     w.values(md.gridDebyeMethod, md.h_min);
-    w.comment("-- grid_type[layer]:");
-    w.per_layer([&] { return md.grid_type.get(); });
-    w.comment("-- N[layer] (number of points in discretization):");
-    w.per_layer([&] { return md.N.get(); });
-    w.comment("-- m[layer] (number of points in Debye length):");
-    w.per_layer([&] { return md.m.get(); });
-    w.comment("-- Load initial concentration from file y.vec (1-Yes, 0-No);");
-    w.values(md.loadYvec);
-    w.comment("-- Generate xwyn, ywyn files continuously (1-Yes, 0-No);");
-    w.values(md.genPS);
+    write_grid_and_switches(w, "[layer]",
+                            "-- Generate xwyn, ywyn files continuously (1-Yes, 0-No);");
     w.out << '\n';
     md.layer = savedLayer;
     return w.out.str();

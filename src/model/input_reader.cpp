@@ -1,6 +1,7 @@
 #include "model/input_reader.h"
 
 #include "model/errors.h"
+#include "output/number_text.h"
 
 namespace {
 
@@ -36,7 +37,22 @@ double InputReader::read_real(const std::string& name, Bound bound, const std::s
     return v;
 }
 
+int InputReader::read_int_group(const std::string& name, int lo, int hi) {
+    in_.skip_line();
+    const int v = read_int(name, lo, hi);
+    in_.skip_mark();
+    return v;
+}
+
+double InputReader::read_real_group(const std::string& name, Bound bound) {
+    in_.skip_line();
+    const double v = read_real(name, bound);
+    in_.skip_mark();
+    return v;
+}
+
 void InputReader::read_layer_reals(layer_double& field, const std::string& name, Bound bound) {
+    in_.skip_line();
     field.init(&md_.layer, md_.n);
     const std::string what = plural(md_.n, "value") + " for " + quoted(name) + " (one per layer)";
     for (md_.layer = 1; md_.layer <= md_.n; ++md_.layer) {
@@ -46,6 +62,7 @@ void InputReader::read_layer_reals(layer_double& field, const std::string& name,
     }
     md_.layer = 1;
     md_.inputLines[name] = in_.value_line();
+    in_.skip_mark();
 }
 
 // A per-layer choice from lo..hi, written as an integer, kept in a per-layer double.
@@ -61,6 +78,7 @@ void InputReader::read_layer_choices(layer_double& field, const std::string& nam
 }
 
 void InputReader::read_layer_ints(layer_int& field, const std::string& name, int lo, int hi) {
+    in_.skip_line();
     field.init(&md_.layer, md_.n);
     const std::string what = plural(md_.n, "integer") + " for " + quoted(name) + " (one per layer)";
     for (md_.layer = 1; md_.layer <= md_.n; ++md_.layer) {
@@ -73,6 +91,7 @@ void InputReader::read_layer_ints(layer_int& field, const std::string& name, int
         field.set(v);
     }
     md_.layer = 1;
+    in_.skip_mark();
 }
 
 void InputReader::read_component_layers(layer_double_tab& field, int c, const std::string& name,
@@ -151,6 +170,7 @@ void InputReader::check_components() {
 // The method and the applied current density; impedance and chronopotentiometry need a
 // current.
 void InputReader::read_method() {
+    in_.skip_line();
     const std::string what = "2 values for `method` and `currentDensity`";
     md_.method = read_int("`method`", 0, 2, what);
     const int line = in_.value_line();
@@ -164,32 +184,58 @@ void InputReader::read_method() {
 
 // Grid: grid_type, N and m per layer, each m leaving room for a growing part (P > 0).
 void InputReader::read_grid() {
-    in_.skip_line();
     read_layer_ints(md_.grid_type, "grid_type", 0, 3);
-    in_.skip_mark();
-    in_.skip_line();
     read_layer_ints(md_.N, "N", 2, 100000000);
     md_.inputLines["N"] = in_.value_line();
-    in_.skip_mark();
-    in_.skip_line();
     read_layer_ints(md_.m, "m", 0, 100000000);
     for (md_.layer = 1; md_.layer <= md_.n; ++md_.layer) {
-        const int type = md_.grid_type.get(), N = md_.N.get(), mm = md_.m.get();
         const std::string where = md_.n == 1 ? "" : " of layer " + std::to_string(md_.layer);
-        if ((type == 1 || type == 2) && mm >= N)
-            fail("`m`" + where + " must be smaller than `N` = " + std::to_string(N) +
-                 " for grid type " + std::to_string(type) + ", found " + std::to_string(mm));
-        if (type == 0 && mm >= N / 2)
-            fail("`m`" + where + " must be smaller than `N`/2 = " + std::to_string(N / 2) +
-                 " for grid type 0, found " + std::to_string(mm));
-        if (type == 0 && N % 2 != 0)
-            in_.fail(md_.inputLines["N"],
-                     "`N`" + where +
-                         " must be even for grid type 0 (its two refined halves "
-                         "meet in the middle), found " +
-                         std::to_string(N));
+        check_grid(md_.grid_type.get(), md_.N.get(), md_.m.get(), where);
     }
     md_.layer = 1;
+}
+
+// `m` is read on the current value line, `N` on its recorded one.
+void InputReader::check_grid(int type, int N, int mm, const std::string& where) {
+    if ((type == 1 || type == 2) && mm >= N)
+        fail("`m`" + where + " must be smaller than `N` = " + std::to_string(N) +
+             " for grid type " + std::to_string(type) + ", found " + std::to_string(mm));
+    if (type == 0 && mm >= N / 2)
+        fail("`m`" + where + " must be smaller than `N`/2 = " + std::to_string(N / 2) +
+             " for grid type 0, found " + std::to_string(mm));
+    if (type == 0 && N % 2 != 0)
+        in_.fail(md_.inputLines["N"], "`N`" + where +
+                                          " must be even for grid type 0 (its two refined halves "
+                                          "meet in the middle), found " +
+                                          std::to_string(N));
+}
+
+// The grid and the two switches that close every current and legacy file.
+void InputReader::read_grid_and_switches() {
+    read_grid();
+    md_.loadYvec = read_int_group("`loadYvec`", 0, 1);
+    md_.inputLines["loadYvec"] = in_.value_line();
+    md_.genPS = read_int_group("`genPS`", 0, 1);
+}
+
+// The component blocks between their two dashed lines.
+void InputReader::read_components(bool legacyLayout) {
+    in_.skip_line();
+    md_.D.init(&md_.layer, md_.n, md_.R);
+    md_.cM.init(&md_.layer, md_.n, md_.R);
+    for (int c = 1; c <= md_.R; ++c) read_component(c, legacyLayout);
+    check_components();
+    in_.skip_line();
+}
+
+void InputReader::read_duration() {
+    md_.tEnd = read_real_group("`tEnd`", Bound::positive);
+    md_.inputLines["tEnd"] = in_.value_line();
+}
+
+void InputReader::read_drift() {
+    in_.skip_line();
+    md_.driftYes = in_.read_int("an integer for `driftYes`");
     in_.skip_mark();
 }
 
@@ -242,6 +288,7 @@ void InputReader::read_component(int c, bool legacyLayout) {
 
 // The legacy forms give the rescaling method before the four requested scales.
 void InputReader::read_rescaling() {
+    in_.skip_line();
     const std::string what = "5 values for `rescalingMethod`, `xs`, `ts`, `cmax`, `emax`";
     md_.rescalingMethod = read_int("`rescalingMethod`", 0, 3, what);
     md_.inputLines["scales"] = in_.value_line();
@@ -253,6 +300,7 @@ void InputReader::read_rescaling() {
 }
 
 void InputReader::read_grid_debye() {
+    in_.skip_line();
     const std::string what = "2 values for `gridDebyeMethod` and `h_min`";
     md_.gridDebyeMethod = read_int("`gridDebyeMethod`", 1, 3, what);
     md_.h_min = read_real("`h_min`", Bound::non_negative, what);
@@ -261,37 +309,15 @@ void InputReader::read_grid_debye() {
 
 void InputReader::read_current_form() {
     model& md = md_;
-    in_.skip_line();
-    md.modelType = read_int("`modelType`", 0, 1);
-    in_.skip_mark();
-
-    in_.skip_line();
+    md.modelType = read_int_group("`modelType`", 0, 1);
     read_method();
-
-    in_.skip_line();
-    md.n = read_int("`n`", 1, kMaxLayers);
-    in_.skip_mark();
-
-    in_.skip_line();
+    md.n = read_int_group("`n`", 1, kMaxLayers);
     read_layer_reals(md.d, "d", Bound::positive);
-    in_.skip_mark();
-    in_.skip_line();
     read_layer_reals(md.epsilon, "epsilon", Bound::positive);
-    in_.skip_mark();
-    in_.skip_line();
     read_layer_choices(md.complexing, "complexing", 0, 2);
-    in_.skip_mark();
-
-    in_.skip_line();
-    md.T = read_real("`T`", Bound::positive);
-    in_.skip_mark();
-    in_.skip_line();
-    md.tEnd = read_real("`tEnd`", Bound::positive);
-    md.inputLines["tEnd"] = in_.value_line();
-    in_.skip_mark();
-    in_.skip_line();
-    md.R = read_int("`R`", 1, kMaxComponents);
-    in_.skip_mark();
+    md.T = read_real_group("`T`", Bound::positive);
+    read_duration();
+    md.R = read_int_group("`R`", 1, kMaxComponents);
 
     in_.skip_line();
     const std::string calWhat =
@@ -307,14 +333,8 @@ void InputReader::read_current_form() {
     in_.skip_line();
     read_multipliers();
     in_.skip_mark();
-    in_.skip_line();
+    read_components(false);
 
-    md.D.init(&md.layer, md.n, md.R);
-    md.cM.init(&md.layer, md.n, md.R);
-    for (int c = 1; c <= md.R; ++c) read_component(c, false);
-    check_components();
-
-    in_.skip_line();
     in_.skip_line();
     md.atol = read_real("`atol`", Bound::positive, "2 values for `atol` and `rtol`");
     md.rtol = read_real("`rtol`", Bound::positive, "2 values for `atol` and `rtol`");
@@ -336,43 +356,19 @@ void InputReader::read_current_form() {
     md.rescalingMethod = (md.xs == 0 || md.ts == 0 || md.cmax == 0 || md.emax == 0) ? 1 : 3;
     md.gridDebyeMethod = md.h_min == 0 ? 1 : 3;
 
-    read_grid();
-    in_.skip_line();
-    md.loadYvec = read_int("`loadYvec`", 0, 1);
-    md.inputLines["loadYvec"] = in_.value_line();
-    in_.skip_mark();
-    in_.skip_line();
-    md.genPS = read_int("`genPS`", 0, 1);
-    in_.skip_mark();
+    read_grid_and_switches();
 }
 
 void InputReader::read_legacy_form() {
     model& md = md_;
-    in_.skip_line();
-    md.n = read_int("`n`", 1, kMaxLayers);
-    in_.skip_mark();
-    in_.skip_line();
-    md.driftYes = in_.read_int("an integer for `driftYes`");
-    in_.skip_mark();
-    in_.skip_line();
+    md.n = read_int_group("`n`", 1, kMaxLayers);
+    read_drift();
     read_layer_reals(md.d, "d", Bound::positive);
-    in_.skip_mark();
-    in_.skip_line();
-    md.R = read_int("`R`", 1, kMaxComponents);
-    in_.skip_mark();
-    in_.skip_line();
+    md.R = read_int_group("`R`", 1, kMaxComponents);
     read_layer_reals(md.cMixt, "cMixt", Bound::any);
-    in_.skip_mark();
-    in_.skip_line();
-    md.T = read_real("`T`", Bound::positive);
-    in_.skip_mark();
-    in_.skip_line();
+    md.T = read_real_group("`T`", Bound::positive);
     read_layer_reals(md.epsilon, "epsilon", Bound::positive);
-    in_.skip_mark();
-    in_.skip_line();
-    md.tEnd = read_real("`tEnd`", Bound::positive);
-    md.inputLines["tEnd"] = in_.value_line();
-    in_.skip_mark();
+    read_duration();
 
     in_.skip_line();
     const std::string ionWhat = "2 values for `changedIon` and `oppositeIon`";
@@ -397,29 +393,12 @@ void InputReader::read_legacy_form() {
         read_int("`nCalib`", 1, 1000000, "the number of calibration points, then the multipliers");
     read_multipliers();
     in_.skip_mark();
-    in_.skip_line();
     read_method();
+    read_components(true);
 
-    in_.skip_line();
-    md.D.init(&md.layer, md.n, md.R);
-    md.cM.init(&md.layer, md.n, md.R);
-    for (int c = 1; c <= md.R; ++c) read_component(c, true);
-    check_components();
-
-    in_.skip_line();
-    in_.skip_line();
     read_rescaling();
-    in_.skip_line();
     read_grid_debye();
-
-    read_grid();
-    in_.skip_line();
-    md.loadYvec = read_int("`loadYvec`", 0, 1);
-    md.inputLines["loadYvec"] = in_.value_line();
-    in_.skip_mark();
-    in_.skip_line();
-    md.genPS = read_int("`genPS`", 0, 1);
-    in_.skip_mark();
+    read_grid_and_switches();
     set_legacy_fixed_values();
 }
 
@@ -446,59 +425,31 @@ void InputReader::set_legacy_fixed_values() {
 
 void InputReader::read_oldest_form() {
     model& md = md_;
-    in_.skip_line();
     read_rescaling();
     in_.skip_line();
     in_.skip_line();
-    in_.skip_line();
-    md.driftYes = in_.read_int("an integer for `driftYes`");
-    in_.skip_mark();
+    read_drift();
 
-    in_.skip_line();
     md.n = 1;
     md.layer = 1;
     md.N.init(&md.layer, 1);
-    md.N.set(read_int("`N`", 2, 100000000));
+    md.N.set(read_int_group("`N`", 2, 100000000));
     md.inputLines["N"] = in_.value_line();
-    in_.skip_mark();
-    in_.skip_line();
     md.m.init(&md.layer, 1);
-    md.m.set(read_int("`m`", 0, 100000000));
-    if (md.m.get() >= md.N.get() / 2)
-        fail("`m` must be smaller than `N`/2 = " + std::to_string(md.N.get() / 2) +
-             " for grid type 0, found " + std::to_string(md.m.get()));
-    if (md.N.get() % 2 != 0)
-        in_.fail(md.inputLines["N"],
-                 "`N` must be even for grid type 0 (its two refined halves meet in the "
-                 "middle), found " +
-                     std::to_string(md.N.get()));
-    in_.skip_mark();
-    in_.skip_line();
+    md.m.set(read_int_group("`m`", 0, 100000000));
+    check_grid(0, md.N.get(), md.m.get(), "");
     md.d.init(&md.layer, 1);
-    md.d.set(read_real("`d`", Bound::positive));
-    in_.skip_mark();
-    in_.skip_line();
+    md.d.set(read_real_group("`d`", Bound::positive));
     read_grid_debye();
-    in_.skip_line();
     md.grid_type.init(&md.layer, 1);
     md.grid_type.set(0);
-    md.R = read_int("`R`", 1, kMaxComponents);
-    in_.skip_mark();
-    in_.skip_line();
+    md.R = read_int_group("`R`", 1, kMaxComponents);
     md.cMixt.init(&md.layer, 1);
-    md.cMixt.set(read_real("`cMixt`", Bound::any));
-    in_.skip_mark();
-    in_.skip_line();
-    md.T = read_real("`T`", Bound::positive);
-    in_.skip_mark();
-    in_.skip_line();
+    md.cMixt.set(read_real_group("`cMixt`", Bound::any));
+    md.T = read_real_group("`T`", Bound::positive);
     md.epsilon.init(&md.layer, 1);
-    md.epsilon.set(read_real("`epsilon`", Bound::positive));
-    in_.skip_mark();
-    in_.skip_line();
-    md.tEnd = read_real("`tEnd`", Bound::positive);
-    md.inputLines["tEnd"] = in_.value_line();
-    in_.skip_mark();
+    md.epsilon.set(read_real_group("`epsilon`", Bound::positive));
+    read_duration();
 
     in_.skip_line();
     md.D.init(&md.layer, 1, md.R);

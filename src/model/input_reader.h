@@ -22,6 +22,10 @@ class InputReader {
 
     int read_int(const std::string& name, int lo, int hi, const std::string& what = "");
     double read_real(const std::string& name, Bound bound, const std::string& what = "");
+    // The group readers below read one whole value group: the comment line before the
+    // values, the values, and the mark that opens the next comment line.
+    int read_int_group(const std::string& name, int lo, int hi);
+    double read_real_group(const std::string& name, Bound bound);
     void read_layer_reals(layer_double& field, const std::string& name, Bound bound);
     void read_layer_ints(layer_int& field, const std::string& name, int lo, int hi);
     void read_layer_choices(layer_double& field, const std::string& name, int lo, int hi);
@@ -35,6 +39,11 @@ class InputReader {
     void read_multipliers();
     void read_calibration_ions();
     void read_grid();
+    void check_grid(int type, int N, int mm, const std::string& where);
+    void read_grid_and_switches();
+    void read_components(bool legacyLayout);
+    void read_duration();
+    void read_drift();
     void read_method();
     void check_components();
     void set_legacy_fixed_values();

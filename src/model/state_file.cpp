@@ -11,6 +11,7 @@
 
 #include "model/errors.h"
 #include "model/text_scanner.h"
+#include "output/number_text.h"
 
 namespace {
 

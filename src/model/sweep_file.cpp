@@ -8,6 +8,7 @@
 #include "model/errors.h"
 #include "model/input_file.h"
 #include "model/text_scanner.h"
+#include "output/number_text.h"
 
 namespace {
 

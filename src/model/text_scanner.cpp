@@ -3,7 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <sstream>
+#include <type_traits>
 
 #include "model/errors.h"
 
@@ -63,31 +63,27 @@ std::string found_text(const std::string& token) {
 
 }  // namespace
 
-int TextScanner::read_int(const std::string& what) {
+// One token wholly read as a finite number of type T. from_chars takes no leading '+',
+// so one is skipped here, but a sign after it ("+-3") is refused.
+template <typename T>
+T TextScanner::read_number(const std::string& what) {
     const std::string token = next_token(what);
-    int v = 0;
+    T v = 0;
     const char* first = token.data();
     const char* last = first + token.size();
     if (first != last && *first == '+') ++first;
     const auto [end, ec] = std::from_chars(first, last, v);
-    if (ec != std::errc() || end != last || first == last ||
+    bool finite = true;
+    if constexpr (std::is_floating_point_v<T>) finite = std::isfinite(v);
+    if (ec != std::errc() || end != last || first == last || !finite ||
         (first != token.data() && *first == '-'))
         fail(valueLine_, "expected " + what + ", " + found_text(token));
     return v;
 }
 
-double TextScanner::read_double(const std::string& what) {
-    const std::string token = next_token(what);
-    double v = 0;
-    const char* first = token.data();
-    const char* last = first + token.size();
-    if (first != last && *first == '+') ++first;
-    const auto [end, ec] = std::from_chars(first, last, v);
-    if (ec != std::errc() || end != last || first == last || !std::isfinite(v) ||
-        (first != token.data() && *first == '-'))
-        fail(valueLine_, "expected " + what + ", " + found_text(token));
-    return v;
-}
+int TextScanner::read_int(const std::string& what) { return read_number<int>(what); }
+
+double TextScanner::read_double(const std::string& what) { return read_number<double>(what); }
 
 void TextScanner::fail(int line, const std::string& message) const {
     throw InputError(fileName_ + ", line " + std::to_string(line) + ": " + message);
@@ -106,10 +102,4 @@ std::string visible_text(const std::string& text) {
         }
     }
     return out;
-}
-
-std::string number_text(double v) {
-    std::ostringstream s;
-    s << v;
-    return s.str();
 }

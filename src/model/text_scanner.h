@@ -34,6 +34,8 @@ class TextScanner {
 
   private:
     std::string next_token(const std::string& what);
+    template <typename T>
+    T read_number(const std::string& what);
     void skip_whitespace();
 
     std::string text_;
@@ -45,7 +47,3 @@ class TextScanner {
 
 // `text` with every control byte (below 0x20, and 0x7f) written as \xHH.
 std::string visible_text(const std::string& text);
-
-// Default stream text of a double (six significant digits, general notation), as the
-// messages and the input copies write numbers.
-std::string number_text(double v);

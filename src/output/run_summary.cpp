@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "model/version.h"
+#include "output/number_text.h"
 #include "output/output_file.h"
 #include "output/report.h"
 
@@ -91,13 +92,6 @@ std::string href(const std::string& path) {
         }
     }
     return out;
-}
-
-std::string number(double v) {
-    std::ostringstream s;
-    s.precision(6);
-    s << v;
-    return s.str();
 }
 
 // An SVG file for inlining: without its XML declaration, and with every id (and every
@@ -275,8 +269,8 @@ void write_report_page(model& md, const RunSummary& run) {
         const auto& pot = p.potentiometric.finalPotential;
         const char* row = p.interrupted() ? "stopped" : p.ok() ? "finished" : "failed";
         page << "<tr class=\"" << row << "\"><td class=\"num\">" << p.point
-             << "</td><td class=\"num\">" << number(p.multiplier) << "</td><td class=\"num\">"
-             << (pot ? number(*pot) : std::string("-")) << "</td><td class=\"num\">"
+             << "</td><td class=\"num\">" << number_text(p.multiplier) << "</td><td class=\"num\">"
+             << (pot ? number_text(*pot) : std::string("-")) << "</td><td class=\"num\">"
              << p.potentiometric.steps
              << (p.currentStep ? " + " + std::to_string(p.currentStep->steps) : std::string())
              << "</td><td>" << escaped(point_status(p)) << "</td></tr>\n";
@@ -284,13 +278,13 @@ void write_report_page(model& md, const RunSummary& run) {
     page << "</tbody>\n</table>\n";
 
     if (run.calibration) {
-        page << "<h2>Calibration line</h2>\n<p>Slope " << number(run.calibration->slope)
+        page << "<h2>Calibration line</h2>\n<p>Slope " << number_text(run.calibration->slope)
              << " mV per decade; a twofold change of concentration changes the potential by "
-             << number(run.calibration->slog2) << " mV.</p>\n<p>Detection limits (log10 of "
+             << number_text(run.calibration->slog2) << " mV.</p>\n<p>Detection limits (log10 of "
              << "the multiplier): ";
         if (run.calibration->limits.empty()) page << "none found";
         for (std::size_t i = 0; i < run.calibration->limits.size(); ++i)
-            page << (i ? ", " : "") << number(run.calibration->limits[i]);
+            page << (i ? ", " : "") << number_text(run.calibration->limits[i]);
         page << ".</p>\n";
     }
 

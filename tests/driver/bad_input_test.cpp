@@ -156,12 +156,7 @@ TEST_P(BadInput, EndsWithStatusOneAndNamesLineAndValue) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, BadInput, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<BadCase>& param) {
-                             std::string s = param.param.title;
-                             for (char& ch : s)
-                                 if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                             return s;
-                         });
+                         [](const auto& p) { return testutil::case_name(p.param.title); });
 
 TEST(BadInputFile, MissingFileAndWrongMagic) {
     testutil::ScratchDir dir;

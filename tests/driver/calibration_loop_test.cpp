@@ -68,6 +68,19 @@ TEST(EndOfPoint, LayerTargetChangesThatLayersConcentrations) {
     EXPECT_EQ(md.cL[1], 10);
 }
 
+namespace {
+
+void expect_nothing_collected(const RunSeries& series) {
+    EXPECT_EQ(series.calPot.size(), 0);
+    EXPECT_EQ(series.calMult.size(), 0);
+    EXPECT_EQ(series.calTcalc.size(), 0);
+    EXPECT_EQ(series.calLogMult.size(), 0);
+    EXPECT_EQ(series.allPot.size(), 0);
+    EXPECT_EQ(series.allTime.size(), 0);
+}
+
+}  // namespace
+
 TEST(CollectPoint, SinglePointCollectsNothing) {
     model md;
     RunSeries series;
@@ -77,12 +90,7 @@ TEST(CollectPoint, SinglePointCollectsNothing) {
     series.potSeries.append(5);
     series.timeSeries.append(1);
     EXPECT_TRUE(collect_point_results(md, series));
-    EXPECT_EQ(series.calPot.size(), 0);
-    EXPECT_EQ(series.calMult.size(), 0);
-    EXPECT_EQ(series.calTcalc.size(), 0);
-    EXPECT_EQ(series.calLogMult.size(), 0);
-    EXPECT_EQ(series.allPot.size(), 0);
-    EXPECT_EQ(series.allTime.size(), 0);
+    expect_nothing_collected(series);
 }
 
 TEST(CollectPoint, AppendsEndPotentialAndShiftsTimesOntoOneAxis) {
@@ -117,6 +125,5 @@ TEST(CollectPoint, RunWithoutStepsRecordsNothing) {
     md.point = 1;
     md.multipliers = {1.0, 10, 100};
     EXPECT_FALSE(collect_point_results(md, series));
-    EXPECT_EQ(series.calPot.size(), 0);
-    EXPECT_EQ(series.calMult.size(), 0);
+    expect_nothing_collected(series);
 }

@@ -122,16 +122,9 @@ TEST_P(FoundCopy, CopyRunsAgainAndCopiesItself) {
     EXPECT_EQ(testutil::read_file(second.path() / name / c.example), copy);
 }
 
-std::string case_name(const char* title) {
-    std::string s = title;
-    for (char& ch : s)
-        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-    return s;
-}
-
 }  // namespace
 
 INSTANTIATE_TEST_SUITE_P(Cases, FoundRefused, testing::ValuesIn(kRefused),
-                         [](const auto& p) { return case_name(p.param.title); });
+                         [](const auto& p) { return testutil::case_name(p.param.title); });
 INSTANTIATE_TEST_SUITE_P(Cases, FoundCopy, testing::ValuesIn(kCopies),
-                         [](const auto& p) { return case_name(p.param.title); });
+                         [](const auto& p) { return testutil::case_name(p.param.title); });

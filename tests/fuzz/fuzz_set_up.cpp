@@ -159,6 +159,18 @@ void read_copy(model& back, const std::string& path, const std::string& text) {
     fuzz::check_record(back, path);
 }
 
+// Reads the copy at `path` back and compares it with the input: what both forms carry,
+// then what this form alone carries. Returns the copy's text.
+std::string check_copy(model& input, const std::string& path, void (CopyCheck::*formOnly)()) {
+    const std::string text = read_text(path);
+    model back;
+    read_copy(back, path, text);
+    CopyCheck check(input, back, path, text);
+    check.common();
+    (check.*formOnly)();
+    return text;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -180,21 +192,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         RunSeries series;
         if (!fuzz::completes([&] { set_up(md, series, SolverPath::banded); })) return;
 
-        const std::string currentPath = md.folders[0] + "/fz.cci";
-        const std::string currentText = read_text(currentPath);
-        model current;
-        read_copy(current, currentPath, currentText);
-        CopyCheck currentCheck(input, current, currentPath, currentText);
-        currentCheck.common();
-        currentCheck.current_only();
-
-        const std::string legacyPath = md.folders[0] + "/fz_TAVO1.cci";
-        const std::string legacyText = read_text(legacyPath);
-        model legacy;
-        read_copy(legacy, legacyPath, legacyText);
-        CopyCheck legacyCheck(input, legacy, legacyPath, legacyText);
-        legacyCheck.common();
-        legacyCheck.all_targets();
+        const std::string currentText =
+            check_copy(input, md.folders[0] + "/fz.cci", &CopyCheck::current_only);
+        check_copy(input, md.folders[0] + "/fz_TAVO1.cci", &CopyCheck::all_targets);
 
         // The copy holds the scales in use as manual scales and the first grid step in
         // use, so it sets up as the input did.

@@ -151,6 +151,35 @@ TEST(InputRead, OldestFormIsOneLayerOnePointWithBackwardBeforeForward) {
     EXPECT_EQ(md.tEnd, 5);
 }
 
+// The oldest form's one layer is refined at both ends (grid type 0): N must be even and m
+// below N/2, each fault reported at the line of its value.
+TEST(InputRead, OldestFormRefusesAnOddGridAndTooWideARefinement) {
+    const struct {
+        const char* from;
+        const char* to;
+        const char* message;
+    } cases[] = {
+        {"\n30\n", "\n31\n",
+         "oldest.cci, line 9: `N` must be even for grid type 0 (its two refined halves meet in "
+         "the middle), found 31"},
+        {"\n3\n-- d", "\n15\n-- d",
+         "oldest.cci, line 11: `m` must be smaller than `N`/2 = 15 for grid type 0, found 15"},
+    };
+    for (const auto& c : cases) {
+        std::string text = example("oldest.cci");
+        const size_t at = text.find(c.from);
+        ASSERT_NE(at, std::string::npos) << c.from;
+        text.replace(at, std::string(c.from).size(), c.to);
+        model md;
+        try {
+            read_input_text(md, text, "oldest.cci");
+            ADD_FAILURE() << "accepted: " << c.message;
+        } catch (const InputError& e) {
+            EXPECT_STREQ(e.what(), c.message);
+        }
+    }
+}
+
 TEST(InputRead, ExtraValueInAGroupIsReportedWhereTheCommentIsMet) {
     std::string text = example("b.cci");
     text.replace(text.find("\n298.15\n"), 8, "\n298.15 300\n");

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "output/number_text.h"
 #include "output/psplot/postscript_canvas.h"
 #include "output/psplot/svg_canvas.h"
 
@@ -95,7 +96,7 @@ PSpage::PSpage(const std::string& file_name) : owner_(this), file_name_(file_nam
     if (!ps.is_open()) throw unopenable(ps);
     PlotFile svg(svg_file_name(file_name_));
     if (!svg.is_open()) throw unopenable(svg);  // ps, discarded, leaves nothing behind
-    canvases_.push_back(std::make_unique<PostScriptCanvas>(std::move(ps)));
+    canvases_.push_back(make_postscript_canvas(std::move(ps)));
     canvases_.push_back(std::make_unique<SvgCanvas>(std::move(svg), kWidth, kHeight));
     set_font("Times-Roman", 12);
     set_line_width(0.5);
@@ -138,22 +139,10 @@ void PSpage::set_rgb(int red, int green, int blue) {
 }
 
 void PSpage::set_color_index(int k) {
-    switch (k) {
-        case 0:
-            set_rgb(0, 0, 0);
-            break;
-        case 1:
-            set_rgb(255, 0, 0);
-            break;
-        case 2:
-            set_rgb(0, 255, 0);
-            break;
-        case 3:
-            set_rgb(0, 0, 255);
-            break;
-        default:
-            break;
-    }
+    // Black, red, green, blue.
+    static constexpr int kColours[4][3] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+    if (k < 0 || k > 3) return;
+    set_rgb(kColours[k][0], kColours[k][1], kColours[k][2]);
 }
 
 void PSpage::put_centered_text(const std::string& text, double x, double y, double angle) {
@@ -272,6 +261,25 @@ void PSplot::polyline(VecDoub_I& xs, VecDoub_I& ys, int close, int fill, int cli
 
 void PSplot::line_plot(VecDoub_I& xs, VecDoub_I& ys) { polyline(xs, ys, 0, 0, 0); }
 
+void PSplot::draw_axes(const PlotRange& limits, const std::optional<PlotRange>& tick_extents,
+                       const std::string& x_title, const std::string& y_title) {
+    set_limits(limits.x_low, limits.x_high, limits.y_low, limits.y_high);
+    draw_frame();
+    if (tick_extents)
+        auto_scale_range(tick_extents->x_low, tick_extents->x_high, tick_extents->y_low,
+                         tick_extents->y_high);
+    else
+        auto_scale();
+    x_label(x_title);
+    y_label(y_title);
+}
+
+void PSplot::marked_line(VecDoub_I& xs, VecDoub_I& ys) {
+    const int n = std::min(xs.size(), ys.size());
+    for (int i = 0; i < n; ++i) dot(xs[i], ys[i], 5);
+    line_plot(xs, ys);
+}
+
 void PSplot::draw_frame() { polyline(frame_x_, frame_y_, 1, 0, 0); }
 
 void PSplot::clear_box() {
@@ -299,9 +307,7 @@ void PSplot::y_label(const std::string& text) {
 
 std::string PSplot::tick_text(double value) {
     if (std::fabs(value) < 1e-15) return "0";
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%g", value);
-    return buffer;
+    return number_text(value);
 }
 
 void PSplot::draw_scales(double x_major, double x_minor, double y_major, double y_minor, int x_mode,

@@ -9,11 +9,12 @@
 // same drawing as NAME.svg.
 //
 // Typical use: construct the page; for each plot: construct it, clear_box, set_limits,
-// draw_frame, auto_scale or auto_scale_range, x_label, y_label, dot and/or line_plot;
-// finally close the page.
+// draw_frame, auto_scale or auto_scale_range, x_label, y_label (or draw_axes for all of
+// these but clear_box), dot and/or line_plot (or marked_line); finally close the page.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -43,6 +44,11 @@ double auto_scale_range_step(double r);
 // Name of the SVG twin of the PostScript file `ps_name`: its ".ps" ending replaced by
 // ".svg", or ".svg" appended to a name without that ending.
 std::string svg_file_name(const std::string& ps_name);
+
+// Limits of a plot, or the extents of its data: x_low..x_high across, y_low..y_high up.
+struct PlotRange {
+    double x_low, x_high, y_low, y_high;
+};
 
 class PSpage {
   public:
@@ -154,6 +160,15 @@ class PSplot : public PSpage {
     // Ticks with steps chosen from the data extents x0..x1, y0..y1 (the ticks still cover
     // the limits). An extent of zero width takes the steps from the limits instead.
     void auto_scale_range(double x0, double x1, double y0, double y1);
+
+    // The frame of a plot: set_limits, draw_frame, ticks with steps from the limits
+    // (auto_scale) or, when `tick_extents` is given, from those data extents
+    // (auto_scale_range), then both axis titles.
+    void draw_axes(const PlotRange& limits, const std::optional<PlotRange>& tick_extents,
+                   const std::string& x_title, const std::string& y_title);
+    // One data series: a dot of 5 points on each of the first min(len xs, len ys) points,
+    // then the open line through them.
+    void marked_line(VecDoub_I& xs, VecDoub_I& ys);
 
     double page_left() const { return page_left_; }
     double page_right() const { return page_right_; }

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "output/number_text.h"
+
 namespace {
 
 // Attributes set once on the root element; an element repeats only what differs.
@@ -20,11 +22,8 @@ constexpr double kCircleRadius = 0.361;
 // A page coordinate to a hundredth of a point, far below what a printer or screen shows.
 // Values far off the page keep six significant digits instead.
 std::string coordinate(double v) {
+    if (!(std::fabs(v) < 1e9)) return number_text(v);
     char buffer[32];
-    if (!(std::fabs(v) < 1e9)) {
-        std::snprintf(buffer, sizeof buffer, "%g", v);
-        return buffer;
-    }
     std::snprintf(buffer, sizeof buffer, "%.2f", v);
     std::string s = buffer;
     if (s.find('.') != std::string::npos) {
@@ -35,11 +34,7 @@ std::string coordinate(double v) {
 }
 
 // A width or size: four significant digits, so hairlines keep their width.
-std::string length(double v) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.4g", v);
-    return buffer;
-}
+std::string length(double v) { return number_text(v, 4); }
 
 // Appends code point `u` in UTF-8.
 void append_utf8(std::string& out, unsigned u) {
