@@ -102,18 +102,18 @@ void set_up(model& md, RunSeries& series, SolverPath path) {
     md.layerStart.init(&md.layer, md.n);
     md.F_RT = md.F / (md.Rgas * md.T);
     long long unknowns = 0;
-    for (md.layer = 1; md.layer <= md.n; ++md.layer) {
-        md.layerStart.set(static_cast<int>(std::min<long long>(unknowns, kMaxBandedUnknowns)));
-        unknowns += (static_cast<long long>(md.N.get()) + 2) * (md.R + 1) - 1;
+    for (int l = 1; l <= md.n; ++l) {
+        md.layerStart.at(l) = static_cast<int>(std::min<long long>(unknowns, kMaxBandedUnknowns));
+        unknowns += (static_cast<long long>(md.N.at(l)) + 2) * (md.R + 1) - 1;
     }
     check_problem_size(md, unknowns, path);
     md.nEq = static_cast<int>(unknowns);
     md.y.assign(md.nEq, 0.0);
     series.totalPoints = 0;
     md.totalThickness = 0;
-    for (md.layer = 1; md.layer <= md.n; ++md.layer) {
-        series.totalPoints += md.N.get();
-        md.totalThickness += md.d.get();
+    for (int l = 1; l <= md.n; ++l) {
+        series.totalPoints += md.N.at(l);
+        md.totalThickness += md.d.at(l);
     }
     series.calMult.clear();
     series.calTcalc.clear();
@@ -148,34 +148,11 @@ bool collect_point_results(model& md, RunSeries& series) {
     return true;
 }
 
-namespace {
-
-// Concentrations of a target region: the left solution, a layer, or the right solution.
-double* region_concentration(model& md, int target, int c) {
-    if (target == 0) return &md.cL[c];
-    if (target == md.n + 1) return &md.cR[c];
-    md.layer = target;
-    return &md.cM.item(c);
-}
-
-}  // namespace
-
 void end_point(model& md, RunSeries& series) {
     const double mult = md.multipliers[md.point];
-    for (int k = 0; k < md.nTargets; ++k) {
-        const int t = md.targets[k];
-        if (t < 0 || t > md.n + 1) continue;
-        *region_concentration(md, t, md.changedIon) /= mult;
-    }
-    const int o = md.oppositeIon;
-    for (int k = 0; k < md.nTargets; ++k) {
-        const int t = md.targets[k];
-        if (t < 0 || t > md.n + 1) continue;
-        double sum = 0;
-        for (int j = 1; j <= md.R; ++j)
-            if (j != o) sum += md.z[j] * *region_concentration(md, t, j);
-        *region_concentration(md, t, o) = -sum / md.z[o];
-    }
+    for (int k = 0; k < md.nTargets; ++k)
+        region_concentration(md, md.targets[k], md.changedIon) /= mult;
+    for (int k = 0; k < md.nTargets; ++k) restore_electroneutrality(md, md.targets[k]);
     if (md.method != 0) {
         md.Zprim.clear();
         md.Zbis.clear();
