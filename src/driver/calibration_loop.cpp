@@ -68,7 +68,7 @@ double physical_memory_bytes() {
 // dense path keeps its fixed limit; the banded path needs memory in proportion to nEq
 // times the bandwidth and is refused only when that exceeds this machine's memory (or the
 // range of the state's indices).
-void check_problem_size(model& md, long long unknowns, SolverPath path) {
+void check_problem_size(const model& md, long long unknowns, SolverPath path) {
     if (path == SolverPath::dense) {
         // The integrator holds four dense matrices of order nEq; beyond this size they would
         // not fit in memory (and a run would take days), so say so instead of failing later.
@@ -133,7 +133,7 @@ void set_up(model& md, RunSeries& series, SolverPath path) {
     write_run_report(md);
 }
 
-bool collect_point_results(model& md, RunSeries& series) {
+bool collect_point_results(const model& md, RunSeries& series) {
     if (md.nCalib < 2) return true;
     if (series.potSeries.size() == 0) return false;
     series.calMult.append(md.multipliers[md.point]);
