@@ -69,7 +69,7 @@ double physical_memory_bytes() {
 // dense path keeps its fixed limit; the banded path needs memory in proportion to nEq
 // times the bandwidth and is refused only when that exceeds this machine's memory (or the
 // range of the state's indices).
-void check_problem_size(model& md, long long unknowns, SolverPath path) {
+void check_problem_size(const model& md, long long unknowns, SolverPath path) {
     if (path == SolverPath::dense) {
         // The integrator holds four dense matrices of order nEq; beyond this size they would
         // not fit in memory (and a run would take days), so say so instead of failing later.
@@ -103,18 +103,18 @@ void set_up(model& md, RunSeries& series, SolverPath path) {
     md.layerStart.init(&md.layer, md.n);
     md.F_RT = md.F / (md.Rgas * md.T);
     long long unknowns = 0;
-    for (md.layer = 1; md.layer <= md.n; ++md.layer) {
-        md.layerStart.set(static_cast<int>(std::min<long long>(unknowns, kMaxBandedUnknowns)));
-        unknowns += (static_cast<long long>(md.N.get()) + 2) * (md.R + 1) - 1;
+    for (int l = 1; l <= md.n; ++l) {
+        md.layerStart.at(l) = static_cast<int>(std::min<long long>(unknowns, kMaxBandedUnknowns));
+        unknowns += (static_cast<long long>(md.N.at(l)) + 2) * (md.R + 1) - 1;
     }
     check_problem_size(md, unknowns, path);
     md.nEq = static_cast<int>(unknowns);
     md.y.assign(md.nEq, 0.0);
     series.totalPoints = 0;
     md.totalThickness = 0;
-    for (md.layer = 1; md.layer <= md.n; ++md.layer) {
-        series.totalPoints += md.N.get();
-        md.totalThickness += md.d.get();
+    for (int l = 1; l <= md.n; ++l) {
+        series.totalPoints += md.N.at(l);
+        md.totalThickness += md.d.at(l);
     }
     series.calMult.clear();
     series.calTcalc.clear();
@@ -134,7 +134,7 @@ void set_up(model& md, RunSeries& series, SolverPath path) {
     write_run_report(md);
 }
 
-bool collect_point_results(model& md, RunSeries& series) {
+bool collect_point_results(const model& md, RunSeries& series) {
     if (md.nCalib < 2) return true;
     if (series.potSeries.size() == 0) return false;
     series.calMult.append(md.multipliers[md.point]);
@@ -149,34 +149,11 @@ bool collect_point_results(model& md, RunSeries& series) {
     return true;
 }
 
-namespace {
-
-// Concentrations of a target region: the left solution, a layer, or the right solution.
-double* region_concentration(model& md, int target, int c) {
-    if (target == 0) return &md.cL[c];
-    if (target == md.n + 1) return &md.cR[c];
-    md.layer = target;
-    return &md.cM.item(c);
-}
-
-}  // namespace
-
 void end_point(model& md, RunSeries& series) {
     const double mult = md.multipliers[md.point];
-    for (int k = 0; k < md.nTargets; ++k) {
-        const int t = md.targets[k];
-        if (t < 0 || t > md.n + 1) continue;
-        *region_concentration(md, t, md.changedIon) /= mult;
-    }
-    const int o = md.oppositeIon;
-    for (int k = 0; k < md.nTargets; ++k) {
-        const int t = md.targets[k];
-        if (t < 0 || t > md.n + 1) continue;
-        double sum = 0;
-        for (int j = 1; j <= md.R; ++j)
-            if (j != o) sum += md.z[j] * *region_concentration(md, t, j);
-        *region_concentration(md, t, o) = -sum / md.z[o];
-    }
+    for (int k = 0; k < md.nTargets; ++k)
+        region_concentration(md, md.targets[k], md.changedIon) /= mult;
+    for (int k = 0; k < md.nTargets; ++k) restore_electroneutrality(md, md.targets[k]);
     if (md.method != 0) {
         md.Zprim.clear();
         md.Zbis.clear();

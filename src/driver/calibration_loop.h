@@ -25,7 +25,7 @@ void set_up(model& md, RunSeries& series, SolverPath path);
 
 // Appends the point's results to the calibration series (only when there are two or
 // more points). Returns false, recording nothing, when the run reported no step.
-bool collect_point_results(model& md, RunSeries& series);
+bool collect_point_results(const model& md, RunSeries& series);
 
 // Undoes the point's concentration change, restores electroneutrality at the targets
 // and empties the run series.

@@ -89,7 +89,7 @@ std::optional<CalibrationLine> write_limit(model& md, const VecDoub& L, const Ve
 
 }  // namespace
 
-std::optional<CalibrationLine> write_calibration_curve(model& md, RunSeries& series) {
+std::optional<CalibrationLine> write_calibration_curve(model& md, const RunSeries& series) {
     std::cout << "\n\ncalculations time [s]: " << md.t_calc << "\n";
     const int p = md.point;
     if (p <= 2) return std::nullopt;

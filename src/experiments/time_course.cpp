@@ -23,7 +23,7 @@ void draw_panel(PSpage& page, const PlotRange& box, const VecDoub& x, const VecD
 
 }  // namespace
 
-void write_time_course(model& md, RunSeries& series, const std::string& prefix) {
+void write_time_course(model& md, const RunSeries& series, const std::string& prefix) {
     const int m = std::min(series.timeSeries.size(), series.potSeries.size());
     VecDoub time(m), pot(m), tcalc(m), log_time(m), log_tcalc(m);
     for (int i = 0; i < m; ++i) {

@@ -14,4 +14,4 @@
 // calculation time (the impedance run records one sample fewer of it) is written as 0.
 // The series are left unchanged. A file that cannot be written is reported and recorded
 // in md.unwrittenFiles (output/output_file.h); the rest is still written.
-void write_time_course(model& md, RunSeries& series, const std::string& prefix);
+void write_time_course(model& md, const RunSeries& series, const std::string& prefix);

@@ -72,7 +72,7 @@ void InputReader::read_layer_choices(layer_double& field, const std::string& nam
     field.init(&md_.layer, md_.n);
     for (int l = 1; l <= md_.n; ++l) {
         md_.layer = l;
-        field.set(choices.at_layer(l));
+        field.set(choices.at(l));
     }
     md_.layer = 1;
 }

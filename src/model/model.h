@@ -117,11 +117,13 @@ class model : public dane {
     SlotTable jIfRight = {};    // interface flux as booked by the region on the right
 };
 
-// Index in the state vector of block c (components 1..R, field R+1) at point i of the
-// current layer.
-inline int state_index(const model& md, int c, int i) {
-    return md.layerStart.get() + (md.N.get() + 2) * (c - 1) + i;
+// Index in the state vector of block c (components 1..R, field R+1) at point i of layer l.
+inline int state_index(const model& md, int l, int c, int i) {
+    return md.layerStart.at(l) + (md.N.at(l) + 2) * (c - 1) + i;
 }
+
+// The same in the layer the cursor stands on.
+inline int state_index(const model& md, int c, int i) { return state_index(md, md.layer, c, i); }
 
 // The run-wide result series, created empty at start-up and living beside the record.
 struct RunSeries {

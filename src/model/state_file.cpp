@@ -32,9 +32,9 @@ const char* const kStateFile = "y.vec";
 // field, its layer and its node.
 std::string describe_unknown(const model& md, int index, bool& concentration) {
     for (int l = md.n; l >= 1; --l) {
-        const int start = md.layerStart.at_layer(l);
+        const int start = md.layerStart.at(l);
         if (index < start) continue;
-        const int stride = md.N.at_layer(l) + 2;
+        const int stride = md.N.at(l) + 2;
         const int block = (index - start) / stride;
         const int node = (index - start) % stride;
         concentration = block < md.R;

@@ -1,6 +1,7 @@
 #include "output/profiles.h"
 
 #include <iostream>
+#include <span>
 #include <vector>
 
 #include "output/output_file.h"
@@ -22,41 +23,30 @@ struct Profiles {
     std::vector<double> potential;          // mV
     std::vector<double> zcSum;              // sum of z_c c_c per node
     std::vector<double> zjSum;              // sum of z_c J_c per grid point
+    double mpot = 0;                        // membrane potential, scaled units x 1000
 };
 
-Profiles build_profiles(model& md) {
+Profiles build_profiles(const model& md) {
     Profiles p;
     p.conc.resize(md.R);
     p.flux.resize(md.R);
     const double* y = md.y.data();
     const int R = md.R;
-
-    // Potential by the trapezoid rule on every cell, running on across interfaces: the
-    // potential is continuous there even where the field is not. 500 = 0.5 * 1000 (mV).
-    md.mpot = 0;
     for (int l = 1; l <= md.n; ++l) {
-        md.layer = l;
-        const int N = md.N.get();
-        const double* X = md.gridX.row();
-        const double* Y = md.gridY.row();
-        const double* h = md.gridH.row();
-        for (int i = 0; i <= N; ++i) p.x.push_back(X[i] * md.L);
-        for (int i = 0; i <= N + 1; ++i) p.yPos.push_back(Y[i] * md.L);
+        const int N = md.N.at(l);
+        for (double x : md.gridX.at(l)) p.x.push_back(x * md.L);
+        for (double x : md.gridY.at(l)) p.yPos.push_back(x * md.L);
         for (int c = 1; c <= R; ++c) {
             for (int i = 0; i <= N + 1; ++i)
-                p.conc[c - 1].push_back(y[state_index(md, c, i)] * md.cScale);
+                p.conc[c - 1].push_back(y[state_index(md, l, c, i)] * md.cScale);
             for (int i = 0; i <= N; ++i)
-                p.flux[c - 1].push_back(flux(md, y, c, i) * md.cScale * md.L / md.tc);
+                p.flux[c - 1].push_back(flux(md, y, l, c, i) * md.cScale * md.L / md.tc);
         }
-        const int e0 = state_index(md, R + 1, 0);
+        const int e0 = state_index(md, l, R + 1, 0);
         for (int i = 0; i <= N; ++i) p.field.push_back(y[e0 + i] * md.eScale);
-
-        p.potential.push_back(p.potential.empty() ? 0.0 : p.potential.back());
-        for (int i = 1; i <= N; ++i) {
-            md.mpot = md.mpot - 500 * h[i - 1] * (y[e0 + i - 1] + y[e0 + i]);
-            p.potential.push_back(md.mpot * md.L * md.eScale);
-        }
     }
+    p.mpot = potential_integral(md, y, &p.potential);
+    for (double& v : p.potential) v = v * md.L * md.eScale;
 
     p.zcSum.assign(p.yPos.size(), 0.0);
     p.zjSum.assign(p.x.size(), 0.0);
@@ -81,39 +71,32 @@ void write_state_file(model& md, const RunSeries& series, const std::string& pat
     std::ostream& out = md.outFile;
     out << md.nEq << " " << tEndRun << " ";
     for (int l = 1; l <= md.n; ++l) {
-        md.layer = l;
-        const int N = md.N.get();
+        const int N = md.N.at(l);
         for (int c = 1; c <= md.R; ++c)
-            for (int i = 0; i <= N + 1; ++i) out << md.y[state_index(md, c, i)] * md.cScale << " ";
-        for (int i = 0; i <= N; ++i) out << md.y[state_index(md, md.R + 1, i)] * md.eScale << " ";
+            for (int i = 0; i <= N + 1; ++i)
+                out << md.y[state_index(md, l, c, i)] * md.cScale << " ";
+        for (int i = 0; i <= N; ++i)
+            out << md.y[state_index(md, l, md.R + 1, i)] * md.eScale << " ";
     }
     close_table(md);
 }
 
-void write_grid_point_table(model& md, const Profiles& p, const std::string& path) {
+// A table of one row per point: the leading columns, the R per-component columns named
+// `component` + c, and their charge sum named `sum`; the header ends with a blank, every
+// row right after its last number.
+void write_point_table(model& md, const std::string& path, const char* leadNames,
+                       const std::vector<const std::vector<double>*>& lead, const char* component,
+                       const std::vector<std::vector<double>>& values, const char* sum,
+                       const std::vector<double>& sums) {
     open_table(md, path);
     std::ostream& out = md.outFile;
-    out << "x E mempot";
-    for (int c = 1; c <= md.R; ++c) out << " j" << c;
-    out << " zjSum \n";
-    for (size_t i = 0; i < p.x.size(); ++i) {
-        out << p.x[i] << " " << p.field[i] << " " << p.potential[i];
-        for (int c = 1; c <= md.R; ++c) out << " " << p.flux[c - 1][i];
-        out << " " << p.zjSum[i] << "\n";
-    }
-    close_table(md);
-}
-
-void write_node_table(model& md, const Profiles& p, const std::string& path) {
-    open_table(md, path);
-    std::ostream& out = md.outFile;
-    out << "y";
-    for (int c = 1; c <= md.R; ++c) out << " c" << c;
-    out << " zcSum \n";
-    for (size_t i = 0; i < p.yPos.size(); ++i) {
-        out << p.yPos[i];
-        for (int c = 1; c <= md.R; ++c) out << " " << p.conc[c - 1][i];
-        out << " " << p.zcSum[i] << "\n";
+    out << leadNames;
+    for (int c = 1; c <= md.R; ++c) out << " " << component << c;
+    out << " " << sum << " \n";
+    for (size_t i = 0; i < sums.size(); ++i) {
+        for (size_t j = 0; j < lead.size(); ++j) out << (j == 0 ? "" : " ") << (*lead[j])[i];
+        for (int c = 1; c <= md.R; ++c) out << " " << values[c - 1][i];
+        out << " " << sums[i] << "\n";
     }
     close_table(md);
 }
@@ -191,11 +174,29 @@ void write_profiles(model& md, const RunSeries& series, const std::string& prefi
     }
     const std::string base = md.folders[md.point] + "/" + prefix;
     const Profiles p = build_profiles(md);
+    md.mpot = p.mpot;
     if (md.genPS == 1) {
         md.fileName = base + "wyn.ps";
         write_profile_plot(md, p, md.fileName);
     }
     write_state_file(md, series, base + "y.vec");
-    write_grid_point_table(md, p, base + "xwyn.dat");
-    write_node_table(md, p, base + "ywyn.dat");
+    write_point_table(md, base + "xwyn.dat", "x E mempot", {&p.x, &p.field, &p.potential}, "j",
+                      p.flux, "zjSum", p.zjSum);
+    write_point_table(md, base + "ywyn.dat", "y", {&p.yPos}, "c", p.conc, "zcSum", p.zcSum);
+}
+
+void write_grid_file(model& md) {
+    open_table(md, md.folders.at(0) + "/xh.dat", " ");
+    std::ostream& out = md.outFile;
+    const double L = md.L;
+    long r = 0;
+    for (int l = 1; l <= md.n; ++l) {
+        const int N = md.N.at(l);
+        const std::span<const double> X = md.gridX.at(l), Y = md.gridY.at(l), H = md.gridH.at(l);
+        for (int k = 0; k < N; ++k)
+            out << r++ << " " << Y[k] * L << " " << X[k] * L << " " << H[k] * L << "\n";
+        out << r++ << " " << Y[N] * L << " " << X[N] * L << " - \n";
+        out << r++ << " " << Y[N + 1] * L << " - - \n";
+    }
+    close_table(md);
 }

@@ -1,15 +1,25 @@
 #pragma once
+#include <vector>
+
 #include "model/model.h"
 
-// Scaled flux of component c (1..R) at grid point k (0..N) of the current layer, positive
-// towards the right solution. At the layer edges it is the interface transfer flux of the
-// last right-hand-side evaluation; inside, the Nernst-Planck flux from the two
-// neighbouring cells. Reads only.
+// Scaled flux of component c (1..R) at grid point k (0..N) of layer l, positive towards
+// the right solution. At the layer edges it is the interface transfer flux of the last
+// right-hand-side evaluation; inside, the Nernst-Planck flux from the two neighbouring
+// cells.
+double flux(const model& md, const double* y, int l, int c, int k);
+
+// The same in the layer the cursor stands on.
 double flux(const model& md, const double* y, int c, int k);
 
-// Membrane potential of the state y into md.mpot: -1000 times the trapezoid integral of
-// the scaled field over all layers, so that mpot * eScale * L is millivolts. Moves the
-// layer cursor.
+// Membrane potential of the state y: -1000 times the trapezoid integral of the scaled
+// field over all layers, so that the result times eScale * L is millivolts. The sum runs
+// on across interfaces: the potential is continuous there even where the field is not.
+// When `profile` is given, the running sum at every grid point is appended to it, layer
+// after layer, starting with 0; a point on an interface occurs twice with one value.
+double potential_integral(const model& md, const double* y, std::vector<double>* profile = nullptr);
+
+// The membrane potential of the state y into md.mpot.
 void membrane_potential(model& md, const double* y);
 
 // Diffusive part of the flux at the grid point between a cell of width a holding u and a

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "model/errors.h"
-#include "output/table_file.h"
 
 namespace {
 
@@ -75,16 +74,15 @@ void build_grid(model& md) {
 
     const double h0 = md.hDebye / md.L;
     for (int l = 1; l <= n; ++l) {
-        md.layer = l;
-        const int type = md.grid_type.get();
-        const int N = md.N.get();
-        const int m = md.m.get();
-        const double Ls = md.d.get() / md.L;
+        const int type = md.grid_type.at(l);
+        const int N = md.N.at(l);
+        const int m = md.m.at(l);
+        const double Ls = md.d.at(l) / md.L;
         const double a = md.xb[l - 1];
         const double b = md.xb[l];
         check_layer(md, l, type, h0);
 
-        double* X = md.gridX.row();
+        double* X = md.gridX.at(l).data();
         if (type == 3) {
             for (int j = 0; j <= N; ++j) X[j] = a + j * (Ls / N);
         } else {
@@ -98,7 +96,7 @@ void build_grid(model& md) {
                 // The stretch must be longer than a uniform grid of step h0 would make it.
                 const double minimum = (type == 0 ? 2 * (N / 2) : N) * md.hDebye;
                 throw InputError(layer_name(l) + " is too thin for its refined grid: thickness " +
-                                     num(md.d.get()) + " m, but N = " + std::to_string(N) +
+                                     num(md.d.at(l)) + " m, but N = " + std::to_string(N) +
                                      ", m = " + std::to_string(m) + " and a first step of " +
                                      num(md.hDebye) + " m need a thickness above " + num(minimum) +
                                      " m (the cells cannot grow from the first step to fill it)",
@@ -121,13 +119,13 @@ void build_grid(model& md) {
         X[0] = a;
         X[N] = b;
 
-        double* H = md.gridH.row();
-        double* Y = md.gridY.row();
+        double* H = md.gridH.at(l).data();
+        double* Y = md.gridY.at(l).data();
         for (int k = 0; k < N; ++k) {
             H[k] = X[k + 1] - X[k];
             if (!(H[k] > 0 && std::isfinite(H[k])))
                 throw InputError(layer_name(l) + ": cell " + std::to_string(k + 1) + " has width " +
-                                     num(H[k] * md.L) + " m; thickness " + num(md.d.get()) +
+                                     num(H[k] * md.L) + " m; thickness " + num(md.d.at(l)) +
                                      " m and first step " + num(md.hDebye) +
                                      " m do not give a usable grid for N = " + std::to_string(N),
                                  "N");
@@ -136,23 +134,4 @@ void build_grid(model& md) {
         Y[N + 1] = X[N];
         for (int k = 1; k <= N; ++k) Y[k] = X[k - 1] + H[k - 1] * 0.5;
     }
-}
-
-void write_grid_file(model& md) {
-    open_table(md, md.folders.at(0) + "/xh.dat", " ");
-    std::ostream& out = md.outFile;
-    const double L = md.L;
-    long r = 0;
-    for (int l = 1; l <= md.n; ++l) {
-        md.layer = l;
-        const int N = md.N.get();
-        const double* X = md.gridX.row();
-        const double* Y = md.gridY.row();
-        const double* H = md.gridH.row();
-        for (int k = 0; k < N; ++k)
-            out << r++ << " " << Y[k] * L << " " << X[k] * L << " " << H[k] * L << "\n";
-        out << r++ << " " << Y[N] * L << " " << X[N] * L << " - \n";
-        out << r++ << " " << Y[N + 1] * L << " - - \n";
-    }
-    close_table(md);
 }

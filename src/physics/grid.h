@@ -4,6 +4,3 @@
 // Builds the refined finite-volume grid of every layer (scaled positions and widths).
 // Throws InputError when a layer's grid is undefined.
 void build_grid(model& md);
-
-// Writes the grid file xh.dat into the run folder.
-void write_grid_file(model& md);

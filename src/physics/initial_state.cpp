@@ -1,37 +1,20 @@
 #include "physics/initial_state.h"
 
+#include <cassert>
 #include <iostream>
 #include <stdexcept>
 
 namespace {
 
-// Opposite-ion concentration that makes the region c[1..R] electrically neutral.
-void neutralise(const model& md, double* c) {
-    const int o = md.oppositeIon;
-    double S = 0;
-    for (int j = 1; j <= md.R; ++j)
-        if (j != o) S += static_cast<double>(md.z[j]) * c[j];
-    c[o] = -S / static_cast<double>(md.z[o]);
-}
-
-// The same for the layer row of cM (components 1..R through the cursor).
-void neutralise_layer(model& md) {
-    const int o = md.oppositeIon;
-    double S = 0;
-    for (int j = 1; j <= md.R; ++j)
-        if (j != o) S += static_cast<double>(md.z[j]) * md.cM.item(j);
-    md.cM.item(o) = -S / static_cast<double>(md.z[o]);
-}
-
-// Uniform concentrations cM and zero field in the current layer.
-void set_layer_uniform(model& md) {
-    const int N = md.N.get();
+// Uniform concentrations cM and zero field in layer l.
+void set_layer_uniform(model& md, int l) {
+    const int N = md.N.at(l);
     for (int c = 1; c <= md.R; ++c) {
-        const double value = md.cM.item(c);
-        double* yc = md.y.data() + state_index(md, c, 0);
+        const double value = md.cM.at(l).item(c);
+        double* yc = md.y.data() + state_index(md, l, c, 0);
         for (int k = 0; k <= N + 1; ++k) yc[k] = value;
     }
-    double* E = md.y.data() + state_index(md, md.R + 1, 0);
+    double* E = md.y.data() + state_index(md, l, md.R + 1, 0);
     for (int k = 0; k <= N; ++k) E[k] = 0;
 }
 
@@ -43,18 +26,32 @@ void apply_saved_state(model& md) {
     const double eScale = md.eScale;
     std::size_t i = 0;
     for (int l = 1; l <= md.n; ++l) {
-        md.layer = l;
-        const int N = md.N.get();
+        const int N = md.N.at(l);
         for (int c = 1; c <= md.R; ++c) {
-            double* yc = md.y.data() + state_index(md, c, 0);
+            double* yc = md.y.data() + state_index(md, l, c, 0);
             for (int k = 0; k <= N + 1; ++k) yc[k] = md.savedState[i++] / cScale;
         }
-        double* E = md.y.data() + state_index(md, md.R + 1, 0);
+        double* E = md.y.data() + state_index(md, l, md.R + 1, 0);
         for (int k = 0; k <= N; ++k) E[k] = md.savedState[i++] / eScale;
     }
 }
 
 }  // namespace
+
+double& region_concentration(model& md, int region, int c) {
+    assert(region >= 0 && region <= md.n + 1);
+    if (region == 0) return md.cL[c];
+    if (region == md.n + 1) return md.cR[c];
+    return md.cM.at(region).item(c);
+}
+
+void restore_electroneutrality(model& md, int region) {
+    const int o = md.oppositeIon;
+    double S = 0;
+    for (int j = 1; j <= md.R; ++j)
+        if (j != o) S += static_cast<double>(md.z[j]) * region_concentration(md, region, j);
+    region_concentration(md, region, o) = -S / static_cast<double>(md.z[o]);
+}
 
 void set_initial_state(model& md) {
     const int n = md.n;
@@ -63,23 +60,10 @@ void set_initial_state(model& md) {
     const int ion = md.changedIon;
 
     for (int t = 0; t < md.nTargets; ++t) {
-        const int p = md.targets[t];
-        if (p == 0) {
-            md.cL[ion] = M * md.cL[ion];
-        } else if (p == n + 1) {
-            md.cR[ion] = M * md.cR[ion];
-        } else {
-            md.layer = p;
-            md.cM.item(ion) = M * md.cM.item(ion);
-        }
+        double& c = region_concentration(md, md.targets[t], ion);
+        c = M * c;
     }
-
-    neutralise(md, md.cL);
-    for (int l = 1; l <= n; ++l) {
-        md.layer = l;
-        neutralise_layer(md);
-    }
-    neutralise(md, md.cR);
+    for (int region = 0; region <= n + 1; ++region) restore_electroneutrality(md, region);
 
     md.tBegin = 0;
     md.eisRun = 0;
@@ -88,10 +72,7 @@ void set_initial_state(model& md) {
 
     if (md.point == 1) {
         if (md.loadYvec == 0) {
-            for (int l = 1; l <= n; ++l) {
-                md.layer = l;
-                set_layer_uniform(md);
-            }
+            for (int l = 1; l <= n; ++l) set_layer_uniform(md, l);
             md.t0 = 0;
         } else {
             apply_saved_state(md);
@@ -100,9 +81,7 @@ void set_initial_state(model& md) {
 
     for (int t = 0; t < md.nTargets; ++t) {
         const int p = md.targets[t];
-        if (p < 1 || p > n) continue;
-        md.layer = p;
-        set_layer_uniform(md);
+        if (p >= 1 && p <= n) set_layer_uniform(md, p);
     }
 
     for (int c = 1; c <= R; ++c) {

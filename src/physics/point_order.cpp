@@ -20,7 +20,7 @@ class PointPositions {
     }
 
   private:
-    long long start(int l) const { return md_.layerStart.at_layer(l); }
+    long long start(int l) const { return md_.layerStart.at(l); }
 
     const model& md_;
     long long group_;  // unknowns of one node that has a field value
@@ -45,7 +45,7 @@ class Couplings {
 
     // Unknowns the flux of component c at grid point k (0..N) of layer l depends on.
     void flux(int l, int c, int k, Reach& r) const {
-        const int N = md_.N.at_layer(l);
+        const int N = md_.N.at(l);
         if (k == 0) return interface(l - 1, c, r);
         if (k == N) return interface(l, c, r);
         r.add(at_.concentration(l, c, k));
@@ -55,7 +55,7 @@ class Couplings {
 
     // Unknowns the time derivative of the concentration of c at node j of layer l reads.
     void concentration_equation(int l, int c, int j, Reach& r) const {
-        const int N = md_.N.at_layer(l);
+        const int N = md_.N.at(l);
         if (j == 0) {
             for (int k = 0; k <= 2; ++k) flux(l, c, std::min(k, N), r);
         } else if (j == N + 1) {
@@ -65,7 +65,7 @@ class Couplings {
             flux(l, c, j, r);
         }
         // volume complexation couples the components of one node
-        if (reactive_ && md_.complexing.at_layer(l) > 1)
+        if (reactive_ && md_.complexing.at(l) > 1)
             for (int other = 1; other <= md_.R; ++other) r.add(at_.concentration(l, other, j));
     }
 
@@ -79,11 +79,11 @@ class Couplings {
     // Transfer through interface s (0..n) reads the edge nodes on both sides; boundary
     // complexation in a layer next to it mixes the components of those nodes.
     void interface(int s, int c, Reach& r) const {
-        const bool mixing = reactive_ && ((s >= 1 && md_.complexing.at_layer(s) == 1) ||
-                                          (s < md_.n && md_.complexing.at_layer(s + 1) == 1));
+        const bool mixing = reactive_ && ((s >= 1 && md_.complexing.at(s) == 1) ||
+                                          (s < md_.n && md_.complexing.at(s + 1) == 1));
         for (int other = 1; other <= md_.R; ++other) {
             if (other != c && !mixing) continue;
-            if (s >= 1) r.add(at_.concentration(s, other, md_.N.at_layer(s) + 1));
+            if (s >= 1) r.add(at_.concentration(s, other, md_.N.at(s) + 1));
             if (s < md_.n) r.add(at_.concentration(s + 1, other, 0));
         }
     }
@@ -107,7 +107,7 @@ Bandwidths point_order_bandwidths(const model& md) {
     // Nodes 2 .. N-1 see the same pattern as node 2 (fluxes between inner nodes only), so
     // the nodes 0, 1, 2 and N-1, N, N+1 of each layer give every distance there is.
     for (int l = 1; l <= md.n; ++l) {
-        const int N = md.N.at_layer(l);
+        const int N = md.N.at(l);
         for (int j = 0; j <= N + 1; ++j) {
             if (j > 2 && j < N - 1) j = N - 1;
             for (int c = 1; c <= md.R; ++c) {
@@ -131,8 +131,8 @@ std::vector<int> point_order(const model& md) {
     std::vector<int> recordIndex(static_cast<std::size_t>(md.nEq));
     const int R = md.R;
     for (int l = 1; l <= md.n; ++l) {
-        const int start = md.layerStart.at_layer(l);
-        const int N = md.N.at_layer(l);
+        const int start = md.layerStart.at(l);
+        const int N = md.N.at(l);
         const int stride = N + 2;  // one component's block in the record
         int p = start;
         for (int j = 0; j <= N + 1; ++j) {

@@ -10,9 +10,8 @@ void interface_fluxes(model& md, const double* y) {
     const int n = md.n;
     const int R = md.R;
     for (int l = 1; l <= n; ++l) {
-        md.layer = l;
-        const int N = md.N.get();
-        const double* yl = y + md.layerStart.get();
+        const int N = md.N.at(l);
+        const double* yl = y + md.layerStart.at(l);
         const int stride = N + 2;
         for (int c = 1; c <= R; ++c) {
             const double* yc = yl + stride * (c - 1);
@@ -49,15 +48,15 @@ void boundary_complexation(model& md, int l) {
     }
 }
 
-// Conservation law -dJ/dx for every component of the current layer l, and, for the
+// Conservation law -dJ/dx for every component of layer l, and, for the
 // Nernst-Planck-Poisson model, the charge flux sum_c z_c J_c accumulated (in increasing c)
 // into the field block.
-void layer_transport(model& md, int l, const double* y, double* dydt) {
+void layer_transport(const model& md, int l, const double* y, double* dydt) {
     const int R = md.R;
-    const int N = md.N.get();
+    const int N = md.N.at(l);
     const int stride = N + 2;
-    const int base = md.layerStart.get();
-    const double* h = md.gridH.row();
+    const int base = md.layerStart.at(l);
+    const double* h = md.gridH.at(l).data();
     const double* E = y + base + stride * R;
     double* dE = dydt + base + stride * R;
     const bool poisson = md.modelType == 0;
@@ -67,8 +66,8 @@ void layer_transport(model& md, int l, const double* y, double* dydt) {
     for (int c = 1; c <= R; ++c) {
         const double* u = y + base + stride * (c - 1);
         double* du = dydt + base + stride * (c - 1);
-        const double Ds = md.Dscaled.item(c);
-        const double drift = md.driftCoef.item(c);
+        const double Ds = md.Dscaled.at(l).item(c);
+        const double drift = md.driftCoef.at(l).item(c);
         const double zc = md.z[c];
 
         // J(c, 0) is what enters through interface l-1, J(c, N) what leaves through l.
@@ -115,22 +114,22 @@ void layer_transport(model& md, int l, const double* y, double* dydt) {
 
     // Field: eps dE/dt = -F sum_c z_c J_c (+ the applied current below).
     if (poisson) {
-        const double pc = md.poissonCoef.get();
+        const double pc = md.poissonCoef.at(l);
         for (int k = 0; k <= N; ++k) dE[k] = -pc * dE[k];
     } else {
         for (int k = 0; k <= N; ++k) dE[k] = 0;
     }
     if (md.eisRun != 0) {
-        const double cc = md.currentCoef.get();
+        const double cc = md.currentCoef.at(l);
         for (int k = 0; k <= N; ++k) dE[k] += cc;
     }
 }
 
-// Complexation c + g <-> x at every element of the current layer l, the edges included.
-void volume_complexation(model& md, int l, const double* y, double* dydt) {
-    const int N = md.N.get();
+// Complexation c + g <-> x at every element of layer l, the edges included.
+void volume_complexation(const model& md, int l, const double* y, double* dydt) {
+    const int N = md.N.at(l);
     const int stride = N + 2;
-    const int base = md.layerStart.get();
+    const int base = md.layerStart.at(l);
     for (int c = 1; c <= md.R; ++c) {
         if (md.ligand[c] <= 0) continue;
         const int g = md.ligand[c];
@@ -157,14 +156,10 @@ void volume_complexation(model& md, int l, const double* y, double* dydt) {
 void evaluate_rhs(model& md, double /*t*/, const double* y, double* dydt) {
     const int n = md.n;
     interface_fluxes(md, y);
+    for (int l = 1; l <= n; ++l)
+        if (md.complexing.at(l) == 1) boundary_complexation(md, l);
     for (int l = 1; l <= n; ++l) {
-        md.layer = l;
-        if (md.complexing.get() == 1) boundary_complexation(md, l);
-    }
-    for (int l = 1; l <= n; ++l) {
-        md.layer = l;
         layer_transport(md, l, y, dydt);
-        if (md.complexing.get() > 1) volume_complexation(md, l, y, dydt);
+        if (md.complexing.at(l) > 1) volume_complexation(md, l, y, dydt);
     }
-    md.layer = n + 1;
 }

@@ -57,15 +57,14 @@ std::string first_step_cause(const model& md, const Means& mean) {
 
 // Why the geometric mean of 10 D/d^2 is not a positive finite number (a zero D has
 // been rejected before).
-std::string rate_cause(model& md, const Means& mean) {
+std::string rate_cause(const model& md, const Means& mean) {
     for (int l = 1; l <= md.n; ++l) {
-        md.layer = l;
-        if (!positive_finite(md.d.get()))
-            return "layer " + std::to_string(l) + " has thickness " + num(md.d.get()) + " m";
+        if (!positive_finite(md.d.at(l)))
+            return "layer " + std::to_string(l) + " has thickness " + num(md.d.at(l)) + " m";
         for (int c = 1; c <= md.R; ++c)
-            if (!positive_finite(md.D.item(c)))
+            if (!positive_finite(md.D.at(l).item(c)))
                 return "component " + std::to_string(c) + " in layer " + std::to_string(l) +
-                       " has diffusivity " + num(md.D.item(c));
+                       " has diffusivity " + num(md.D.at(l).item(c));
     }
     return "the geometric mean of 10 D/d^2 over all layers and components is " + num(mean.Tm) +
            " (its product over- or underflowed)";
@@ -77,54 +76,42 @@ std::string rate_cause(model& md, const Means& mean) {
         "scales");
 }
 
-void check_scales(model& md, const Means& mean) {
+// A scale in use must be a positive finite number. When it is not, the cause is the
+// requested value where the method uses one (automatic_x divides by it, manual takes it)
+// and it is not positive finite, else what the automatic value is built from.
+template <class Cause>
+void check_scale(int method, const char* scale, double value, const char* request, double requested,
+                 Cause automatic_cause) {
+    if (positive_finite(value)) return;
+    if (method != 1 && !positive_finite(requested))
+        bad_scale(scale, value, std::string("the requested ") + request + " is " + num(requested));
+    bad_scale(scale, value, automatic_cause());
+}
+
+void check_scales(const model& md, const Means& mean) {
     const int method = md.rescalingMethod;
     if (method == 0) return;
     const bool automatic = method == 1 || method == 2;
-
-    if (!positive_finite(md.L)) {
-        std::string cause;
-        if (method != 1 && !positive_finite(md.xs))
-            cause = "the requested length scale xs is " + num(md.xs);
-        else
-            cause = "it is built from the grid Debye length hDebye = " + num(md.hDebye) + ", and " +
-                    first_step_cause(md, mean);
-        bad_scale("length scale L", md.L, cause);
-    }
-    if (!positive_finite(md.tc)) {
-        std::string cause;
-        if (method != 1 && !positive_finite(md.ts))
-            cause = "the requested time scale ts is " + num(md.ts);
-        else
-            cause = rate_cause(md, mean);
-        bad_scale("time scale tc", md.tc, cause);
-    }
-    if (!positive_finite(md.cScale)) {
-        std::string cause;
-        if (method != 1 && !positive_finite(md.cmax))
-            cause = "the requested concentration scale cmax is " + num(md.cmax);
-        else
-            cause = debye_cause(md, mean);
-        bad_scale("concentration scale cScale", md.cScale, cause);
-    }
-    if (!positive_finite(md.eScale)) {
-        std::string cause;
-        if (method != 1 && !positive_finite(md.emax))
-            cause = "the requested field scale emax is " + num(md.emax);
-        else if (automatic && !positive_finite(md.F_RT))
-            cause = "F/(R T) is " + num(md.F_RT) + " at temperature T = " + num(md.T) + " K";
-        else
-            cause = "the product F/(R T) L emax over- or underflowed";
-        bad_scale("field scale eScale", md.eScale, cause);
-    }
+    check_scale(method, "length scale L", md.L, "length scale xs", md.xs, [&] {
+        return "it is built from the grid Debye length hDebye = " + num(md.hDebye) + ", and " +
+               first_step_cause(md, mean);
+    });
+    check_scale(method, "time scale tc", md.tc, "time scale ts", md.ts,
+                [&] { return rate_cause(md, mean); });
+    check_scale(method, "concentration scale cScale", md.cScale, "concentration scale cmax",
+                md.cmax, [&] { return debye_cause(md, mean); });
+    check_scale(method, "field scale eScale", md.eScale, "field scale emax", md.emax, [&] {
+        if (automatic && !positive_finite(md.F_RT))
+            return "F/(R T) is " + num(md.F_RT) + " at temperature T = " + num(md.T) + " K";
+        return std::string("the product F/(R T) L emax over- or underflowed");
+    });
 }
 
 // The first grid step matters only where some layer has a refined grid.
-void check_first_step(model& md, const Means& mean) {
+void check_first_step(const model& md, const Means& mean) {
     bool refined = false;
     for (int l = 1; l <= md.n; ++l) {
-        md.layer = l;
-        const int type = md.grid_type.get();
+        const int type = md.grid_type.at(l);
         if (type >= 0 && type <= 2) refined = true;
     }
     if (!refined) return;
@@ -145,9 +132,8 @@ void scale_model(model& md) {
     if (md.rescalingMethod == 1 || md.rescalingMethod == 2) {
         // A zero diffusivity (immobile sites) makes the geometric mean below zero.
         for (int l = 1; l <= n; ++l) {
-            md.layer = l;
             for (int c = 1; c <= R; ++c)
-                if (md.D.item(c) == 0)
+                if (md.D.at(l).item(c) == 0)
                     throw InputError(
                         "Scaling: component " + std::to_string(c) +
                             " has diffusivity D = 0 in "
@@ -166,10 +152,7 @@ void scale_model(model& md) {
     double I = 0;
     for (int c = 1; c <= R; ++c) {
         const int z2 = md.z[c] * md.z[c];
-        for (int l = 1; l <= n; ++l) {
-            md.layer = l;
-            I += z2 * md.cM.item(c);
-        }
+        for (int l = 1; l <= n; ++l) I += z2 * md.cM.at(l).item(c);
         I += z2 * md.cL[c];
         I += z2 * md.cR[c];
     }
@@ -177,10 +160,7 @@ void scale_model(model& md) {
     mean.I = I;
 
     double epsProduct = 1;
-    for (int l = 1; l <= n; ++l) {
-        md.layer = l;
-        epsProduct *= md.epsilon.get();
-    }
+    for (int l = 1; l <= n; ++l) epsProduct *= md.epsilon.at(l);
     const double em = std::pow(epsProduct, 1.0 / n);
     mean.em = em;
 
@@ -200,9 +180,8 @@ void scale_model(model& md) {
 
     double P = 1;
     for (int l = 1; l <= n; ++l) {
-        md.layer = l;
-        const double dl = md.d.get();
-        for (int c = 1; c <= R; ++c) P = (md.D.item(c) / (dl * dl)) * 10 * P;
+        const double dl = md.d.at(l);
+        for (int c = 1; c <= R; ++c) P = (md.D.at(l).item(c) / (dl * dl)) * 10 * P;
     }
     const double Tm = std::pow(P, 1.0 / (R * n));
     mean.Tm = Tm;
@@ -265,8 +244,7 @@ void scale_model(model& md) {
 
     md.xb[0] = 0;
     for (int l = 1; l <= n; ++l) {
-        md.layer = l;
-        const double d = md.d.get();
+        const double d = md.d.at(l);
         md.xb[l] = scaled(d / L, d, "`d` of layer " + std::to_string(l), "d") + md.xb[l - 1];
     }
 
@@ -275,20 +253,18 @@ void scale_model(model& md) {
         const std::string k = std::to_string(c);
         md.cL[c] = scaled(md.cL[c] / cScale, md.cL[c], of("cL", c), "cL" + k);
         for (int l = 1; l <= n; ++l) {
-            md.layer = l;
-            const double cm = md.cM.item(c);
-            md.cM.item(c) = scaled(cm / cScale, cm, of("cM", c), "cM" + k);
+            double& cm = md.cM.at(l).item(c);
+            cm = scaled(cm / cScale, cm, of("cM", c), "cM" + k);
         }
         md.cR[c] = scaled(md.cR[c] / cScale, md.cR[c], of("cR", c), "cR" + k);
     }
 
     for (int l = 1; l <= n; ++l) {
-        md.layer = l;
-        const double eps = md.epsilon.get();
-        md.poissonCoef.set(scaled((cScale * L * md.F) / (eps * eScale), eps,
-                                  "`epsilon` of layer " + std::to_string(l), "epsilon"));
-        md.currentCoef.set(scaled((tc / (eps * eScale)) * md.currentDensity, md.currentDensity,
-                                  "`currentDensity`", "currentDensity"));
+        const double eps = md.epsilon.at(l);
+        md.poissonCoef.at(l) = scaled((cScale * L * md.F) / (eps * eScale), eps,
+                                      "`epsilon` of layer " + std::to_string(l), "epsilon");
+        md.currentCoef.at(l) = scaled((tc / (eps * eScale)) * md.currentDensity, md.currentDensity,
+                                      "`currentDensity`", "currentDensity");
     }
 
     for (int c = 1; c <= R; ++c) {
@@ -298,26 +274,25 @@ void scale_model(model& md) {
         for (int s = 0; s <= n; ++s)
             md.Kib[s][c] = scaled((tc / L) * md.Kib[s][c], md.Kib[s][c], of("Kib", c), "Kib" + k);
         for (int l = 1; l <= n; ++l) {
-            md.layer = l;
-            const double Dlc = md.D.item(c);
-            md.Dscaled.item(c) = scaled((tc / (L * L)) * Dlc, Dlc, of("D", c), "D" + k);
-            md.driftCoef.item(c) = scaled(Dlc * (md.z[c] * ((tc * eScale / L) * md.F_RT)),
-                                          Dlc * md.z[c], of("D", c), "D" + k);
+            const double Dlc = md.D.at(l).item(c);
+            md.Dscaled.at(l).item(c) = scaled((tc / (L * L)) * Dlc, Dlc, of("D", c), "D" + k);
+            md.driftCoef.at(l).item(c) = scaled(Dlc * (md.z[c] * ((tc * eScale / L) * md.F_RT)),
+                                                Dlc * md.z[c], of("D", c), "D" + k);
         }
     }
 
     for (int l = 1; l <= n; ++l) {
-        md.layer = l;
-        if (!(md.complexing.get() > 0)) continue;
+        const double complexing = md.complexing.at(l);
+        if (!(complexing > 0)) continue;
         for (int c = 1; c <= R; ++c) {
             if (md.ligand[c] <= 0) continue;
             const std::string k = std::to_string(c);
             const double kas = md.Kas[l][c];
             const double kdis = md.Kdis[l][c];
             // the stability Kas/Kdis serves boundary complexation only
-            md.Kc[l][c] = md.complexing.get() == 1 ? scaled((cScale * kas) / kdis, kas,
-                                                            of("Kas", c) + " / `Kdis`", "Kas" + k)
-                                                   : (cScale * kas) / kdis;
+            md.Kc[l][c] = complexing == 1 ? scaled((cScale * kas) / kdis, kas,
+                                                   of("Kas", c) + " / `Kdis`", "Kas" + k)
+                                          : (cScale * kas) / kdis;
             md.Kdis[l][c] = scaled(tc * kdis, kdis, of("Kdis", c), "Kdis" + k);
             md.Kas[l][c] = scaled((tc * cScale) * kas, kas, of("Kas", c), "Kas" + k);
         }

@@ -39,7 +39,7 @@ std::string read_text(const std::string& path) {
 bool small_enough(model& md) {
     if (md.nCalib > kMaxPoints) return false;
     long cells = 0;
-    for (int l = 1; l <= md.n; ++l) cells += md.N.at_layer(l);
+    for (int l = 1; l <= md.n; ++l) cells += md.N.at(l);
     return cells <= kMaxCells;
 }
 

@@ -218,4 +218,32 @@ TEST_F(ProfileFiles, EmptyTimeSeriesIsReported) {
     EXPECT_EQ(testutil::read_file(dir / "y.vec").substr(0, 6), "17 10 ");
 }
 
+// xh.dat of the two-layer stack above in metres (L = 2): per cell the row number, node,
+// grid point and width; then the last grid point and the last node, their gaps as "-".
+TEST_F(ProfileFiles, GridFileListsEveryLayersCellsInMetres) {
+    const LayerState second{2, {1, 1.5, 2}, {{6, 6, 7, 7}, {1, 1, 2, 2}}, {8, 4, 2}};
+    build_model(md, {kOneLayer, second});
+    md.folders = {dir.string()};
+    write_grid_file(md);
+    EXPECT_EQ(testutil::read_file(dir / "xh.dat"),
+              "0 0 0 0.5\n"
+              "1 0.25 0.5 0.5\n"
+              "2 0.75 1 0.5\n"
+              "3 1.25 1.5 0.5\n"
+              "4 1.75 2 - \n"
+              "5 2 - - \n"
+              "6 2 2 1\n"
+              "7 2.5 3 1\n"
+              "8 3.5 4 - \n"
+              "9 4 - - \n");
+
+    md.folders = {dir.string() + "/missing"};
+    testing::internal::CaptureStdout();
+    write_grid_file(md);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "File " + dir.string() +
+                  "/missing/xh.dat cannot be opened. (No such file or "
+                  "directory)\n");
+}
+
 }  // namespace

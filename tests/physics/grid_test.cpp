@@ -151,37 +151,4 @@ TEST(Grid, RejectsUndefinedGrids) {
     }
 }
 
-TEST(GridFile, TwoLayersOfFourCellsInMetres) {
-    testing_model::TempDir dir("xh");
-    model md;
-    // L = 0.5 m; thicknesses 4 m and 1 + 2^-10 m: every value is a short binary fraction,
-    // so fifteen digits show it exactly.
-    make_stack(md, {{8.0, 4, 0, 3}, {2.001953125, 4, 0, 3}}, 1.0, 0.5);
-    md.folders = {dir.str()};
-    build_grid(md);
-    write_grid_file(md);
-    std::stringstream text;
-    text << std::ifstream(dir.path() / "xh.dat").rdbuf();
-    EXPECT_EQ(text.str(),
-              "0 0 0 1\n"
-              "1 0.5 1 1\n"
-              "2 1.5 2 1\n"
-              "3 2.5 3 1\n"
-              "4 3.5 4 - \n"
-              "5 4 - - \n"
-              "6 4 4 0.250244140625\n"
-              "7 4.1251220703125 4.250244140625 0.250244140625\n"
-              "8 4.3753662109375 4.50048828125 0.250244140625\n"
-              "9 4.6256103515625 4.750732421875 0.250244140625\n"
-              "10 4.8758544921875 5.0009765625 - \n"
-              "11 5.0009765625 - - \n");
-
-    md.folders = {dir.str() + "/missing"};
-    testing::internal::CaptureStdout();
-    write_grid_file(md);
-    EXPECT_EQ(
-        testing::internal::GetCapturedStdout(),
-        "File " + dir.str() + "/missing/xh.dat cannot be opened. (No such file or directory)\n");
-}
-
 }  // namespace

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/calibration_loop.h"
 #include "model/errors.h"
 #include "model/state_file.h"
 #include "model_builder.h"
@@ -74,35 +75,10 @@ class InitialState : public ::testing::Test {
         return sum;
     }
 
-    static std::vector<double> layer_row(model& md, int l) {
-        md.layer = l;
+    static std::vector<double> layer_row(const model& md, int l) {
         std::vector<double> row(md.R + 1, 0.0);
-        for (int c = 1; c <= md.R; ++c) row[c] = md.cM.item(c);
+        for (int c = 1; c <= md.R; ++c) row[c] = md.cM.at(l).item(c);
         return row;
-    }
-
-    // The end-of-point step of the calibration loop, written out here: divide the
-    // multiplier out at every target and neutralise that region again.
-    static void end_point(model& md) {
-        const double M = md.multipliers[md.point];
-        for (int t : md.targets) {
-            double* c = nullptr;
-            std::vector<double> row;
-            if (t == 0) c = md.cL;
-            if (t == md.n + 1) c = md.cR;
-            if (c) {
-                c[md.changedIon] /= M;
-                c[md.oppositeIon] = 0;
-                c[md.oppositeIon] = -charge(md, c) / md.z[md.oppositeIon];
-            } else {
-                md.layer = t;
-                md.cM.item(md.changedIon) /= M;
-                row = layer_row(md, t);
-                row[md.oppositeIon] = 0;
-                md.layer = t;
-                md.cM.item(md.oppositeIon) = -charge(md, row.data()) / md.z[md.oppositeIon];
-            }
-        }
     }
 
     static void expect_uniform(model& md, int l) {
@@ -162,7 +138,8 @@ TEST_F(InitialState, MultipliersActOnTheInputConcentration) {
     // The run moves layer 1 (not a target) and layer 2 away from uniform.
     for (double& v : md.y) v += 0.125;
     const std::vector<double> afterRun = md.y;
-    end_point(md);
+    RunSeries series;
+    end_point(md, series);
 
     md.point = 2;
     set_initial_state(md);
@@ -266,6 +243,5 @@ TEST_F(InitialState, UnusableSavedStateIsRefusedWhenRead) {
     error = attempt(&garbled, out);
     EXPECT_EQ(error, "input: y.vec, line 1: expected state value 3 of " + nEq + ", found 'x3'");
 }
-
 
 }  // namespace

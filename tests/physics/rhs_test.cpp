@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "model_builder.h"
@@ -64,8 +65,10 @@ std::vector<double> rhs(model& md) {
     const double sentinel = 12345.0;
     std::vector<double> dydt(md.nEq + 1, std::numeric_limits<double>::quiet_NaN());
     dydt[md.nEq] = sentinel;
+    const int cursor = md.layer;
     evaluate_rhs(md, 0.0, md.y.data(), dydt.data());
     EXPECT_EQ(dydt[md.nEq], sentinel);
+    EXPECT_EQ(md.layer, cursor);  // the layer cursor is left where it stood
     dydt.pop_back();
     return dydt;
 }
@@ -429,6 +432,19 @@ TEST(MembranePotential, TrapezoidIntegralOfTheField) {
     }
     membrane_potential(md, md.y.data());
     EXPECT_NEAR(md.mpot, -1000 * (e0 * d + 0.5 * e1 * d * d), 1e-9);
+
+    // The running sum at every grid point is the potential -1000 (e0 x + e1 x^2 / 2) there;
+    // an interface point comes twice, once per layer, and the last value is mpot.
+    std::vector<double> profile;
+    EXPECT_EQ(potential_integral(md, md.y.data(), &profile), md.mpot);
+    std::size_t i = 0;
+    for (int l = 1; l <= 3; ++l)
+        for (double x : std::as_const(md).gridX.at(l)) {
+            ASSERT_LT(i, profile.size());
+            EXPECT_NEAR(profile[i++], -1000 * (e0 * x + 0.5 * e1 * x * x), 1e-9) << "point " << i;
+        }
+    EXPECT_EQ(i, profile.size());
+    EXPECT_EQ(profile.back(), md.mpot);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -65,44 +66,32 @@ TEST(Scaling, AutomaticScalesOfAMonovalentSalt) {
     EXPECT_NEAR(md.xb[1], 1e-4 / md.hDebye, 1e-9);
 }
 
-TEST(Scaling, NoRescalingKeepsSIUnits) {
-    model md;
-    salt_layer(md, 100.0);
-    md.rescalingMethod = 0;
-    md.tEnd = 12.5;
-    md.currentDensity = 3.0;
-    md.Kif[0][1] = 2e-5, md.Kib[1][2] = 7e-6;
-    scale_model(md);
-    md.layer = 1;
-    EXPECT_EQ(md.tEnd, 12.5);
-    EXPECT_EQ(md.cM.item(1), 100.0);
-    EXPECT_EQ(md.cL[2], 100.0);
-    EXPECT_EQ(md.Kif[0][1], 2e-5);
-    EXPECT_EQ(md.Kib[1][2], 7e-6);
-    EXPECT_EQ(md.Dscaled.item(1), 1e-9);
-    EXPECT_NEAR(md.driftCoef.item(2), -1e-9 * md.F / (md.Rgas * md.T), 1e-23);
-    // Two roundings apart from the direct quotient.
-    EXPECT_NEAR(md.poissonCoef.get(), md.F / 7.08e-10, 1e-15 * md.F / 7.08e-10);
-    EXPECT_NEAR(md.currentCoef.get(), 3.0 / 7.08e-10, 1e-15 * 3.0 / 7.08e-10);
-    EXPECT_EQ(md.xb[1], 1e-4);
-}
-
-TEST(Scaling, ManualScalesAreTakenAsGiven) {
-    model md;
-    salt_layer(md, 100.0);
-    md.rescalingMethod = 3;
-    md.gridDebyeMethod = 3;
-    md.xs = 2e-9, md.ts = 0.5, md.cmax = 40.0, md.emax = 1e6, md.h_min = 3e-9;
-    md.tEnd = 10.0;
-    scale_model(md);
-    EXPECT_EQ(md.L, 2e-9);
-    EXPECT_EQ(md.tc, 0.5);
-    EXPECT_EQ(md.cScale, 40.0);
-    EXPECT_EQ(md.eScale, 1e6);
-    EXPECT_EQ(md.hDebye, 3e-9);
-    EXPECT_EQ(md.tEnd, 20.0);
-    md.layer = 1;
-    EXPECT_EQ(md.cM.item(2), 2.5);
+// Whatever the method, a scaled input multiplied back by its scales is the input again:
+// the duration by tc, layer edges by L, concentrations by cScale, transfer constants by
+// L/tc. Two roundings apart: 4 ulp.
+TEST(Scaling, ScaledInputsConvertBackToTheirPhysicalValues) {
+    for (int method = 0; method <= 3; ++method) {
+        model md;
+        salt_layer(md, 100.0);
+        md.rescalingMethod = method;
+        md.gridDebyeMethod = method == 3 ? 3 : 1;
+        md.xs = 2e-9, md.ts = 0.5, md.cmax = 40.0, md.emax = 1e6, md.h_min = 3e-9;
+        md.tEnd = 12.5;
+        md.cL[1] = 30.0;
+        md.Kif[0][1] = 2e-5, md.Kib[1][2] = 7e-6;
+        scale_model(md);
+        const model& scaled = md;
+        const auto expect_back = [method](double back, double input) {
+            EXPECT_NEAR(back, input, 4 * std::numeric_limits<double>::epsilon() * input)
+                << "method " << method;
+        };
+        expect_back(scaled.tEnd * scaled.tc, 12.5);
+        expect_back(scaled.xb[1] * scaled.L, 1e-4);
+        expect_back(scaled.cM.at(1).item(2) * scaled.cScale, 100.0);
+        expect_back(scaled.cL[1] * scaled.cScale, 30.0);
+        expect_back(scaled.Kif[0][1] * scaled.L / scaled.tc, 2e-5);
+        expect_back(scaled.Kib[1][2] * scaled.L / scaled.tc, 7e-6);
+    }
 }
 
 // Complexation constants change only where a complexing layer meets a reactive ion, and
@@ -232,8 +221,8 @@ TEST(Scaling, ScaledEquationsDescribeTheSamePhysics) {
 }
 
 // Inputs whose scales come out zero, infinite or undefined, or whose values the scales
-// carry out of range, are refused before the grid, with the scale and its cause named. Immobile sites (D = 0) make the automatic time
-// scale zero but are fine with scales given by hand.
+// carry out of range, are refused before the grid, with the scale and its cause named. Immobile
+// sites (D = 0) make the automatic time scale zero but are fine with scales given by hand.
 TEST(Scaling, RejectsUndefinedScales) {
     auto manual = [](model& md, double h) {
         md.rescalingMethod = 3, md.gridDebyeMethod = 3;
