@@ -124,11 +124,11 @@ class LocalSlurm {
               "munged.pid");
         start(env_ + "slurmctld", "slurmctld.pid");
         start(env_ + "slurmd -N localhost", "slurmd.pid");
-        for (int i = 0; i < 100 && problem_.empty(); ++i) {
+        for (int i = 0; i < 300 && problem_.empty(); ++i) {
             if (run_command(env_ + "sinfo -h -o %t").output == "idle\n") return;
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
         }
-        if (problem_.empty()) problem_ = "the node did not become idle within 20 s";
+        if (problem_.empty()) problem_ = "the node did not become idle within 60 s";
     }
     ~LocalSlurm() {
         for (auto it = pids_.rbegin(); it != pids_.rend(); ++it) {
