@@ -2,9 +2,9 @@
 
 #include <cmath>
 #include <exception>
+#include <iostream>
 #include <optional>
 #include <sstream>
-#include <iostream>
 
 #include "driver/calibration_loop.h"
 #include "experiments/impedance.h"
@@ -105,21 +105,21 @@ void print_value(const GridCheckValue& v, const char* what, const char* unit) {
 }
 
 void print_grid_check(const GridCheck& check) {
-    if (!check.skipped.empty()) std::cout << "\nGrid check not completed: " << check.skipped << "\n";
+    if (!check.skipped.empty())
+        std::cout << "\nGrid check not completed: " << check.skipped << "\n";
     int coarse = 0;
     for (const GridCheckPoint& p : check.points) {
-        std::cout << "\nGrid check, calibration point " << p.point << " (multiplier " << p.multiplier
-                  << "): ";
+        std::cout << "\nGrid check, calibration point " << p.point << " (multiplier "
+                  << p.multiplier << "): ";
         print_value(p.potential, "final potential", " mV");
         if (p.lowZ) print_value(*p.lowZ, "; Z' at the lowest frequency", "");
-        if (!p.refinedFailure.empty())
-            std::cout << "; the refined " << p.refinedFailure;
+        if (!p.refinedFailure.empty()) std::cout << "; the refined " << p.refinedFailure;
         std::cout << (p.converged ? "; within the tolerance.\n" : "; NOT CONVERGED.\n");
         if (!p.converged) ++coarse;
     }
     if (check.points.empty()) return;
-    std::cout << "\nGrid check (Richardson estimates for order " << check.order
-              << ", tolerance " << check.potentialTolerance << " mV";
+    std::cout << "\nGrid check (Richardson estimates for order " << check.order << ", tolerance "
+              << check.potentialTolerance << " mV";
     if (check.points.front().lowZ) std::cout << " and " << 100 * check.impedanceTolerance << " %";
     std::cout << "): ";
     if (coarse == 0)
@@ -174,7 +174,8 @@ GridCheck check_grid(const std::string& inputName, const RunSummary& run,
     try {
         read_input_file(md);
         if (md.loadYvec == 1) {
-            check.skipped = "the run starts from the saved state y.vec, which fits its own grid only";
+            check.skipped =
+                "the run starts from the saved state y.vec, which fits its own grid only";
         } else {
             for (md.layer = 1; md.layer <= md.n; ++md.layer) {
                 md.N.set(2 * md.N.get());

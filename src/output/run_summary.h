@@ -32,10 +32,10 @@ struct PointSummary {
     std::string folder;  // relative to the run folder; "" for the run folder itself
     IntegrationSummary potentiometric;
     std::optional<IntegrationSummary> currentStep;
-    std::string spectrumFile;  // relative to the run folder, when written
+    std::string spectrumFile;             // relative to the run folder, when written
     std::optional<double> lowFrequencyZ;  // Z' at the lowest frequency of an impedance run
-    bool ok() const;           // every run of the point reached its end
-    bool interrupted() const;  // a run of the point was stopped by a signal
+    bool ok() const;                      // every run of the point reached its end
+    bool interrupted() const;             // a run of the point was stopped by a signal
 };
 
 // The reference line of the calibration curve and the detection limits, as in limit.txt.
@@ -58,18 +58,18 @@ struct GridCheckValue {
 struct GridCheckPoint {
     int point = 0;
     double multiplier = 0;
-    GridCheckValue potential;              // final membrane potential [mV]
-    std::optional<GridCheckValue> lowZ;    // impedance: Z' at the lowest frequency
-    std::string refinedFailure;            // why the refined run failed, empty when it did not
-    bool converged = false;                // estimates within the tolerances below
+    GridCheckValue potential;            // final membrane potential [mV]
+    std::optional<GridCheckValue> lowZ;  // impedance: Z' at the lowest frequency
+    std::string refinedFailure;          // why the refined run failed, empty when it did not
+    bool converged = false;              // estimates within the tolerances below
 };
 
 // The grid check of a run (--check-grid): every point again with every cell about half as
 // wide. `skipped` says why it could not be made, when it could not.
 struct GridCheck {
-    int order = 0;                   // assumed order of the spatial discretisation
-    double potentialTolerance = 0;   // [mV]
-    double impedanceTolerance = 0;   // relative
+    int order = 0;                  // assumed order of the spatial discretisation
+    double potentialTolerance = 0;  // [mV]
+    double impedanceTolerance = 0;  // relative
     std::vector<GridCheckPoint> points;
     std::string skipped;
 };

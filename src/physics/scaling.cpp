@@ -66,8 +66,8 @@ std::string rate_cause(model& md, const Means& mean) {
                 return "component " + std::to_string(c) + " in layer " + std::to_string(l) +
                        " has diffusivity " + num(md.D.item(c));
     }
-    return "the geometric mean of the non-zero 10 D/d^2 over all layers and components is " + num(mean.Tm) +
-           " (its product over- or underflowed)";
+    return "the geometric mean of the non-zero 10 D/d^2 over all layers and components is " +
+           num(mean.Tm) + " (its product over- or underflowed)";
 }
 
 [[noreturn]] void bad_scale(const std::string& what, double v, const std::string& cause) {
