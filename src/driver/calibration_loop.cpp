@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "driver/grid_check.h"
 #include "driver/stop_signal.h"
 #include "experiments/calibration.h"
 #include "experiments/impedance.h"
@@ -99,7 +100,7 @@ void check_problem_size(const model& md, long long unknowns, SolverPath path) {
 
 }  // namespace
 
-void set_up(model& md, RunSeries& series, SolverPath path) {
+void prepare_problem(model& md, RunSeries& series, SolverPath path, double firstStepFactor) {
     md.layerStart.init(&md.layer, md.n);
     md.F_RT = md.F / (md.Rgas * md.T);
     long long unknowns = 0;
@@ -122,9 +123,14 @@ void set_up(model& md, RunSeries& series, SolverPath path) {
     series.calLogMult.clear();
     md.outFile.precision(15);
 
-    // Everything the input and y.vec decide is checked before the first file is written.
     at_input_line(md, "scales", [&] { scale_model(md); });
+    md.hDebye *= firstStepFactor;
     at_input_line(md, "N", [&] { build_grid(md); });
+}
+
+void set_up(model& md, RunSeries& series, SolverPath path) {
+    // Everything the input and y.vec decide is checked before the first file is written.
+    prepare_problem(md, series, path);
     if (md.loadYvec == 1) read_state_file(md);
 
     keep_earlier_run(md);
@@ -183,6 +189,7 @@ IntegrationSummary integrate_point(model& md, RunSeries& series, const char* whi
     s.jacobians = run.jacobians;
     s.decompositions = run.decompositions;
     s.rhsCalls = run.rhsCalls;
+    s.negativeConcentration = run.negativeConcentration;
     if (series.potSeries.size() > 0)
         s.finalPotential = series.potSeries[series.potSeries.size() - 1];
     s.interrupted = run.code == StiffIntegratorT::kStoppedByOutput && options.stop_requested();
@@ -296,12 +303,16 @@ int run_points(model& md, RunSeries& series, const RunOptions& options, RunSumma
                 return interrupt_run(md, series, options, run);
             }
             compute_spectrum(md, series);
+            if (!md.Zprim.empty()) summary.lowFrequencyZ = md.Zprim[0];
             write_spectrum(md);
             summary.spectrumFile =
                 summary.folder.empty() ? "spectrum.dat" : summary.folder + "/spectrum.dat";
         }
         end_point(md, series);
         if (!ok) ++failedPoints;
+        const bool negative = summary.potentiometric.negativeConcentration ||
+                              (summary.currentStep && summary.currentStep->negativeConcentration);
+        if (!ok || negative) print_point_grid_advice(md.point, !ok);
         run.points.push_back(summary);
         write_run_summaries(md, run);
     }
@@ -348,6 +359,10 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
         throw;
     }
     if (run.status == "running") run.status = run.exitCode == 0 ? "finished" : "failed";
+    if (options.checkGrid && run.status != "interrupted")
+        run.gridCheck = check_grid(md.inputName, run, options);
+    else if (!options.checkGrid && grid_advice_due(md))
+        print_grid_advice();
     check_standard_output(md);  // before the summaries, so that they can say so
     run.exitCode = with_unwritten_files(md, run.exitCode);
     write_run_summaries(md, run);

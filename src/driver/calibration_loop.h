@@ -23,6 +23,11 @@ void write_banner();
 // scaling, grid and its file, input copies and the run report.
 void set_up(model& md, RunSeries& series, SolverPath path);
 
+// The part of set_up that writes nothing: state layout, constants, size check, totals,
+// scaling and grid, whose first step is multiplied by `firstStepFactor` after scaling (the
+// scales stay those of the input).
+void prepare_problem(model& md, RunSeries& series, SolverPath path, double firstStepFactor = 1);
+
 // Appends the point's results to the calibration series (only when there are two or
 // more points). Returns false, recording nothing, when the run reported no step.
 bool collect_point_results(const model& md, RunSeries& series);

@@ -22,6 +22,7 @@ struct CommandLine {
     std::string inputName = "b";
     SolverPath path = SolverPath::banded;
     bool quiet = false;
+    bool checkGrid = false;
 };
 
 // Reads the command line into `line`. Returns -1 to go on, or the exit status when the
@@ -40,6 +41,10 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
                  "integrate with the full Jacobian and dense decompositions, in the record's "
                  "order of unknowns (at most 20000 unknowns); default: band decompositions in "
                  "point order");
+    app.add_flag("--check-grid", line.checkGrid,
+                 "after the run, repeat every calibration point with every cell about half as "
+                 "wide (N and m doubled, first step halved) and report the change of the results "
+                 "with an estimate of their grid error; writes no further file");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -66,6 +71,7 @@ int run_main(int argc, char** argv) {
     RunOptions options;
     options.path = line.path;
     options.quiet = line.quiet;
+    options.checkGrid = line.checkGrid;
     // SIGINT and SIGTERM end the run between integration steps (driver/stop_signal.h).
     options.stopSignal = catch_stop_signals();
     // A progress line on standard error when that is a terminal, unless the "Step" lines

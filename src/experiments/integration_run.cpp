@@ -7,6 +7,7 @@
 
 #include "physics/flux.h"
 #include "physics/rhs.h"
+#include "physics/state_check.h"
 
 namespace {
 
@@ -16,7 +17,11 @@ int wall_clock_seconds() { return static_cast<int>(std::time(nullptr)); }
 
 MembraneSystem::MembraneSystem(model& md, RunSeries& series, std::vector<int> recordIndex,
                                const RunOptions& options)
-    : md_(md), series_(series), options_(options), recordIndex_(std::move(recordIndex)) {
+    : md_(md),
+      series_(series),
+      options_(options),
+      recordIndex_(std::move(recordIndex)),
+      negativeFloor_(-md.atol) {
     if (permuted()) {
         recordState_.resize(recordIndex_.size());
         recordRate_.resize(recordIndex_.size());
@@ -37,6 +42,8 @@ int MembraneSystem::rhs(double x, const double* y, double* f) {
 
 int MembraneSystem::output(IntegratorT& integrator) {
     to_record(integrator.y);
+    if (!negativeSeen_)
+        negativeSeen_ = has_negative_concentration(md_, md_.y.data(), negativeFloor_);
     report_progress(md_, series_, integrator.x, integrator.accepted_steps, options_.quiet);
     if (options_.progress != nullptr && md_.tEnd > md_.tBegin)
         options_.progress->step((integrator.x - md_.tBegin) / (md_.tEnd - md_.tBegin),
@@ -97,6 +104,7 @@ RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& optio
         static_cast<long long>(integrator->function_calls) + integrator->jacobian_function_calls;
     outcome.jacobians = integrator->jacobian_calls;
     outcome.decompositions = integrator->decompositions;
+    outcome.negativeConcentration = system.negative_concentration_seen();
     return outcome;
 }
 

@@ -26,12 +26,14 @@ const char* solver_path_name(SolverPath path);
 
 // How the runs of a program go: the solver path, whether the "Step" line of every
 // integration step is printed, a progress line to keep up to date (none: null), and the
-// number of a signal asking the run to stop (0 until one came; null: never asked).
+// number of a signal asking the run to stop (0 until one came; null: never asked), and
+// whether the run ends with a grid check.
 struct RunOptions {
     SolverPath path = SolverPath::banded;
     bool quiet = false;
     ProgressLine* progress = nullptr;
     const volatile std::sig_atomic_t* stopSignal = nullptr;
+    bool checkGrid = false;  // repeat every point on a refined grid after the run
 
     bool stop_requested() const { return stopSignal != nullptr && *stopSignal != 0; }
 };
@@ -48,6 +50,7 @@ struct RunOutcome {
     long long rhsCalls = 0;
     int jacobians = 0;
     int decompositions = 0;
+    bool negativeConcentration = false;  // an accepted step had a concentration below -atol
 
     bool succeeded() const { return code > 0; }
 };
@@ -73,6 +76,10 @@ class MembraneSystem : public OdeSystem {
     // Copies a state held in the integrator's order into md.y.
     void to_record(const double* y);
 
+    // Whether an accepted step so far had a concentration below minus the absolute
+    // tolerance: the grid or the tolerances may be too coarse for the problem.
+    bool negative_concentration_seen() const { return negativeSeen_; }
+
   private:
     bool permuted() const { return !recordIndex_.empty(); }
 
@@ -82,6 +89,8 @@ class MembraneSystem : public OdeSystem {
     std::vector<int> recordIndex_;     // empty: the record's own order
     std::vector<double> recordState_;  // the state in the record's layout
     std::vector<double> recordRate_;   // its time derivative
+    double negativeFloor_;             // -atol as read (scaled concentration)
+    bool negativeSeen_ = false;
 };
 
 // The stiff integrator of a run on the record's problem, advancing `state` (nEq values:

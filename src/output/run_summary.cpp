@@ -1,6 +1,7 @@
 #include "output/run_summary.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -180,6 +181,53 @@ std::string method_name(int method) {
     }
 }
 
+std::optional<double> GridCheckValue::change() const {
+    if (!coarse || !refined) return std::nullopt;
+    return *refined - *coarse;
+}
+
+std::optional<double> GridCheckValue::estimated_error(int order) const {
+    const auto d = change();
+    if (!d) return std::nullopt;
+    const double r = std::pow(2.0, order);
+    return *d * r / (r - 1);
+}
+
+namespace {
+
+json optional_json(const std::optional<double>& v) { return v ? json(*v) : json(nullptr); }
+
+json grid_value_json(const GridCheckValue& v, int order) {
+    return {{"coarse", optional_json(v.coarse)},
+            {"refined", optional_json(v.refined)},
+            {"change", optional_json(v.change())},
+            {"estimated_error", optional_json(v.estimated_error(order))}};
+}
+
+json grid_check_json(const GridCheck& check) {
+    json j;
+    j["refinement"] = "N and m doubled and the first step halved in every layer";
+    j["assumed_order"] = check.order;
+    j["potential_tolerance_mV"] = check.potentialTolerance;
+    j["impedance_tolerance_relative"] = check.impedanceTolerance;
+    j["skipped"] = check.skipped.empty() ? json(nullptr) : json(check.skipped);
+    json points = json::array();
+    for (const GridCheckPoint& p : check.points) {
+        json jp;
+        jp["point"] = p.point;
+        jp["multiplier"] = p.multiplier;
+        jp["final_potential_mV"] = grid_value_json(p.potential, check.order);
+        jp["low_frequency_Zprim"] = p.lowZ ? grid_value_json(*p.lowZ, check.order) : json(nullptr);
+        jp["refined_failure"] = p.refinedFailure.empty() ? json(nullptr) : json(p.refinedFailure);
+        jp["converged"] = p.converged;
+        points.push_back(jp);
+    }
+    j["points"] = points;
+    return j;
+}
+
+}  // namespace
+
 void write_summary_json(model& md, const RunSummary& run) {
     json j;
     j["program"] = kProgramName;
@@ -218,6 +266,7 @@ void write_summary_json(model& md, const RunSummary& run) {
     } else {
         j["calibration"] = nullptr;
     }
+    if (run.gridCheck) j["grid_check"] = grid_check_json(*run.gridCheck);
     std::vector<std::string> files = run_files(run.runFolder);
     list_own(files, "summary.json");
     j["files"] = files;

@@ -23,6 +23,7 @@ struct IntegrationSummary {
     double wallSeconds = 0;
     std::optional<double> finalPotential;  // [mV] of the last accepted step
     std::string failure;                   // why it failed, empty when it did not
+    bool negativeConcentration = false;    // an accepted step had a negative concentration
 };
 
 struct PointSummary {
@@ -31,9 +32,10 @@ struct PointSummary {
     std::string folder;  // relative to the run folder; "" for the run folder itself
     IntegrationSummary potentiometric;
     std::optional<IntegrationSummary> currentStep;
-    std::string spectrumFile;  // relative to the run folder, when written
-    bool ok() const;           // every run of the point reached its end
-    bool interrupted() const;  // a run of the point was stopped by a signal
+    std::string spectrumFile;             // relative to the run folder, when written
+    std::optional<double> lowFrequencyZ;  // Z' at the lowest frequency of an impedance run
+    bool ok() const;                      // every run of the point reached its end
+    bool interrupted() const;             // a run of the point was stopped by a signal
 };
 
 // The reference line of the calibration curve and the detection limits, as in limit.txt.
@@ -41,6 +43,35 @@ struct CalibrationLine {
     double slope = 0;            // [mV per decade]
     double slog2 = 0;            // [mV] potential change of a twofold change
     std::vector<double> limits;  // log10 multipliers
+};
+
+// One calibration point repeated on the refined grid: its value on the run's grid, on the
+// refined one, and the Richardson estimate of the error left in the run's value,
+// (refined - coarse) 2^p / (2^p - 1) for a discretisation of order p.
+struct GridCheckValue {
+    std::optional<double> coarse;
+    std::optional<double> refined;
+    std::optional<double> change() const;
+    std::optional<double> estimated_error(int order) const;
+};
+
+struct GridCheckPoint {
+    int point = 0;
+    double multiplier = 0;
+    GridCheckValue potential;            // final membrane potential [mV]
+    std::optional<GridCheckValue> lowZ;  // impedance: Z' at the lowest frequency
+    std::string refinedFailure;          // why the refined run failed, empty when it did not
+    bool converged = false;              // estimates within the tolerances below
+};
+
+// The grid check of a run (--check-grid): every point again with every cell about half as
+// wide. `skipped` says why it could not be made, when it could not.
+struct GridCheck {
+    int order = 0;                  // assumed order of the spatial discretisation
+    double potentialTolerance = 0;  // [mV]
+    double impedanceTolerance = 0;  // relative
+    std::vector<GridCheckPoint> points;
+    std::string skipped;
 };
 
 struct RunSummary {
@@ -55,6 +86,7 @@ struct RunSummary {
     std::string message;  // why the run stopped or was interrupted, when it was
     std::vector<PointSummary> points;
     std::optional<CalibrationLine> calibration;
+    std::optional<GridCheck> gridCheck;  // only when it was asked for
 };
 
 // "Potentiometry", "Electrochemical Impedance Spectroscopy" or "Chronopotentiometry".

@@ -55,19 +55,18 @@ std::string first_step_cause(const model& md, const Means& mean) {
     }
 }
 
-// Why the geometric mean of 10 D/d^2 is not a positive finite number (a zero D has
-// been rejected before).
+// Why the geometric mean of the non-zero rates 10 D/d^2 is not a positive finite number.
 std::string rate_cause(const model& md, const Means& mean) {
     for (int l = 1; l <= md.n; ++l) {
         if (!positive_finite(md.d.at(l)))
             return "layer " + std::to_string(l) + " has thickness " + num(md.d.at(l)) + " m";
         for (int c = 1; c <= md.R; ++c)
-            if (!positive_finite(md.D.at(l).item(c)))
+            if (md.D.at(l).item(c) != 0 && !positive_finite(md.D.at(l).item(c)))
                 return "component " + std::to_string(c) + " in layer " + std::to_string(l) +
                        " has diffusivity " + num(md.D.at(l).item(c));
     }
-    return "the geometric mean of 10 D/d^2 over all layers and components is " + num(mean.Tm) +
-           " (its product over- or underflowed)";
+    return "the geometric mean of the non-zero 10 D/d^2 over all layers and components is " +
+           num(mean.Tm) + " (its product over- or underflowed)";
 }
 
 [[noreturn]] void bad_scale(const std::string& what, double v, const std::string& cause) {
@@ -129,23 +128,6 @@ void scale_model(model& md) {
     const int n = md.n;
     const int R = md.R;
 
-    if (md.rescalingMethod == 1 || md.rescalingMethod == 2) {
-        // A zero diffusivity (immobile sites) makes the geometric mean below zero.
-        for (int l = 1; l <= n; ++l) {
-            for (int c = 1; c <= R; ++c)
-                if (md.D.at(l).item(c) == 0)
-                    throw InputError(
-                        "Scaling: component " + std::to_string(c) +
-                            " has diffusivity D = 0 in "
-                            "layer " +
-                            std::to_string(l) +
-                            ", which makes the automatic time scale (a geometric mean over all "
-                            "diffusivities) zero; give the four scales xs, ts, cmax and emax by "
-                            "hand (manual rescaling), or use a very small D instead of 0",
-                        "D" + std::to_string(c));
-        }
-    }
-
     Means mean;
 
     // Mean charge concentration over the n layers and the two bulk solutions.
@@ -178,12 +160,27 @@ void scale_model(model& md) {
             break;
     }
 
+    // Immobile components (D = 0, such as fixed sites) set no rate of their own and are left
+    // out of the mean; without them the product runs over all R n rates in the same order.
     double P = 1;
+    int rates = 0;
     for (int l = 1; l <= n; ++l) {
         const double dl = md.d.at(l);
-        for (int c = 1; c <= R; ++c) P = (md.D.at(l).item(c) / (dl * dl)) * 10 * P;
+        for (int c = 1; c <= R; ++c) {
+            const double Dlc = md.D.at(l).item(c);
+            if (Dlc == 0) continue;
+            P = (Dlc / (dl * dl)) * 10 * P;
+            ++rates;
+        }
     }
-    const double Tm = std::pow(P, 1.0 / (R * n));
+    if (rates == 0 && (md.rescalingMethod == 1 || md.rescalingMethod == 2))
+        throw InputError(
+            "Scaling: every component has diffusivity D = 0 in every layer, so nothing moves "
+            "and the automatic time scale (a geometric mean over the non-zero rates 10 D/d^2) "
+            "has no rate to be built from; give a non-zero D to a mobile component, or the "
+            "four scales xs, ts, cmax and emax by hand (manual rescaling)",
+            "D1");
+    const double Tm = std::pow(P, 1.0 / rates);
     mean.Tm = Tm;
 
     switch (md.rescalingMethod) {

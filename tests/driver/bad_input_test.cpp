@@ -216,8 +216,6 @@ TEST(BadInputFile, FaultsAfterReadingLeaveTheDiskUntouched) {
         {58, "1", negative.c_str(),
          "y.vec, line 1: state value 6 (the concentration of component 1 at node 5 of layer 1) "
          "must not be negative, found -1"},
-        {40, "Diffusivity [layers]     : 0", nullptr,
-         "b.cci, line 40: Scaling: component 3 has diffusivity D = 0 in layer 1"},
         {29, "Kif [layers+1]           : 1e300 0.001", nullptr,
          "b.cci, line 29: Scaling: `Kif` of component 1 = 1e+300 becomes inf"},
         {9, "1e-08", nullptr, "b.cci, line 54: Grid: layer 1 is too thin for its refined grid"},

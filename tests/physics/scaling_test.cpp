@@ -221,8 +221,9 @@ TEST(Scaling, ScaledEquationsDescribeTheSamePhysics) {
 }
 
 // Inputs whose scales come out zero, infinite or undefined, or whose values the scales
-// carry out of range, are refused before the grid, with the scale and its cause named. Immobile
-// sites (D = 0) make the automatic time scale zero but are fine with scales given by hand.
+// carry out of range, are refused before the grid, with the scale and its cause named.
+// Immobile sites (D = 0) are fine with scales given by hand; only an input in which nothing
+// moves has no automatic time scale.
 TEST(Scaling, RejectsUndefinedScales) {
     auto manual = [](model& md, double h) {
         md.rescalingMethod = 3, md.gridDebyeMethod = 3;
@@ -234,7 +235,8 @@ TEST(Scaling, RejectsUndefinedScales) {
          {"length scale", "xs is 0"}},
         {[&](model& md) { manual(md, 1e-9), md.emax = 0; }, {"field scale", "emax is 0"}},
         {[&](model& md) { manual(md, 0); }, {"grid Debye length", "h_min is 0"}},
-        {[](model& md) { md.D.item(2) = 0; }, {"component 2", "layer 1", "by hand"}},
+        {[](model& md) { md.D.item(1) = md.D.item(2) = 0; },
+         {"every component has diffusivity D = 0", "by hand"}},
         {[](model& md) {
              md.complexing.set(1);
              md.ligand[1] = md.complexOf[1] = 2;
@@ -266,6 +268,50 @@ TEST(Scaling, RejectsUndefinedScales) {
     EXPECT_EQ(immobile.Dscaled.item(2), 0.0);
     EXPECT_EQ(immobile.driftCoef.item(2), 0.0);
     EXPECT_NO_THROW(build_grid(immobile));
+}
+
+// The automatic time scale is the geometric mean of 10 D/d^2 over the mobile components
+// of every layer. Without a zero D the value is the one recorded before immobile components
+// were admitted, to the last bit; with one, the mean runs over the remaining rates.
+TEST(Scaling, TimeScaleIsTheMeanOverTheMobileComponents) {
+    const double D[2][3] = {{1.3e-9, 2.1e-11, 7e-12}, {4.4e-10, 9.9e-12, 3.3e-13}};
+    const double d[2] = {2.5e-6, 7.3e-5};
+    const auto two_layers = [&](model& md) {
+        init_layers(md, 2, 3);
+        for (int l = 1; l <= 2; ++l) {
+            md.layer = l;
+            md.d.set(d[l - 1]);
+            md.epsilon.set(7.08e-10);
+            md.N.set(20);
+            md.m.set(2);
+            md.grid_type.set(0);
+            for (int c = 1; c <= 3; ++c) {
+                md.D.item(c) = D[l - 1][c - 1];
+                md.cM.item(c) = 10.0;
+            }
+        }
+        md.z[1] = 1, md.z[2] = -1, md.z[3] = 1;
+        md.rescalingMethod = 1;
+        md.gridDebyeMethod = 1;
+        lay_out(md);
+    };
+    model all;
+    two_layers(all);
+    scale_model(all);
+    EXPECT_EQ(all.tc, 0x1.65a58bd4568b2p+0);  // recorded
+
+    model sites;
+    two_layers(sites);
+    sites.layer = 2;
+    sites.D.item(3) = 0;
+    scale_model(sites);
+    double logSum = 0;
+    for (int l = 0; l < 2; ++l)
+        for (int c = 0; c < 3; ++c)
+            if (!(l == 1 && c == 2)) logSum += std::log(10 * D[l][c] / (d[l] * d[l]));
+    EXPECT_NEAR(sites.tc, std::exp(logSum / 5), 1e-13 * sites.tc);
+    sites.layer = 2;
+    EXPECT_EQ(sites.Dscaled.item(3), 0.0);
 }
 
 }  // namespace
