@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "numeric/linear_solvers.h"
-#include "numeric/row_matrix.h"
+#include "numeric/nr.h"
 #include "numeric/stiff_integrator.h"
 
 namespace {
@@ -97,7 +97,7 @@ void run_reaction_diffusion(bool banded) {
 void time_decomposition(int n, int repeats) {
     std::mt19937 gen(1);
     std::uniform_real_distribution<double> dist(-1.0, 1.0);
-    RowMatrix source(n, n), a(n, n);
+    MatDoub source(n, n), a(n, n);
     for (int i = 0; i < n; ++i)
         for (int j = 0; j < n; ++j) source[i][j] = dist(gen) + (i == j ? 4.0 : 0.0);
     std::vector<int> pivots(n);
@@ -115,7 +115,7 @@ void time_decomposition(int n, int repeats) {
 void time_complex_decomposition(int n) {
     std::mt19937 gen(2);
     std::uniform_real_distribution<double> dist(-1.0, 1.0);
-    RowMatrix ar(n, n), ai(n, n);
+    MatDoub ar(n, n), ai(n, n);
     for (int i = 0; i < n; ++i)
         for (int j = 0; j < n; ++j) {
             ar[i][j] = dist(gen) + (i == j ? 4.0 : 0.0);

@@ -232,7 +232,7 @@ StiffIntegratorT::StiffIntegratorT(
     hessenberg_swaps.assign(un, 0);
     jac.resize(jac_rows, n);
     mas.resize(mass_rows, n);
-    // banded E is held by columns (one row of the RowMatrix per column of E), full E by rows
+    // banded E is held by columns (one row of the MatDoub per column of E), full E by rows
     const int e_table_rows = banded_jacobian ? reduced_n : e_rows;
     const int e_table_cols = banded_jacobian ? e_rows : reduced_n;
     e1.resize(e_table_rows, e_table_cols);

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "numeric/integrator.h"
-#include "numeric/row_matrix.h"
+#include "numeric/nr.h"
 
 class StiffIntegratorT : public IntegratorT {
   public:
@@ -113,9 +113,9 @@ class StiffIntegratorT : public IntegratorT {
     std::vector<int> hessenberg_swaps;
     // Iteration matrices; banded ones are in the column-wise band storage of the linear
     // solvers (reduced_n columns of e_rows values), while jac and mas keep the band by rows.
-    RowMatrix e1, e2_re, e2_im;
-    RowMatrix jac;
-    RowMatrix mas;
+    MatDoub e1, e2_re, e2_im;
+    MatDoub jac;
+    MatDoub mas;
 
     // How the last integrate ended (0 before the first call).
     int result_code = 0;
