@@ -35,8 +35,8 @@ constexpr int kMaxSingularMatrices = 5;
 constexpr double kFacconExponent = 0.8;
 // A Newton contraction at or above this is divergence: give up the attempt.
 constexpr double kDivergentContraction = 0.99;
-// Bounds of the predicted Newton shortfall, so that one bad estimate cannot shrink h by
-// more than about a factor 10 nor skip the reduction altogether.
+// Bounds of the predicted Newton shortfall qnewt, which sets the reduced step
+// 0.8 qnewt^(-1/(nit + 3 - newt)) h: a wild estimate neither collapses nor inflates h.
 constexpr double kMinNewtonShortfall = 1e-4;
 constexpr double kMaxNewtonShortfall = 20.0;
 // Safety factor on the step size predicted from a slowly converging Newton iteration.
@@ -46,11 +46,11 @@ constexpr double kSlowNewtonSafety = 0.8;
 constexpr double kNewtonFailureFactor = 0.5;
 // A first step rejected by the error test has no error history to predict from: cut hard.
 constexpr double kFirstRejectionFactor = 0.1;
-// The error estimate is of order 4 in h, so the step scales with its 4th root.
+// The local error estimate behaves like h^4, so the step scales with its 4th root.
 constexpr double kErrorExponent = 0.25;
 // Floor of the error norm, so that a vanishing estimate cannot give an infinite step.
 constexpr double kMinErrorNorm = 1e-10;
-// Floor of the previous step's error in the predictive controller (Gustafsson).
+// Floor of the previous step's error in the predictive controller.
 constexpr double kMinPreviousError = 0.01;
 // Finite-difference perturbation sqrt(uround max(kMinPerturbedSize, |y_i|)): components
 // near 0 are perturbed as if of this size, so the difference is not lost in rounding.

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <initializer_list>
 #include <random>
 #include <vector>
 
@@ -42,10 +43,20 @@ void to_band(const MatDoub& full, int n, int ml, int mu, MatDoub& band) {
             band[j][i - j + ml + mu] = full[i][j];
 }
 
+// A full matrix given row by row.
+MatDoub rows_of(std::initializer_list<std::initializer_list<double>> rows) {
+    MatDoub a(static_cast<int>(rows.size()), static_cast<int>(rows.begin()->size()));
+    int i = 0;
+    for (const auto& row : rows) {
+        int j = 0;
+        for (double v : row) a[i][j++] = v;
+        ++i;
+    }
+    return a;
+}
+
 TEST(LinearSolversSmall, SwapOfTwoRows) {
-    MatDoub a(2, 2);
-    a[0][1] = 1.0;
-    a[1][0] = 1.0;
+    MatDoub a = rows_of({{0, 1}, {1, 0}});
     int ip[2];
     ASSERT_EQ(decompose_full(2, a.ptr(), ip), 0);
     EXPECT_EQ(ip[0], 1);
@@ -81,39 +92,25 @@ TEST(LinearSolversSmall, OrderOne) {
 }
 
 TEST(LinearSolversSmall, ZeroPivotsGiveTheColumnCountedFromOne) {
-    MatDoub a(3, 3);
-    a[0][1] = 1.0;
-    a[1][2] = 2.0;
-    a[2][1] = 3.0;
+    MatDoub a = rows_of({{0, 1, 0}, {0, 0, 2}, {0, 3, 0}});
     int ip[3];
     EXPECT_EQ(decompose_full(3, a.ptr(), ip), 1);  // first column all zero
     EXPECT_EQ(ip[2], 0);
 
     // rank 2: the second column becomes zero below the diagonal after step 1
-    MatDoub s(3, 3);
-    const double rows[3][3] = {{1, 2, 3}, {2, 4, 7}, {3, 6, 1}};
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) s[i][j] = rows[i][j];
+    MatDoub s = rows_of({{1, 2, 3}, {2, 4, 7}, {3, 6, 1}});
     EXPECT_EQ(decompose_full(3, s.ptr(), ip), 2);
     EXPECT_EQ(ip[2], 0);
 
     // singular only in the last diagonal element
-    MatDoub u(2, 2);
-    u[0][0] = 1.0;
-    u[0][1] = 1.0;
-    u[1][0] = 1.0;
-    u[1][1] = 1.0;
+    MatDoub u = rows_of({{1, 1}, {1, 1}});
     EXPECT_EQ(decompose_full(2, u.ptr(), ip), 2);
     EXPECT_EQ(ip[1], 0);
 }
 
 TEST(LinearSolversSmall, PivotRulesAndStoredMultipliers) {
     // |-2| against 2 is a tie: the upper row stays
-    MatDoub a(2, 2);
-    a[0][0] = -2.0;
-    a[0][1] = 1.0;
-    a[1][0] = 2.0;
-    a[1][1] = 3.0;
+    MatDoub a = rows_of({{-2, 1}, {2, 3}});
     int ip[2];
     ASSERT_EQ(decompose_full(2, a.ptr(), ip), 0);
     EXPECT_EQ(ip[0], 0);
@@ -122,11 +119,7 @@ TEST(LinearSolversSmall, PivotRulesAndStoredMultipliers) {
     EXPECT_EQ(a[1][1], 4.0);  // 3 - (-1) * 1
 
     // the strictly larger row wins: rows (1, 1), (4, 2); l = 1/4 stored as -0.25
-    MatDoub b(2, 2);
-    b[0][0] = 1.0;
-    b[0][1] = 1.0;
-    b[1][0] = 4.0;
-    b[1][1] = 2.0;
+    MatDoub b = rows_of({{1, 1}, {4, 2}});
     ASSERT_EQ(decompose_full(2, b.ptr(), ip), 0);
     EXPECT_EQ(ip[0], 1);
     EXPECT_EQ(b[0][0], 4.0);
@@ -137,12 +130,7 @@ TEST(LinearSolversSmall, PivotRulesAndStoredMultipliers) {
 
     // complex: 0.5 + 3.6i (|re| + |im| = 4.1) displaces 4 + 0i (4), although its modulus
     // is smaller
-    MatDoub cr(2, 2), ci(2, 2);
-    cr[0][0] = 4.0;
-    cr[1][0] = 0.5;
-    ci[1][0] = 3.6;
-    cr[0][1] = 1.0;
-    cr[1][1] = 1.0;
+    MatDoub cr = rows_of({{4, 1}, {0.5, 1}}), ci = rows_of({{0, 0}, {3.6, 0}});
     ASSERT_EQ(decompose_full_complex(2, cr.ptr(), ci.ptr(), ip), 0);
     EXPECT_EQ(ip[0], 1);
     EXPECT_EQ(ip[1], -1);
@@ -271,12 +259,7 @@ TEST(LinearSolversBand, AgreesWithFullStorage) {
 
 TEST(LinearSolversBand, UpperTriangularBandIsOnlyBackSubstituted) {
     // ml = 0: [[2, 1, 0], [0, 4, 2], [0, 0, 8]] x = (3, 6, 8) has x = (1, 1, 1)
-    MatDoub full(3, 3);
-    full[0][0] = 2;
-    full[0][1] = 1;
-    full[1][1] = 4;
-    full[1][2] = 2;
-    full[2][2] = 8;
+    const MatDoub full = rows_of({{2, 1, 0}, {0, 4, 2}, {0, 0, 8}});
     MatDoub band;
     to_band(full, 3, 0, 1, band);
     const MatDoub before = band;
