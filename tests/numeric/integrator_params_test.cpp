@@ -69,6 +69,8 @@ struct ForwarderCase {
     StiffOptions options;
 };
 
+void PrintTo(const ForwarderCase& c, std::ostream* out) { *out << c.name; }
+
 class PositionalForm : public testing::TestWithParam<ForwarderCase> {};
 
 // The positional form must run exactly as the options it maps its zeros to: the same

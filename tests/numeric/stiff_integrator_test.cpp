@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 #include <vector>
 
 #include "numeric/stiff_integrator_access.h"
@@ -222,6 +223,8 @@ struct HeatForm {
     int ml, mu;
     int expected_ijob;
 };
+
+void PrintTo(const HeatForm& f, std::ostream* out) { *out << f.name; }
 
 class HeatEquation : public testing::TestWithParam<HeatForm> {};
 
