@@ -1,6 +1,5 @@
 #include "experiments/integration_run.h"
 
-#include <cmath>
 #include <ctime>
 #include <iostream>
 #include <utility>
@@ -90,13 +89,6 @@ RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& optio
     RunOutcome outcome;
     outcome.code = integrator->integrate();
     system.to_record(integrator->y);
-    if (outcome.code > 0) {
-        // the record's tolerances after the round trip through the integrator's form
-        const double inner = 0.1 * std::pow(md.rtol, 2.0 / 3.0);
-        const double inner_atol = inner * (md.atol / md.rtol);
-        md.rtol = std::pow(10.0 * inner, 1.5);
-        md.atol = md.rtol * (inner_atol / inner);
-    }
     const IntegratorStatistics& stats = integrator->statistics();
     outcome.steps = stats.steps;
     outcome.accepted = stats.accepted;
