@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "model/input_file.h"
+#include "numeric/stiff_integrator_access.h"
 #include "output/number_text.h"
 #include "physics/initial_state.h"
 #include "whole_run.h"
@@ -149,24 +150,21 @@ StepWork time_step_work(model& md, RunSeries& series, SolverPath path, int repea
     }
     const RunOptions options;
     MembraneSystem system(md, series, order, options);
-    const double rtol = md.rtol, atol = md.atol;
     const auto integrator = make_run_integrator(md, system, state.data(), band);
-    system.rhs(md.tBegin, state.data(), integrator->f_start.data());
+    StiffIntegratorT& s = *integrator;
+    system.rhs(md.tBegin, state.data(), StiffIntegratorAccess::vec(s, 6).data());  // f at x
     StepWork w;
     double start = cpu_seconds();
-    for (int r = 0; r < repeats; ++r) integrator->compute_jacobian();
+    for (int r = 0; r < repeats; ++r) StiffIntegratorAccess::compute_jacobian(s);
     w.jacobian = (cpu_seconds() - start) / repeats;
-    integrator->gamma_h = 1e3;  // iteration matrices of a step of about 1e-3 (scaled)
-    integrator->alpha_h = 1e3;
-    integrator->beta_h = 1e3;
+    // iteration matrices of a step of about 1e-3 (scaled)
+    StiffIntegratorAccess::set_shifts(s, 1e3, 1e3, 1e3);
     start = cpu_seconds();
     for (int r = 0; r < repeats; ++r) {
-        integrator->decompose_real();
-        integrator->decompose_complex();
+        StiffIntegratorAccess::decompose_real(s);
+        StiffIntegratorAccess::decompose_complex(s);
     }
     w.pair = (cpu_seconds() - start) / repeats;
-    md.rtol = rtol;  // the integrator transformed them in place
-    md.atol = atol;
     return w;
 }
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "numeric/linear_solvers.h"
-#include "numeric/row_matrix.h"
+#include "numeric/nr.h"
 #include "numeric/stiff_integrator.h"
 
 namespace {
@@ -57,20 +57,24 @@ class ReactionDiffusion : public OdeSystem {
 };
 
 void report(const char* name, const StiffIntegratorT& s, long rhs_calls, double time, int code) {
+    const IntegratorStatistics& st = s.statistics();
     std::printf(
-        "%-34s code %d  steps %d  accepted %d  rejected %d  jacobians %d  "
-        "decompositions %d  rhs (counted) %d  rhs (Jacobian) %d  rhs (all) %ld  time %.3f s\n",
-        name, code, s.steps, s.accepted_steps, s.rejected_steps, s.jacobian_calls, s.decompositions,
-        s.function_calls, s.jacobian_function_calls, rhs_calls, time);
+        "%-34s code %d  steps %d  accepted %d  rejected %d  Newton failures %d  jacobians %d  "
+        "decompositions %d + %d  rhs (method) %lld  rhs (Jacobian) %lld  rhs (seen) %ld  "
+        "time %.3f s\n",
+        name, code, st.steps, st.accepted, st.rejected, st.newton_failures, st.jacobians,
+        st.real_decompositions, st.complex_decompositions, st.rhs_calls, st.jacobian_rhs_calls,
+        rhs_calls, time);
 }
 
 void run_robertson() {
     Robertson sys;
     double y[3] = {1.0, 0.0, 0.0};
-    double rtol = 1e-6, atol = 1e-10;
+    StiffOptions options;
+    options.rtol = {1e-6};
+    options.atol = {1e-10};
     const auto start = Clock::now();
-    StiffIntegratorT s(sys, 3, y, 0.0, 4e10, 0, &rtol, &atol, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0,
-                       0, 0, false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    StiffIntegratorT s(sys, 3, y, 0.0, 4e10, options);
     const int code = s.integrate();
     report("Robertson, full Jacobian", s, sys.calls, seconds_since(start), code);
     std::printf("  y(4e10) = %.6e %.6e %.6e\n", y[0], y[1], y[2]);
@@ -84,11 +88,16 @@ void run_reaction_diffusion(bool banded) {
         const double x = (i + 1.0) / (n + 1);
         u[i] = std::exp(-200.0 * (x - 0.5) * (x - 0.5));
     }
-    double rtol = 1e-6, atol = 1e-6;
+    StiffOptions options;
+    options.rtol = {1e-6};
+    options.atol = {1e-6};
+    if (banded) {
+        options.jacobian = JacobianStructure::band;
+        options.jac_lower = 1;
+        options.jac_upper = 1;
+    }
     const auto start = Clock::now();
-    StiffIntegratorT s(sys, n, u.data(), 0.0, 10.0, 0, &rtol, &atol, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                       banded ? 1 : n, banded ? 1 : 0, 0, 0, 0, 0, false, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                       0, 0);
+    StiffIntegratorT s(sys, n, u.data(), 0.0, 10.0, options);
     const int code = s.integrate();
     report(banded ? "reaction-diffusion 500, banded" : "reaction-diffusion 500, full", s, sys.calls,
            seconds_since(start), code);
@@ -97,7 +106,7 @@ void run_reaction_diffusion(bool banded) {
 void time_decomposition(int n, int repeats) {
     std::mt19937 gen(1);
     std::uniform_real_distribution<double> dist(-1.0, 1.0);
-    RowMatrix source(n, n), a(n, n);
+    MatDoub source(n, n), a(n, n);
     for (int i = 0; i < n; ++i)
         for (int j = 0; j < n; ++j) source[i][j] = dist(gen) + (i == j ? 4.0 : 0.0);
     std::vector<int> pivots(n);
@@ -115,7 +124,7 @@ void time_decomposition(int n, int repeats) {
 void time_complex_decomposition(int n) {
     std::mt19937 gen(2);
     std::uniform_real_distribution<double> dist(-1.0, 1.0);
-    RowMatrix ar(n, n), ai(n, n);
+    MatDoub ar(n, n), ai(n, n);
     for (int i = 0; i < n; ++i)
         for (int j = 0; j < n; ++j) {
             ar[i][j] = dist(gen) + (i == j ? 4.0 : 0.0);

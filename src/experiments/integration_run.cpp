@@ -44,10 +44,10 @@ int MembraneSystem::output(IntegratorT& integrator) {
     to_record(integrator.y);
     if (!negativeSeen_)
         negativeSeen_ = has_negative_concentration(md_, md_.y.data(), negativeFloor_);
-    report_progress(md_, series_, integrator.x, integrator.accepted_steps, options_.quiet);
+    const int accepted = integrator.statistics().accepted;
+    report_progress(md_, series_, integrator.x, accepted, options_.quiet);
     if (options_.progress != nullptr && md_.tEnd > md_.tBegin)
-        options_.progress->step((integrator.x - md_.tBegin) / (md_.tEnd - md_.tBegin),
-                                integrator.accepted_steps);
+        options_.progress->step((integrator.x - md_.tBegin) / (md_.tEnd - md_.tBegin), accepted);
     // A negative answer ends the integration after this accepted step, with the state
     // reached in place (result code 2).
     return options_.stop_requested() ? -1 : 0;
@@ -64,10 +64,17 @@ const char* solver_path_name(SolverPath path) {
 
 std::unique_ptr<StiffIntegratorT> make_run_integrator(model& md, OdeSystem& system, double* state,
                                                       Bandwidths band) {
-    return std::make_unique<StiffIntegratorT>(system, md.nEq, state, md.tBegin, md.tEnd, 0,
-                                              &md.rtol, &md.atol, 1, md.hInit, 0.0, 0, 0.0, 0.0,
-                                              0.0, 0.0, 0, band.lower, band.upper, 0, 0, 0, 0,
-                                              false, 0, 0, 0, 0, 0, 0, 0, 0.0, 0.0, 0.0, 0.0);
+    StiffOptions options;
+    options.rtol = {md.rtol};
+    options.atol = {md.atol};
+    options.output = true;
+    options.h = md.hInit;
+    if (band.lower < md.nEq) {
+        options.jacobian = JacobianStructure::band;
+        options.jac_lower = band.lower;
+        options.jac_upper = band.upper;
+    }
+    return std::make_unique<StiffIntegratorT>(system, md.nEq, state, md.tBegin, md.tEnd, options);
 }
 
 RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& options) {
@@ -82,8 +89,6 @@ RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& optio
         for (std::size_t p = 0; p < recordIndex.size(); ++p) state[p] = md.y[recordIndex[p]];
     }
     MembraneSystem system(md, series, std::move(recordIndex), options);
-    const double rtol = md.rtol;  // as read: the integrator converts them in place
-    const double atol = md.atol;
     const auto integrator =
         make_run_integrator(md, system, banded ? state.data() : md.y.data(), band);
     std::cout << "** NPP problem integrated with RADAU5 **\n\n";
@@ -91,19 +96,14 @@ RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& optio
     RunOutcome outcome;
     outcome.code = integrator->integrate();
     system.to_record(integrator->y);
-    if (outcome.code < 0) {
-        // The integrator converts the tolerances in place and converts them back only after
-        // a successful run; the next point must not run with the converted ones.
-        md.rtol = rtol;
-        md.atol = atol;
-    }
-    outcome.steps = integrator->steps;
-    outcome.accepted = integrator->accepted_steps;
-    outcome.rejected = integrator->rejected_steps;
-    outcome.rhsCalls =
-        static_cast<long long>(integrator->function_calls) + integrator->jacobian_function_calls;
-    outcome.jacobians = integrator->jacobian_calls;
-    outcome.decompositions = integrator->decompositions;
+    const IntegratorStatistics& stats = integrator->statistics();
+    outcome.steps = stats.steps;
+    outcome.accepted = stats.accepted;
+    outcome.rejected = stats.rejected;
+    outcome.rhsCalls = stats.rhs_calls + stats.jacobian_rhs_calls;
+    outcome.jacobians = stats.jacobians;
+    // a pair of decompositions is complete when its complex half is
+    outcome.decompositions = stats.complex_decompositions;
     outcome.negativeConcentration = system.negative_concentration_seen();
     return outcome;
 }
@@ -149,6 +149,8 @@ std::string describe_failure(int code) {
             return "the step size became too small";
         case StiffIntegratorT::kRepeatedlySingular:
             return "the iteration matrix was repeatedly singular";
+        case StiffIntegratorT::kRhsRefused:
+            return "the right-hand side could not be evaluated";
         default:
             return "the integrator stopped with code " + std::to_string(code);
     }

@@ -16,28 +16,23 @@ void IntegratorT::refuse(const std::string& message) {
 }
 
 IntegratorT::IntegratorT(OdeSystem& system, int n_, double* y_, double x_, double x_end_,
-                         int vector_tolerances_, double* rel_tolerance_, double* abs_tolerance_,
-                         int output_mode_, double h_, double h_max_, int nmax_, double uround_,
-                         double safe_, double facl_, double facr_)
+                         const IntegratorOptions& options)
     : n(n_),
       y(y_),
       x(x_),
       x_end(x_end_),
-      vector_tolerances(vector_tolerances_),
-      rel_tolerance(rel_tolerance_),
-      abs_tolerance(abs_tolerance_),
-      output_mode(output_mode_),
-      h(h_),
-      h_max(h_max_),
-      nmax(nmax_),
-      uround(uround_),
-      safe(safe_),
-      facl(facl_),
-      facr(facr_),
+      h(options.h),
       x_old(x_),
-      h_old(h_),
+      h_old(options.h),
       x_dense(x_),
-      system_(system) {
+      system_(system),
+      rtol_(options.rtol),
+      atol_(options.atol),
+      output_(options.output),
+      h_max_(options.h_max),
+      max_steps_(options.max_steps),
+      uround_(options.uround),
+      safe_(options.safe) {
     if (n == -1) {
         // all bits set: one more than the largest admissible size as an unsigned count
         std::ostringstream message;
@@ -50,35 +45,28 @@ IntegratorT::IntegratorT(OdeSystem& system, int n_, double* y_, double x_, doubl
         message << " wrong input, n = " << n;
         refuse(message.str());
     }
-    if (rel_tolerance == nullptr) {
-        own_rel_tolerance_ = std::make_unique<double>(1e-7);
-        rel_tolerance = own_rel_tolerance_.get();
-        vector_tolerances = 0;
-        owns_rel_tolerance = true;
-    }
-    if (abs_tolerance == nullptr) {
-        own_abs_tolerance_ = std::make_unique<double>(1e-7);
-        abs_tolerance = own_abs_tolerance_.get();
-        vector_tolerances = 0;
-        owns_abs_tolerance = true;
-    }
-    if (h_max == 0.0) h_max = x_end - x;
-    if (nmax == 0) nmax = 100000;
-    if (nmax <= 0) {
+    const auto un = static_cast<std::size_t>(n);
+    const bool one_rtol = rtol_.size() == 1;
+    if ((!one_rtol && rtol_.size() != un) || atol_.size() != rtol_.size()) {
         std::ostringstream message;
-        message << " wrong input, nmax = " << nmax;
+        message << " tolerances must be 1 or n = " << n << " values each, got " << rtol_.size()
+                << " and " << atol_.size();
         refuse(message.str());
     }
-    if (uround == 0.0) uround = 1e-16;
-    if (!(uround > 1e-19 && uround < 1.0)) {
+    per_component_tolerances_ = !one_rtol;
+    if (max_steps_ <= 0) {
         std::ostringstream message;
-        message << " coefficients have 20 digits, uround = " << uround;
+        message << " wrong input, nmax = " << max_steps_;
         refuse(message.str());
     }
-    if (safe == 0.0) safe = 0.9;
-    if (!(safe > 0.001 && safe < 1.0)) {
+    if (!(uround_ > 1e-19 && uround_ < 1.0)) {
         std::ostringstream message;
-        message << " curious input for safety factor, safe = " << safe;
+        message << " coefficients have 20 digits, uround = " << uround_;
+        refuse(message.str());
+    }
+    if (!(safe_ > 0.001 && safe_ < 1.0)) {
+        std::ostringstream message;
+        message << " curious input for safety factor, safe = " << safe_;
         refuse(message.str());
     }
 }

@@ -1,12 +1,12 @@
 // Common part of the one-step integrators for y' = f(x, y) (or M y' = f(x, y)): problem
-// size and state, interval, tolerances, step-size limits, safety factors and run counters,
-// with their defaults and checks, and the interface through which an integrator reaches the
+// size and state, interval, tolerances, step-size limits, safety factors and run
+// statistics, with their checks, and the interface through which an integrator reaches the
 // system it integrates.
 #pragma once
 
-#include <memory>
-#include <stdexcept>
+#include <limits>
 #include <string>
+#include <vector>
 
 #include "numeric/fault.h"
 
@@ -19,7 +19,9 @@ class OdeSystem {
     virtual ~OdeSystem() = default;
 
     // Writes f(x, y) into f (n values). Called with the caller's state and with the
-    // integrator's own work vectors. The result is ignored.
+    // integrator's own work vectors. Returns 0, or non-zero when f cannot be evaluated at
+    // this state (for instance outside the physical domain); see StiffIntegratorT for how
+    // the integrator answers.
     virtual int rhs(double x, const double* y, double* f) = 0;
 
     // Fills the Jacobian df/dy in the integrator's layout (full: jac[i - m1][j] for rows
@@ -31,8 +33,8 @@ class OdeSystem {
     virtual void mass(double** mas);
 
     // Called after the initial point and after every accepted step when output is on; it may
-    // read x, y, accepted_steps, and set x_dense to evaluate
-    // dense_output. A negative result stops the integration.
+    // read x, y and statistics(), and set x_dense to evaluate dense_output. A negative
+    // result stops the integration.
     virtual int output(IntegratorT& integrator);
 };
 
@@ -43,15 +45,45 @@ struct IntegratorError : Fault {
         : Fault(FaultKind::numerical, message, true) {}
 };
 
+// Settings of any one-step integrator, with their defaults and units.
+struct IntegratorOptions {
+    // Error weights atol + rtol |y_i|: one value for every component, or n values (one
+    // per component). Must satisfy atol > 0 and rtol > 10 uround. Never changed by the
+    // integrator.
+    std::vector<double> rtol = {1e-7};
+    std::vector<double> atol = {1e-7};  // in the units of y
+    // Call OdeSystem::output after the initial point and after every accepted step.
+    bool output = false;
+    double h = 1e-6;  // initial step size (units of x); a value below 10 uround takes 1e-6
+    double h_max = std::numeric_limits<double>::infinity();  // largest step size (units of x)
+    int max_steps = 100000;  // the run ends when this many step attempts have begun
+    double uround = 1e-16;   // unit roundoff of the arithmetic, 1e-19 < uround < 1
+    double safe = 0.9;       // safety factor of the step-size prediction, 0.001 < safe < 1
+    double facl = 5.0;       // a new step is never smaller than h / facl (facl >= 1)
+    double facr = 0.125;     // a new step is never larger than h / facr (facr <= 1)
+};
+
+// What a run did. Every attempt ends as accepted, rejected by the error test or a Newton
+// failure, so after a run that reached its end steps = accepted + rejected + newton_failures.
+struct IntegratorStatistics {
+    int steps = 0;            // step attempts begun
+    int accepted = 0;         // accepted steps
+    int rejected = 0;         // attempts rejected by the error test, the first step's included
+    int newton_failures = 0;  // attempts abandoned by the Newton iteration (h reduced)
+    int jacobians = 0;        // Jacobians formed
+    int real_decompositions = 0;     // completed decompositions of the real iteration matrix
+    int complex_decompositions = 0;  // completed decompositions of the complex one
+    long long rhs_calls = 0;            // evaluations of f for the method itself
+    long long jacobian_rhs_calls = 0;   // evaluations of f for finite-difference Jacobians
+};
+
 class IntegratorT {
   public:
-    // Stores the arguments and applies the defaults and checks; a zero h_max, nmax, uround
-    // or safe and a null tolerance pointer stand for their defaults. A refused value writes
-    // its message and a line end to standard output and throws IntegratorError.
-    // The state y and tolerances are the caller's storage and must outlive the integrator.
-    IntegratorT(OdeSystem& system, int n, double* y, double x, double x_end, int vector_tolerances,
-                double* rel_tolerance, double* abs_tolerance, int output_mode, double h,
-                double h_max, int nmax, double uround, double safe, double facl, double facr);
+    // Stores the problem and applies the checks of the common settings. A refused value
+    // writes its message and a line end to standard output and throws IntegratorError.
+    // The state y is the caller's storage, advanced in place; it must outlive the integrator.
+    IntegratorT(OdeSystem& system, int n, double* y, double x, double x_end,
+                const IntegratorOptions& options);
     virtual ~IntegratorT();
 
     IntegratorT(const IntegratorT&) = delete;
@@ -64,31 +96,19 @@ class IntegratorT {
     // Component i of the continuous solution of the last accepted step at x_dense.
     virtual double dense_output(int i) const = 0;
 
-    int n;
-    double* y;
+    const IntegratorStatistics& statistics() const { return stats_; }
+    // How the last integrate ended (0 before the first call).
+    int result_code() const { return result_code_; }
+
+    const int n;
+    double* const y;
     double x;
+    // End of the interval (x_end < x integrates backwards); a caller may move it and call
+    // integrate() again to go on from x.
     double x_end;
-    int vector_tolerances;
-    double* rel_tolerance;
-    double* abs_tolerance;
-    bool owns_rel_tolerance = false;
-    bool owns_abs_tolerance = false;
-    int output_mode;
     double h;
-    double h_max;
-    int nmax;
-    double uround;
-    double safe;
-    double facl;
-    double facr;
-    int function_calls = 0;
-    // Evaluations of f made to form finite-difference Jacobians (one per column, or per
-    // group of columns for a banded Jacobian); not part of function_calls, so the two
-    // together count every call of OdeSystem::rhs.
-    int jacobian_function_calls = 0;
-    int steps = 0;
-    int accepted_steps = 0;
-    int rejected_steps = 0;
+    // The last accepted step runs from x_old to x = x_old + h_old; dense_output evaluates
+    // its continuous solution at x_dense, which the caller sets.
     double x_old;
     double h_old;
     double x_dense;
@@ -98,8 +118,15 @@ class IntegratorT {
     [[noreturn]] static void refuse(const std::string& message);
 
     OdeSystem& system_;
+    IntegratorStatistics stats_;
+    int result_code_ = 0;
 
-  private:
-    std::unique_ptr<double> own_rel_tolerance_;
-    std::unique_ptr<double> own_abs_tolerance_;
+    bool per_component_tolerances_ = false;
+    std::vector<double> rtol_;  // the caller's tolerances, as given
+    std::vector<double> atol_;
+    bool output_;
+    double h_max_;
+    int max_steps_;
+    double uround_;
+    double safe_;
 };

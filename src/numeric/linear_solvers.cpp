@@ -121,6 +121,39 @@ void eliminate_rows_complex(double** ar, double** ai, int k, int row_begin, int 
 
 double magnitude(double re, double im) { return std::fabs(re) + std::fabs(im); }
 
+// Pivot of a complex elimination step, shared by the full and band forms: the chosen
+// element (pr, pi) changes place with the diagonal element (dr, di) when `exchange`, which
+// flips the parity of the interchanges. Returns false (parity 0) for a zero pivot;
+// otherwise (rr, ri) is its reciprocal, (pr, -pi) / (pr^2 + pi^2).
+bool take_complex_pivot(double& pr, double& pi, double& dr, double& di, bool exchange,
+                        int& parity, double& rr, double& ri) {
+    const double tr = pr;
+    const double ti = pi;
+    if (exchange) {
+        parity = -parity;
+        pr = dr;
+        pi = di;
+        dr = tr;
+        di = ti;
+    }
+    if (magnitude(tr, ti) == 0.0) {
+        parity = 0;
+        return false;
+    }
+    const double den = tr * tr + ti * ti;
+    rr = tr / den;
+    ri = -ti / den;
+    return true;
+}
+
+// Stored multiplier: (er, ei) <- -((er, ei) * (rr, ri)), (rr, ri) the pivot's reciprocal.
+void negate_multiplier(double& er, double& ei, double rr, double ri) {
+    const double prod_re = er * rr - ei * ri;
+    const double prod_im = ei * rr + er * ri;
+    er = -prod_re;
+    ei = -prod_im;
+}
+
 // Shared body of the full and Hessenberg real decompositions: rows below the diagonal of
 // column k are limited to k+1 .. min(n, lb + k + 1) - 1 (lb = n - 1 gives the full case).
 int decompose_real_limited(int n, double** a, int lb, int* pivots) {
@@ -186,31 +219,12 @@ int decompose_complex_limited(int n, double** ar, double** ai, int lb, int* pivo
             for (int i = k + 1; i < na; ++i)
                 if (magnitude(ar[i][k], ai[i][k]) > magnitude(ar[m][k], ai[m][k])) m = i;
             pivots[k] = m;
-            double tr = ar[m][k];
-            double ti = ai[m][k];
-            if (m != k) {
-                pivots[n - 1] = -pivots[n - 1];
-                ar[m][k] = ar[k][k];
-                ai[m][k] = ai[k][k];
-                ar[k][k] = tr;
-                ai[k][k] = ti;
-            }
-            if (magnitude(tr, ti) == 0.0) {
-                pivots[n - 1] = 0;
+            double tr = 0.0;
+            double ti = 0.0;
+            if (!take_complex_pivot(ar[m][k], ai[m][k], ar[k][k], ai[k][k], m != k,
+                                    pivots[n - 1], tr, ti))
                 return k + 1;
-            }
-            // reciprocal of the pivot, then multiplier = -(entry * reciprocal)
-            const double den = tr * tr + ti * ti;
-            tr = tr / den;
-            ti = -ti / den;
-            for (int i = k + 1; i < na; ++i) {
-                const double er = ar[i][k];
-                const double ei = ai[i][k];
-                const double prod_re = er * tr - ei * ti;
-                const double prod_im = ei * tr + er * ti;
-                ar[i][k] = -prod_re;
-                ai[i][k] = -prod_im;
-            }
+            for (int i = k + 1; i < na; ++i) negate_multiplier(ar[i][k], ai[i][k], tr, ti);
             if (m != k) {
                 std::swap_ranges(ar[m] + k + 1, ar[m] + n, ar[k] + k + 1);
                 std::swap_ranges(ai[m] + k + 1, ai[m] + n, ai[k] + k + 1);
@@ -408,30 +422,12 @@ int decompose_band_complex(int n, double** ar, double** ai, int ml, int mu, int*
             for (int i = md + 1; i <= mdl; ++i)
                 if (magnitude(akr[i], aki[i]) > magnitude(akr[m], aki[m])) m = i;
             pivots[k] = m + k - md;
-            double tr = akr[m];
-            double ti = aki[m];
-            if (m != md) {
-                pivots[n - 1] = -pivots[n - 1];
-                akr[m] = akr[md];
-                aki[m] = aki[md];
-                akr[md] = tr;
-                aki[md] = ti;
-            }
-            if (magnitude(tr, ti) == 0.0) {
-                pivots[n - 1] = 0;
+            double tr = 0.0;
+            double ti = 0.0;
+            if (!take_complex_pivot(akr[m], aki[m], akr[md], aki[md], m != md, pivots[n - 1], tr,
+                                    ti))
                 return k + 1;
-            }
-            const double den = tr * tr + ti * ti;
-            tr = tr / den;
-            ti = -ti / den;
-            for (int i = md + 1; i <= mdl; ++i) {
-                const double er = akr[i];
-                const double ei = aki[i];
-                const double prod_re = er * tr - ei * ti;
-                const double prod_im = ei * tr + er * ti;
-                akr[i] = -prod_re;
-                aki[i] = -prod_im;
-            }
+            for (int i = md + 1; i <= mdl; ++i) negate_multiplier(akr[i], aki[i], tr, ti);
             ju = std::min(std::max(ju, mu + pivots[k] + 1), n);
             int mm = md;
             for (int j = k + 1; j < ju; ++j) {

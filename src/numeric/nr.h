@@ -1,138 +1,110 @@
 // Owning containers for the numeric series and tables that move between the result
-// writers and the plotter. The element type is a template parameter; the program uses
-// double only. Neither container checks indices.
+// writers and the plotter, and for the integrator's matrices. The element type is a
+// template parameter; the program uses double only. Neither container checks indices.
+// Elements are value-initialised (0.0 for double) whenever storage is (re)made.
 #pragma once
 
-#include <memory>
+#include <cstddef>
+#include <vector>
 
 template <class T>
 class NRvector {
-public:
+  public:
     NRvector() = default;
-    explicit NRvector(int n) : count_(n), capacity_(n > 0 ? n : 0) {
-        if (n > 0) data_.reset(new T[n]);
-    }
-    NRvector(const NRvector& other) : NRvector(other.count_) {
-        for (int i = 0; i < count_; ++i) data_[i] = other.data_[i];
-    }
-    NRvector& operator=(const NRvector& other) {
-        if (this != &other) {
-            NRvector copy(other);
-            swap(copy);
-        }
-        return *this;
-    }
-    NRvector(NRvector&& other) noexcept { swap(other); }
-    NRvector& operator=(NRvector&& other) noexcept {
-        swap(other);
-        return *this;
-    }
+    explicit NRvector(int n) : v_(n > 0 ? static_cast<std::size_t>(n) : 0) {}
 
-    int size() const { return count_; }
-    T& operator[](int i) { return data_[i]; }
-    const T& operator[](int i) const { return data_[i]; }
-    T* data() { return data_.get(); }
-    const T* data() const { return data_.get(); }
+    int size() const { return static_cast<int>(v_.size()); }
+    T& operator[](int i) { return v_[static_cast<std::size_t>(i)]; }
+    const T& operator[](int i) const { return v_[static_cast<std::size_t>(i)]; }
+    T* data() { return v_.data(); }
+    const T* data() const { return v_.data(); }
 
     // Resizing to the current size keeps the contents; any other size discards them and
-    // leaves the new elements uninitialised.
+    // starts from value-initialised elements.
     void resize(int n) {
-        if (n == count_) return;
-        data_.reset(n > 0 ? new T[n] : nullptr);
-        count_ = n;
-        capacity_ = n > 0 ? n : 0;
+        if (n == size()) return;
+        v_.assign(n > 0 ? static_cast<std::size_t>(n) : 0, T());
     }
 
-    // Appends x as the last element. Storage grows geometrically, so a series of k
-    // appends costs O(k) copies in all; the elements seen are those of a copy-and-grow.
-    void append(const T& x) {
-        if (count_ >= capacity_) {
-            const int grown = capacity_ > 0 ? 2 * capacity_ : 16;
-            std::unique_ptr<T[]> bigger(new T[grown]);
-            for (int i = 0; i < count_; ++i) bigger[i] = data_[i];
-            data_ = std::move(bigger);
-            capacity_ = grown;
-        }
-        data_[count_++] = x;
-    }
+    // Appends x as the last element (amortised constant time).
+    void append(const T& x) { v_.push_back(x); }
 
     // Largest element; undefined on an empty vector.
     T maximum() const {
-        T best = data_[0];
-        for (int i = 1; i < count_; ++i)
-            if (data_[i] > best) best = data_[i];
+        T best = v_[0];
+        for (std::size_t i = 1; i < v_.size(); ++i)
+            if (v_[i] > best) best = v_[i];
         return best;
     }
     // Smallest element; undefined on an empty vector.
     T minimum() const {
-        T best = data_[0];
-        for (int i = 1; i < count_; ++i)
-            if (data_[i] < best) best = data_[i];
+        T best = v_[0];
+        for (std::size_t i = 1; i < v_.size(); ++i)
+            if (v_[i] < best) best = v_[i];
         return best;
     }
 
     // Removes every element (the series are emptied between calibration points).
-    void clear() { resize(0); }
+    void clear() { v_.clear(); }
 
-private:
-    void swap(NRvector& other) noexcept {
-        std::swap(count_, other.count_);
-        std::swap(capacity_, other.capacity_);
-        std::swap(data_, other.data_);
-    }
-
-    int count_ = 0;
-    int capacity_ = 0;
-    std::unique_ptr<T[]> data_;
+  private:
+    std::vector<T> v_;
 };
 
-// Row-major matrix in one contiguous block; operator[](i) is the row pointer i.
+// Row-major matrix in one contiguous block with a table of row pointers into it:
+// operator[](i) is row i, and ptr() hands the table to routines that take T** (the linear
+// solvers). A copy gets its own block and a table pointing into that block.
 template <class T>
 class NRmatrix {
-public:
+  public:
     NRmatrix() = default;
     NRmatrix(int n, int m) { resize(n, m); }
-    NRmatrix(const NRmatrix& other) : NRmatrix() {
-        resize(other.rows_, other.cols_);
-        const long total = static_cast<long>(rows_) * cols_;
-        for (long k = 0; k < total; ++k) block_[k] = other.block_[k];
+    NRmatrix(const NRmatrix& other) : rows_(other.rows_), cols_(other.cols_), block_(other.block_) {
+        build_table();
     }
     NRmatrix& operator=(const NRmatrix& other) {
         if (this != &other) {
-            NRmatrix copy(other);
-            std::swap(rows_, copy.rows_);
-            std::swap(cols_, copy.cols_);
-            std::swap(rowTable_, copy.rowTable_);
-            std::swap(block_, copy.block_);
+            rows_ = other.rows_;
+            cols_ = other.cols_;
+            block_ = other.block_;
+            build_table();
         }
         return *this;
     }
+    // Moving a std::vector keeps its buffer, so the moved table stays valid.
     NRmatrix(NRmatrix&&) noexcept = default;
     NRmatrix& operator=(NRmatrix&&) noexcept = default;
 
     int nrows() const { return rows_; }
     int ncols() const { return cols_; }
-    T* operator[](int i) { return rowTable_[i]; }
-    const T* operator[](int i) const { return rowTable_[i]; }
+    T* operator[](int i) { return table_[static_cast<std::size_t>(i)]; }
+    const T* operator[](int i) const { return table_[static_cast<std::size_t>(i)]; }
+    T** ptr() { return table_.data(); }
+    T* const* ptr() const { return table_.data(); }
 
-    // Same dimensions keep the contents; others discard them (new elements uninitialised).
+    // Same dimensions keep the contents; others discard them (new elements
+    // value-initialised). Negative dimensions count as 0.
     void resize(int n, int m) {
+        n = n > 0 ? n : 0;
+        m = m > 0 ? m : 0;
         if (n == rows_ && m == cols_) return;
-        block_.reset();
-        rowTable_.reset();
         rows_ = n;
         cols_ = m;
-        if (n > 0) rowTable_.reset(new T*[n]);
-        const long total = static_cast<long>(n) * m;
-        if (total > 0) block_.reset(new T[total]);
-        for (int i = 0; i < n; ++i) rowTable_[i] = total > 0 ? block_.get() + static_cast<long>(i) * m : nullptr;
+        block_.assign(static_cast<std::size_t>(n) * static_cast<std::size_t>(m), T());
+        build_table();
     }
 
-private:
+  private:
+    void build_table() {
+        table_.assign(static_cast<std::size_t>(rows_), nullptr);
+        for (std::size_t i = 0; i < table_.size(); ++i)
+            table_[i] = block_.data() + i * static_cast<std::size_t>(cols_);
+    }
+
     int rows_ = 0;
     int cols_ = 0;
-    std::unique_ptr<T*[]> rowTable_;
-    std::unique_ptr<T[]> block_;
+    std::vector<T> block_;
+    std::vector<T*> table_;
 };
 
 using VecDoub = NRvector<double>;

@@ -22,6 +22,43 @@ constexpr double kTI[3][3] = {
     {-0.5028726349457868, 2.571926949855605, -0.5960392048282249},
 };
 
+// Tuning of the step loop.
+// A given initial step below 10 uround is meaningless; this one is small for any scaled problem.
+constexpr double kDefaultInitialStep = 1e-6;
+// A first step reaching within 0.01 % of x_end takes the whole interval: no sliver step.
+constexpr double kLastStepStretch = 1.0001;
+// The step is too small once 0.1 |h| no longer changes x in the last place.
+constexpr double kSmallStepFraction = 0.1;
+// Singular iteration matrices tolerated per run; each halves h.
+constexpr int kMaxSingularMatrices = 5;
+// The previous step's convergence factor is damped by this power before it is reused.
+constexpr double kFacconExponent = 0.8;
+// A Newton contraction at or above this is divergence: give up the attempt.
+constexpr double kDivergentContraction = 0.99;
+// Bounds of the predicted Newton shortfall qnewt, which sets the reduced step
+// 0.8 qnewt^(-1/(nit + 3 - newt)) h: a wild estimate neither collapses nor inflates h.
+constexpr double kMinNewtonShortfall = 1e-4;
+constexpr double kMaxNewtonShortfall = 20.0;
+// Safety factor on the step size predicted from a slowly converging Newton iteration.
+constexpr double kSlowNewtonSafety = 0.8;
+// h after a Newton failure or a singular matrix: halving always makes progress towards
+// the small steps where the iteration converges.
+constexpr double kNewtonFailureFactor = 0.5;
+// A first step rejected by the error test has no error history to predict from: cut hard.
+constexpr double kFirstRejectionFactor = 0.1;
+// The local error estimate behaves like h^4, so the step scales with its 4th root.
+constexpr double kErrorExponent = 0.25;
+// Floor of the error norm, so that a vanishing estimate cannot give an infinite step.
+constexpr double kMinErrorNorm = 1e-10;
+// Floor of the previous step's error in the predictive controller.
+constexpr double kMinPreviousError = 0.01;
+// Finite-difference perturbation sqrt(uround max(kMinPerturbedSize, |y_i|)): components
+// near 0 are perturbed as if of this size, so the difference is not lost in rounding.
+constexpr double kMinPerturbedSize = 1e-5;
+// Upper bound of the default Newton stopping tolerance; tighter iterations gain nothing
+// against an error test at rtol'.
+constexpr double kMaxDefaultFnewt = 0.03;
+
 // (a, b, c) <- M (a, b, c), component by component
 void apply_3x3(const double (&m)[3][3], const double* a, const double* b, const double* c,
                double* ra, double* rb, double* rc, int n) {
@@ -65,185 +102,199 @@ void print_line(const Parts&... parts) {
 
 void exit_message(double x) { print_line(" exit of RADAU5 at x = ", x); }
 
+template <class... Parts>
+[[noreturn]] void refuse_values(const Parts&... parts) {
+    std::ostringstream message;
+    (message << ... << parts);
+    std::cout << message.str() << std::endl;
+    throw IntegratorError(message.str());
+}
+
+// The positional arguments as options: zero (null) takes the default.
+StiffOptions positional_options(int n, int vector_tolerances, const double* rel_tolerance,
+                                const double* abs_tolerance, int output_mode, double h,
+                                double h_max, double x, double x_end, int nmax, double uround,
+                                double safe, double facl, double facr, int analytic_jacobian,
+                                int jac_lower, int jac_upper, int mass_given, int mass_lower,
+                                int mass_upper, int nit, bool zero_start, int nind1, int nind2,
+                                int nind3, int controller_choice, int m1, int m2,
+                                int use_hessenberg, double fnewt, double quot1, double quot2,
+                                double thet) {
+    StiffOptions o;
+    // a null pointer makes both tolerances scalar
+    const bool per_component =
+        vector_tolerances != 0 && rel_tolerance != nullptr && abs_tolerance != nullptr && n > 0;
+    const std::size_t count = per_component ? static_cast<std::size_t>(n) : 1;
+    if (rel_tolerance != nullptr) o.rtol.assign(rel_tolerance, rel_tolerance + count);
+    if (abs_tolerance != nullptr) o.atol.assign(abs_tolerance, abs_tolerance + count);
+    o.output = output_mode != 0;
+    o.h = h;
+    o.h_max = h_max != 0.0 ? h_max : x_end - x;
+    if (nmax != 0) o.max_steps = nmax;
+    if (uround != 0.0) o.uround = uround;
+    if (safe != 0.0) o.safe = safe;
+    if (facl != 0.0) o.facl = facl;
+    if (facr != 0.0) o.facr = facr;
+    o.analytic_jacobian = analytic_jacobian != 0;
+    const int reduced_n = n - m1;
+    o.jacobian = jac_lower < reduced_n   ? JacobianStructure::band
+                 : use_hessenberg != 0 ? JacobianStructure::hessenberg
+                                       : JacobianStructure::full;
+    o.jac_lower = jac_lower;
+    o.jac_upper = jac_upper;
+    if (mass_given != 0) o.mass = mass_lower == reduced_n ? MassMatrix::full : MassMatrix::band;
+    o.mass_lower = mass_lower;
+    o.mass_upper = mass_upper;
+    if (nit != 0) o.nit = nit;
+    o.zero_start = zero_start;
+    o.nind1 = nind1 != 0 ? nind1 : n;
+    o.nind2 = nind2;
+    o.nind3 = nind3;
+    o.predictive = controller_choice <= 1;
+    o.m1 = m1;
+    if (m2 != 0) o.m2 = m2;
+    if (fnewt != 0.0) o.fnewt = fnewt;
+    if (quot1 != 0.0) o.quot1 = quot1;
+    if (quot2 != 0.0) o.quot2 = quot2;
+    if (thet != 0.0) o.thet = thet;
+    return o;
+}
+
 }  // namespace
 
 StiffIntegratorT::StiffIntegratorT(
-    OdeSystem& system, int n_, double* y_, double x_, double x_end_, int vector_tolerances_,
-    double* rel_tolerance_, double* abs_tolerance_, int output_mode_, double h_, double h_max_,
-    int nmax_, double uround_, double safe_, double facl_, double facr_, int analytic_jacobian_,
-    int jac_lower_, int jac_upper_, int mass_given_, int mass_lower_, int mass_upper_, int nit_,
-    bool zero_start_, int nind1_, int nind2_, int nind3_, int controller_choice_, int m1_, int m2_,
-    int use_hessenberg_, double fnewt_, double quot1_, double quot2_, double thet_)
-    : IntegratorT(system, n_, y_, x_, x_end_, vector_tolerances_, rel_tolerance_, abs_tolerance_,
-                  output_mode_, h_, h_max_, nmax_, uround_, safe_, facl_, facr_),
-      analytic_jacobian(analytic_jacobian_),
-      jac_lower(jac_lower_),
-      jac_upper(jac_upper_),
-      mass_given(mass_given_),
-      mass_lower(mass_lower_),
-      mass_upper(mass_upper_),
-      nit(nit_),
-      zero_start(zero_start_),
-      nind1(nind1_),
-      nind2(nind2_),
-      nind3(nind3_),
-      controller_choice(controller_choice_),
-      m1(m1_),
-      m2(m2_),
-      use_hessenberg(use_hessenberg_),
-      fnewt(fnewt_),
-      quot1(quot1_),
-      quot2(quot2_),
-      thet(thet_) {
-    // Tolerances: checked here, transformed in the caller's storage only after every check
-    // has passed, so a refused construction leaves the caller's values as they were.
-    const int tolerance_pairs = vector_tolerances != 0 ? n : 1;
-    for (int i = 0; i < tolerance_pairs; ++i) {
-        if (abs_tolerance[i] > 0.0 && rel_tolerance[i] > 10.0 * uround) continue;
-        if (vector_tolerances == 0) refuse(" tolerances are too small");
-        std::ostringstream message;
-        message << " tolerances('" << i << ") are too small";
-        refuse(message.str());
+    OdeSystem& system, int n_, double* y_, double x_, double x_end_, int vector_tolerances,
+    const double* rel_tolerance, const double* abs_tolerance, int output_mode, double h_,
+    double h_max, int nmax, double uround, double safe, double facl, double facr,
+    int analytic_jacobian, int jac_lower, int jac_upper, int mass_given, int mass_lower,
+    int mass_upper, int nit, bool zero_start, int nind1, int nind2, int nind3,
+    int controller_choice, int m1, int m2, int use_hessenberg, double fnewt, double quot1,
+    double quot2, double thet)
+    : StiffIntegratorT(system, n_, y_, x_, x_end_,
+                       positional_options(n_, vector_tolerances, rel_tolerance, abs_tolerance,
+                                          output_mode, h_, h_max, x_, x_end_, nmax, uround, safe,
+                                          facl, facr, analytic_jacobian, jac_lower, jac_upper,
+                                          mass_given, mass_lower, mass_upper, nit, zero_start,
+                                          nind1, nind2, nind3, controller_choice, m1, m2,
+                                          use_hessenberg, fnewt, quot1, quot2, thet)) {}
+
+StiffIntegratorT::StiffIntegratorT(OdeSystem& system, int n_, double* y_, double x_,
+                                   double x_end_, const StiffOptions& o)
+    : IntegratorT(system, n_, y_, x_, x_end_, o),
+      facl_(o.facl),
+      facr_(o.facr),
+      analytic_jacobian_(o.analytic_jacobian),
+      jac_lower_(o.jac_lower),
+      jac_upper_(o.jac_upper),
+      mass_lower_(o.mass_lower),
+      mass_upper_(o.mass_upper),
+      nit_(o.nit),
+      zero_start_(o.zero_start),
+      nind2_(o.nind2),
+      nind3_(o.nind3),
+      predictive_(o.predictive),
+      m1_(o.m1),
+      quot1_(o.quot1),
+      quot2_(o.quot2),
+      thet_(o.thet) {
+    // Tolerances: atol > 0 and rtol > 10 uround for every pair, then the internal pair
+    // rtol' = 0.1 rtol^(2/3), atol' = rtol' atol/rtol (the method's error estimate is one
+    // order lower than its accuracy, hence the power).
+    for (std::size_t i = 0; i < rtol_.size(); ++i) {
+        if (atol_[i] > 0.0 && rtol_[i] > 10.0 * uround_) continue;
+        if (!per_component_tolerances_) refuse(" tolerances are too small");
+        refuse_values(" tolerances('", i, ") are too small");
     }
-    const double first_rtol = 0.1 * std::pow(rel_tolerance[0], 2.0 / 3.0);
-
-    if (std::fabs(h) < 10.0 * uround) h = 1e-6;
-
-    if (facl == 0.0) facl = 5.0;
-    if (facr == 0.0) facr = 0.125;
-    if (facl < 1.0 || facr > 1.0) {
-        std::ostringstream message;
-        message << " curious input facl, facr = " << facl << facr;
-        refuse(message.str());
+    for (std::size_t i = 0; i < rtol_.size(); ++i) {
+        const double quot = atol_[i] / rtol_[i];
+        rtol_internal_.push_back(0.1 * std::pow(rtol_[i], 2.0 / 3.0));
+        atol_internal_.push_back(rtol_internal_.back() * quot);
     }
+    const double first_rtol = rtol_internal_[0];
 
-    if (nit == 0) nit = 7;
-    if (nit <= 0) {
-        std::ostringstream message;
-        message << " curious input nit = " << nit;
-        refuse(message.str());
-    }
+    if (std::fabs(h) < 10.0 * uround_) h = kDefaultInitialStep;
 
-    if (nind1 == 0) nind1 = n;
-    if (nind1 + nind2 + nind3 != n) {
-        std::ostringstream message;
-        message << " curious input for nind1, nind2, nind3 = " << nind1 << nind2 << nind3;
-        refuse(message.str());
-    }
+    if (facl_ < 1.0 || facr_ > 1.0) refuse_values(" curious input facl, facr = ", facl_, facr_);
+    if (nit_ <= 0) refuse_values(" curious input nit = ", nit_);
 
-    predictive = controller_choice <= 1;
+    nind1_ = o.nind1.value_or(n - nind2_ - nind3_);
+    if (nind1_ + nind2_ + nind3_ != n || nind1_ < 0 || nind2_ < 0 || nind3_ < 0)
+        refuse_values(" curious input for nind1, nind2, nind3 = ", nind1_, nind2_, nind3_);
 
-    reduced_n = n - m1;
-    if (m1 == 0) m2 = n;
-    if (m2 == 0) m2 = m1;
+    reduced_n_ = n - m1_;
+    m2_ = m1_ == 0 ? n : o.m2.value_or(m1_);
+    if (m2_ == 0) m2_ = m1_;
     // The reduction eliminates whole blocks of m2 components, so m1 must be a multiple of
     // m2; otherwise components would be left out of it and the stages come out wrong.
-    if (m1 < 0 || m2 < 0 || m1 + m2 > n || (m2 > 0 && m1 % m2 != 0)) {
-        std::ostringstream message;
-        message << " curious input for m1, m2 = " << m1 << m2;
-        refuse(message.str());
-    }
+    if (m1_ < 0 || m2_ < 0 || m1_ + m2_ > n || (m2_ > 0 && m1_ % m2_ != 0))
+        refuse_values(" curious input for m1, m2 = ", m1_, m2_);
 
-    if (fnewt == 0.0)
-        fnewt = std::max(10.0 * uround / first_rtol, std::min(0.03, std::sqrt(first_rtol)));
-    if (uround / first_rtol >= fnewt) {
-        std::ostringstream message;
-        message << " curious input for fnewt = " << fnewt;
-        refuse(message.str());
-    }
+    fnewt_ = o.fnewt.value_or(
+        std::max(10.0 * uround_ / first_rtol, std::min(kMaxDefaultFnewt, std::sqrt(first_rtol))));
+    if (uround_ / first_rtol >= fnewt_) refuse_values(" curious input for fnewt = ", fnewt_);
 
-    if (quot1 == 0.0) quot1 = 1.0;
-    if (quot2 == 0.0) quot2 = 1.2;
-    if (quot1 > 1.0 || quot2 < 1.0) {
-        std::ostringstream message;
-        message << " curious input for quot1, quot2 = " << quot1 << quot2;
-        refuse(message.str());
-    }
+    if (quot1_ > 1.0 || quot2_ < 1.0)
+        refuse_values(" curious input for quot1, quot2 = ", quot1_, quot2_);
+    if (thet_ >= 1.0) refuse_values(" curious input for thet = ", thet_);
 
-    if (thet == 0.0) thet = 0.001;
-    if (thet >= 1.0) {
-        std::ostringstream message;
-        message << " curious input for thet = " << thet;
-        refuse(message.str());
-    }
-
-    has_mass = mass_given != 0;
-    banded_jacobian = jac_lower < reduced_n;
-    if (banded_jacobian) {
+    has_mass_ = o.mass != MassMatrix::identity;
+    banded_jacobian_ = o.jacobian == JacobianStructure::band && jac_lower_ < reduced_n_;
+    if (banded_jacobian_) {
         // Negative bandwidths would index outside the band storage.
-        if (jac_lower < 0 || jac_upper < 0) {
-            std::ostringstream message;
-            message << " curious input for jac_lower, jac_upper = " << jac_lower << jac_upper;
-            refuse(message.str());
-        }
+        if (jac_lower_ < 0 || jac_upper_ < 0)
+            refuse_values(" curious input for jac_lower, jac_upper = ", jac_lower_, jac_upper_);
         // With second-order structure the banded Jacobian is stored block by block of m2
         // columns and the reduced system is the last block, so the blocks must fill n.
-        if (m1 > 0 && m1 + m2 != n) {
-            std::ostringstream message;
-            message << " curious input for m1, m2 = " << m1 << m2;
-            refuse(message.str());
-        }
-        jac_rows = jac_lower + jac_upper + 1;
-        e_rows = jac_lower + jac_rows;
+        if (m1_ > 0 && m1_ + m2_ != n) refuse_values(" curious input for m1, m2 = ", m1_, m2_);
+        jac_rows_ = jac_lower_ + jac_upper_ + 1;
+        e_rows_ = jac_lower_ + jac_rows_;
     } else {
-        jac_lower = reduced_n;
-        jac_upper = reduced_n;
-        jac_rows = reduced_n;
-        e_rows = reduced_n;
+        jac_lower_ = reduced_n_;
+        jac_upper_ = reduced_n_;
+        jac_rows_ = reduced_n_;
+        e_rows_ = reduced_n_;
     }
-    if (has_mass) {
-        if (mass_lower == reduced_n) {
-            mass_upper = reduced_n;
-            mass_rows = reduced_n;
-            ijob = 5;
+    if (has_mass_) {
+        if (o.mass == MassMatrix::full) {
+            mass_lower_ = reduced_n_;
+            mass_upper_ = reduced_n_;
+            mass_rows_ = reduced_n_;
+            ijob_ = 5;
         } else {
-            if (mass_lower < 0 || mass_upper < 0) {
-                std::ostringstream message;
-                message << " curious input for mass_lower, mass_upper = " << mass_lower
-                        << mass_upper;
-                refuse(message.str());
-            }
-            mass_rows = mass_lower + mass_upper + 1;
-            ijob = banded_jacobian ? 4 : 3;
+            if (mass_lower_ < 0 || mass_upper_ < 0)
+                refuse_values(" curious input for mass_lower, mass_upper = ", mass_lower_,
+                              mass_upper_);
+            mass_rows_ = mass_lower_ + mass_upper_ + 1;
+            ijob_ = banded_jacobian_ ? 4 : 3;
         }
-        if (mass_lower > jac_lower || mass_upper > jac_upper)
+        if (mass_lower_ > jac_lower_ || mass_upper_ > jac_upper_)
             refuse("bandwith of 'mas' not smaller than bandwith of 'jac'");
     } else {
-        mass_rows = 0;
-        ijob = banded_jacobian ? 2 : 1;
-        if (ijob == 1 && n >= 3 && use_hessenberg != 0) ijob = 7;
+        mass_rows_ = 0;
+        ijob_ = banded_jacobian_ ? 2 : 1;
+        if (ijob_ == 1 && n >= 3 && o.jacobian == JacobianStructure::hessenberg) ijob_ = 7;
     }
-    mass_rows = std::max(mass_rows, 1);
-    if (m1 >= 1) ijob += 10;
+    mass_rows_ = std::max(mass_rows_, 1);
+    if (m1_ >= 1) ijob_ += 10;
 
-    e_lower = jac_lower;
-    e_upper = jac_upper;
-    jac_band_rows = jac_lower + jac_upper + 1;
-    mass_band_rows = mass_lower + mass_upper + 1;
-    e_diag_row = jac_lower + jac_upper;
-    mass_first_e_row = e_diag_row - mass_upper;
-    mass_diag_row = mass_upper + 1;
+    e_diag_row_ = jac_lower_ + jac_upper_;
+    mass_first_e_row_ = e_diag_row_ - mass_upper_;
+    mass_band_rows_ = mass_lower_ + mass_upper_ + 1;
 
     const auto un = static_cast<std::size_t>(n);
-    for (auto* v : {&z1, &z2, &z3, &f_start, &scale, &f1, &f2, &f3}) v->assign(un, 0.0);
-    cont.assign(4 * un, 0.0);
-    pivots_real.assign(static_cast<std::size_t>(reduced_n), 0);
-    pivots_complex.assign(static_cast<std::size_t>(reduced_n), 0);
-    hessenberg_swaps.assign(un, 0);
-    jac.resize(jac_rows, n);
-    mas.resize(mass_rows, n);
-    // banded E is held by columns (one row of the RowMatrix per column of E), full E by rows
-    const int e_table_rows = banded_jacobian ? reduced_n : e_rows;
-    const int e_table_cols = banded_jacobian ? e_rows : reduced_n;
-    e1.resize(e_table_rows, e_table_cols);
-    e2_re.resize(e_table_rows, e_table_cols);
-    e2_im.resize(e_table_rows, e_table_cols);
-
-    for (int i = 0; i < tolerance_pairs; ++i) {
-        const double quot = abs_tolerance[i] / rel_tolerance[i];
-        rel_tolerance[i] = 0.1 * std::pow(rel_tolerance[i], 2.0 / 3.0);
-        abs_tolerance[i] = rel_tolerance[i] * quot;
-    }
+    for (auto* v : {&z1_, &z2_, &z3_, &f_start_, &scale_, &f1_, &f2_, &f3_}) v->assign(un, 0.0);
+    cont_.assign(4 * un, 0.0);
+    pivots_real_.assign(static_cast<std::size_t>(reduced_n_), 0);
+    pivots_complex_.assign(static_cast<std::size_t>(reduced_n_), 0);
+    hessenberg_swaps_.assign(un, 0);
+    jac_.resize(jac_rows_, n);
+    mas_.resize(mass_rows_, n);
+    // banded E is held by columns (one row of the matrix per column of E), full E by rows
+    const int e_table_rows = banded_jacobian_ ? reduced_n_ : e_rows_;
+    const int e_table_cols = banded_jacobian_ ? e_rows_ : reduced_n_;
+    e1_.resize(e_table_rows, e_table_cols);
+    e2_re_.resize(e_table_rows, e_table_cols);
+    e2_im_.resize(e_table_rows, e_table_cols);
     compute_method_constants();
 }
 
@@ -268,17 +319,8 @@ void StiffIntegratorT::compute_method_constants() {
 
 int StiffIntegratorT::integrate() {
     const int code = run_steps();
-    result_code = code;
-    if (code < 0) {
-        print_line(" Computation failed ");
-        return code;
-    }
-    const int tolerance_pairs = vector_tolerances != 0 ? n : 1;
-    for (int i = 0; i < tolerance_pairs; ++i) {
-        const double quot = abs_tolerance[i] / rel_tolerance[i];
-        rel_tolerance[i] = std::pow(10.0 * rel_tolerance[i], 1.5);
-        abs_tolerance[i] = rel_tolerance[i] * quot;
-    }
+    result_code_ = code;
+    if (code < 0) print_line(" Computation failed ");
     return code;
 }
 
@@ -286,97 +328,133 @@ double StiffIntegratorT::dense_output(int i) const {
     const auto k = static_cast<std::size_t>(i);
     const auto un = static_cast<std::size_t>(n);
     const double s = (x_dense - x) / h_old;
-    return cont[k] +
-           s * (cont[un + k] + (s - c2m1_) * (cont[2 * un + k] + (s - c1m1_) * cont[3 * un + k]));
+    return cont_[k] + s * (cont_[un + k] +
+                           (s - c2m1_) * (cont_[2 * un + k] + (s - c1m1_) * cont_[3 * un + k]));
 }
 
 void StiffIntegratorT::compute_scale() {
     for (int i = 0; i < n; ++i) {
-        const int t = vector_tolerances != 0 ? i : 0;
-        scale[i] = rel_tolerance[t] * std::fabs(y[i]) + abs_tolerance[t];
+        const std::size_t t = per_component_tolerances_ ? static_cast<std::size_t>(i) : 0;
+        scale_[i] = rtol_internal_[t] * std::fabs(y[i]) + atol_internal_[t];
     }
 }
 
 int StiffIntegratorT::unsupported_case() const {
-    print_line("Not a value ijob. \tijob = ", ijob);
-    return -1;
+    print_line("Not a value ijob. \tijob = ", ijob_);
+    return kUnsupportedCase;
+}
+
+int StiffIntegratorT::rhs_refused() {
+    exit_message(x);
+    print_line(" the right-hand side cannot be evaluated at this state");
+    return kRhsRefused;
 }
 
 // ---------------------------------------------------------------------------------------
 // Jacobian
 
-void StiffIntegratorT::compute_jacobian() {
-    ++jacobian_calls;
+bool StiffIntegratorT::compute_jacobian() {
+    ++stats_.jacobians;
     double* const state = y;
-    if (analytic_jacobian != 0) {
-        system_.jacobian(x, state, jac.ptr());
-    } else if (!banded_jacobian) {
+    if (analytic_jacobian_) {
+        system_.jacobian(x, state, jac_.ptr());
+    } else if (!banded_jacobian_) {
         // column i: (f(y + delt e_i) - f(y)) / delt, delt = sqrt(uround * max(1e-5, |y_i|))
         for (int i = 0; i < n; ++i) {
             const double ysafe = state[i];
-            const double delt = std::sqrt(uround * std::max(1e-5, std::fabs(ysafe)));
+            const double delt = std::sqrt(uround_ * std::max(kMinPerturbedSize, std::fabs(ysafe)));
             state[i] = ysafe + delt;
-            system_.rhs(x, state, cont.data());
-            ++jacobian_function_calls;
-            for (int j = m1; j < n; ++j) jac[j - m1][i] = (cont[j] - f_start[j]) / delt;
+            const int refused = system_.rhs(x, state, cont_.data());
+            ++stats_.jacobian_rhs_calls;
             state[i] = ysafe;
+            if (refused != 0) return false;
+            for (int j = m1_; j < n; ++j) jac_[j - m1_][i] = (cont_[j] - f_start_[j]) / delt;
         }
     } else {
         // Columns that no band row shares are perturbed together: one evaluation serves
         // every md-th column of a block of m2 columns.
-        const int md = std::min(jac_lower + jac_upper + 1, m2);
-        const int blocks = m1 / m2;
+        const int md = std::min(jac_lower_ + jac_upper_ + 1, m2_);
+        const int blocks = m1_ / m2_;
         for (int b = 0; b <= blocks; ++b) {
-            const int first = b * m2;
-            const int last = (b + 1) * m2 - 1;
+            const int first = b * m2_;
+            const int last = (b + 1) * m2_ - 1;
             for (int k = 0; k < md; ++k) {
                 for (int j = k + first; j <= last; j += md) {
-                    f1[j] = state[j];
-                    f2[j] = std::sqrt(uround * std::max(1e-5, std::fabs(state[j])));
-                    state[j] = state[j] + f2[j];
+                    f1_[j] = state[j];
+                    f2_[j] = std::sqrt(uround_ * std::max(kMinPerturbedSize, std::fabs(state[j])));
+                    state[j] = state[j] + f2_[j];
                 }
-                system_.rhs(x, state, cont.data());
-                ++jacobian_function_calls;
+                const int refused = system_.rhs(x, state, cont_.data());
+                ++stats_.jacobian_rhs_calls;
                 for (int j = k + first; j <= last; j += md) {
                     const int j1 = j - first;
-                    const int lo = std::max(0, j1 - jac_upper) + m1;
-                    const int hi = std::min(m2 - 1, j1 + jac_lower) + m1;
-                    for (int l = lo; l <= hi; ++l)
-                        jac[l - j1 - m1 + jac_upper][j] = (cont[l] - f_start[l]) / f2[j];
-                    state[j] = f1[j];
+                    const int lo = std::max(0, j1 - jac_upper_) + m1_;
+                    const int hi = std::min(m2_ - 1, j1 + jac_lower_) + m1_;
+                    if (refused == 0)
+                        for (int l = lo; l <= hi; ++l)
+                            jac_[l - j1 - m1_ + jac_upper_][j] = (cont_[l] - f_start_[l]) / f2_[j];
+                    state[j] = f1_[j];
                 }
+                if (refused != 0) return false;
             }
         }
     }
-    jacobian_current = true;
-    hessenberg_pending = true;
+    jacobian_current_ = true;
+    hessenberg_pending_ = true;
+    return true;
+}
+
+// After a rejection the Jacobian is formed anew unless it belongs to the current point.
+bool StiffIntegratorT::refresh_stale_jacobian() {
+    return jacobian_current_ || compute_jacobian();
 }
 
 // ---------------------------------------------------------------------------------------
 // Iteration matrices E1 = gamma M - J and E2 = (alpha + i beta) M - J
 
-int StiffIntegratorT::decompose_real() {
-    if (!is_supported(ijob)) return unsupported_case();
-    const double fac1 = gamma_h;
-    const int nm1 = reduced_n;
-    const int col0 = ijob > 10 ? m1 : 0;  // Jacobian column of E's column 0
-    const int base = ijob > 10 ? ijob - 10 : ijob;
+int StiffIntegratorT::decompose_real() { return decompose(false); }
+
+int StiffIntegratorT::decompose_complex() { return decompose(true); }
+
+// Forms E = s M - J for the shift s = gamma (real matrix E1) or alpha + i beta (complex
+// matrix E2, held as real and imaginary parts), in the storage of the structural case, and
+// decomposes it. Returns 0, the zero-pivot column of the decomposition, or -1.
+int StiffIntegratorT::decompose(bool complex_shift) {
+    if (!is_supported(ijob_)) return unsupported_case();
+    const double sr = complex_shift ? alpha_h_ : gamma_h_;  // real part of the shift
+    const double si = beta_h_;                               // imaginary part (complex only)
+    MatDoub& er = complex_shift ? e2_re_ : e1_;
+    MatDoub* const ei = complex_shift ? &e2_im_ : nullptr;
+    // E(r, c) = -j
+    auto set_minus = [&](double* er_row, double* ei_row, int c, double j) {
+        er_row[c] = -j;
+        if (ei_row != nullptr) ei_row[c] = 0.0;
+    };
+    // E(r, c) += s m (the imaginary part was 0)
+    auto add_shift = [&](double* er_row, double* ei_row, int c, double m) {
+        er_row[c] = er_row[c] + sr * m;
+        if (ei_row != nullptr) ei_row[c] = si * m;
+    };
+    auto im_row = [&](int r) { return ei != nullptr ? (*ei)[r] : nullptr; };
+
+    const int nm1 = reduced_n_;
+    const int col0 = ijob_ > 10 ? m1_ : 0;  // Jacobian column of E's column 0
+    const int base = base_case();
     switch (base) {
         case 1:
         case 3:
             for (int j = 0; j < nm1; ++j) {
-                const double* jr = jac[j] + col0;
-                double* er = e1[j];
-                for (int i = 0; i < nm1; ++i) er[i] = -jr[i];
+                const double* jr = jac_[j] + col0;
+                for (int i = 0; i < nm1; ++i) set_minus(er[j], im_row(j), i, jr[i]);
             }
             if (base == 1) {
-                for (int i = 0; i < nm1; ++i) e1[i][i] = e1[i][i] + fac1;
+                for (int i = 0; i < nm1; ++i) add_shift(er[i], im_row(i), i, 1.0);
             } else {
                 for (int i = 0; i < nm1; ++i) {
-                    const int jlo = std::max(0, i - mass_upper);
-                    const int jhi = std::min(nm1, i + mass_lower + 1);
+                    const int jlo = std::max(0, i - mass_upper_);
+                    const int jhi = std::min(nm1, i + mass_lower_ + 1);
                     for (int j = jlo; j < jhi; ++j)
-                        e1[j][i] = e1[j][i] + fac1 * mas[j - i + mass_upper][i];
+                        add_shift(er[j], im_row(j), i, mas_[j - i + mass_upper_][i]);
                 }
             }
             break;
@@ -385,195 +463,105 @@ int StiffIntegratorT::decompose_real() {
             // column i of E from column col0 + i of the Jacobian's band (stored by rows);
             // the fill-in positions 0 .. jac_lower-1 are left to the decomposition
             for (int i = 0; i < nm1; ++i) {
-                double* ec = e1[i] + jac_lower;
-                for (int j = 0; j < jac_rows; ++j) ec[j] = -jac[j][col0 + i];
+                for (int j = 0; j < jac_rows_; ++j)
+                    set_minus(er[i], im_row(i), jac_lower_ + j, jac_[j][col0 + i]);
                 if (base == 2) {
-                    e1[i][e_diag_row] = e1[i][e_diag_row] + fac1;
+                    add_shift(er[i], im_row(i), e_diag_row_, 1.0);
                 } else {
-                    double* em = e1[i] + mass_first_e_row;
-                    for (int j = 0; j < mass_band_rows; ++j) em[j] = em[j] + fac1 * mas[j][i];
+                    for (int j = 0; j < mass_band_rows_; ++j)
+                        add_shift(er[i], im_row(i), mass_first_e_row_ + j, mas_[j][i]);
                 }
             }
             break;
         case 5:
             for (int j = 0; j < nm1; ++j) {
-                const double* jr = jac[j] + col0;
-                const double* mr = mas[j];
-                double* er = e1[j];
-                for (int i = 0; i < nm1; ++i) er[i] = fac1 * mr[i] - jr[i];
+                const double* jr = jac_[j] + col0;
+                const double* mr = mas_[j];
+                double* ir = im_row(j);
+                for (int i = 0; i < nm1; ++i) {
+                    er[j][i] = sr * mr[i] - jr[i];
+                    if (ir != nullptr) ir[i] = si * mr[i];
+                }
             }
             break;
         case 7:
-            if (hessenberg_pending) {
-                reduce_to_hessenberg(n, 0, n, jac.ptr(), hessenberg_swaps.data());
-                hessenberg_pending = false;
+            if (hessenberg_pending_) {
+                reduce_to_hessenberg(n, 0, n, jac_.ptr(), hessenberg_swaps_.data());
+                hessenberg_pending_ = false;
             }
-            for (int i = 0; i < n - 1; ++i) e1[i + 1][i] = -jac[i + 1][i];
+            for (int i = 0; i < n - 1; ++i) set_minus(er[i + 1], im_row(i + 1), i, jac_[i + 1][i]);
             for (int j = 0; j < n; ++j)
-                for (int i = j; i < n; ++i) e1[j][i] = -jac[j][i];
-            for (int i = 0; i < n; ++i) e1[i][i] = e1[i][i] + fac1;
-            return decompose_hessenberg(n, e1.ptr(), 1, pivots_real.data());
+                for (int i = j; i < n; ++i) set_minus(er[j], im_row(j), i, jac_[j][i]);
+            for (int i = 0; i < n; ++i) add_shift(er[i], im_row(i), i, 1.0);
+            if (complex_shift)
+                return decompose_hessenberg_complex(n, e2_re_.ptr(), e2_im_.ptr(), 1,
+                                                    pivots_complex_.data());
+            return decompose_hessenberg(n, e1_.ptr(), 1, pivots_real_.data());
     }
 
-    if (ijob > 10) {
+    if (ijob_ > 10) {
         // Second-order structure: the eliminated components add
-        // sum over blocks k of J(., i + k m2) / gamma^(mm - k) to column i (banded: band
-        // row j of the Jacobian goes to position j + jac_lower of column i of E).
-        const int mm = m1 / m2;
-        for (int i = 0; i < m2; ++i) {
-            for (int j = 0; j < jac_rows; ++j) {
-                double s = 0.0;
-                for (int k = 0; k < mm; ++k) s = (s + jac[j][i + k * m2]) / fac1;
-                double& e = banded_jacobian ? e1[i][j + jac_lower] : e1[j][i];
-                e = e - s;
-            }
-        }
-    }
-    if (banded_jacobian)
-        return decompose_band(nm1, e1.ptr(), jac_lower, jac_upper, pivots_real.data());
-    return decompose_full(nm1, e1.ptr(), pivots_real.data());
-}
-
-int StiffIntegratorT::decompose_complex() {
-    if (!is_supported(ijob)) return unsupported_case();
-    const double alphn = alpha_h;
-    const double betan = beta_h;
-    const int nm1 = reduced_n;
-    const int col0 = ijob > 10 ? m1 : 0;
-    const int base = ijob > 10 ? ijob - 10 : ijob;
-    switch (base) {
-        case 1:
-        case 3:
-            for (int j = 0; j < nm1; ++j) {
-                const double* jr = jac[j] + col0;
-                double* er = e2_re[j];
-                double* ei = e2_im[j];
-                for (int i = 0; i < nm1; ++i) {
-                    er[i] = -jr[i];
-                    ei[i] = 0.0;
+        // sum over blocks k of J(., i + k m2) / s^(mm - k) to column i (banded: band row j
+        // of the Jacobian goes to position j + jac_lower of column i of E).
+        const int mm = m1_ / m2_;
+        const double abno = sr * sr + si * si;
+        const double alp = sr / abno;
+        const double bet = si / abno;
+        for (int i = 0; i < m2_; ++i) {
+            for (int j = 0; j < jac_rows_; ++j) {
+                const int r = banded_jacobian_ ? i : j;
+                const int c = banded_jacobian_ ? j + jac_lower_ : i;
+                if (!complex_shift) {
+                    double s = 0.0;
+                    for (int k = 0; k < mm; ++k) s = (s + jac_[j][i + k * m2_]) / sr;
+                    er[r][c] = er[r][c] - s;
+                    continue;
                 }
-            }
-            if (base == 1) {
-                for (int i = 0; i < nm1; ++i) {
-                    e2_re[i][i] = e2_re[i][i] + alphn;
-                    e2_im[i][i] = betan;
-                }
-            } else {
-                for (int i = 0; i < nm1; ++i) {
-                    const int jlo = std::max(0, i - mass_upper);
-                    const int jhi = std::min(nm1, i + mass_lower + 1);
-                    for (int j = jlo; j < jhi; ++j) {
-                        const double bb = mas[j - i + mass_upper][i];
-                        e2_re[j][i] = e2_re[j][i] + alphn * bb;
-                        e2_im[j][i] = betan * bb;
-                    }
-                }
-            }
-            break;
-        case 2:
-        case 4:
-            // column by column, as in decompose_real
-            for (int i = 0; i < nm1; ++i) {
-                double* er = e2_re[i] + jac_lower;
-                double* ei = e2_im[i] + jac_lower;
-                for (int j = 0; j < jac_rows; ++j) {
-                    er[j] = -jac[j][col0 + i];
-                    ei[j] = 0.0;
-                }
-                if (base == 2) {
-                    e2_re[i][e_diag_row] = e2_re[i][e_diag_row] + alphn;
-                    e2_im[i][e_diag_row] = betan;
-                } else {
-                    double* emr = e2_re[i] + mass_first_e_row;
-                    double* emi = e2_im[i] + mass_first_e_row;
-                    for (int j = 0; j < mass_band_rows; ++j) {
-                        const double bb = mas[j][i];
-                        emr[j] = emr[j] + alphn * bb;
-                        emi[j] = betan * bb;
-                    }
-                }
-            }
-            break;
-        case 5:
-            for (int j = 0; j < nm1; ++j) {
-                const double* jr = jac[j] + col0;
-                const double* mr = mas[j];
-                double* er = e2_re[j];
-                double* ei = e2_im[j];
-                for (int i = 0; i < nm1; ++i) {
-                    er[i] = alphn * mr[i] - jr[i];
-                    ei[i] = betan * mr[i];
-                }
-            }
-            break;
-        case 7:
-            // the Jacobian was brought to Hessenberg form by decompose_real
-            for (int i = 0; i < n - 1; ++i) {
-                e2_re[i + 1][i] = -jac[i + 1][i];
-                e2_im[i + 1][i] = 0.0;
-            }
-            for (int j = 0; j < n; ++j)
-                for (int i = j; i < n; ++i) {
-                    e2_re[j][i] = -jac[j][i];
-                    e2_im[j][i] = 0.0;
-                }
-            for (int i = 0; i < n; ++i) {
-                e2_re[i][i] = e2_re[i][i] + alphn;
-                e2_im[i][i] = betan;
-            }
-            return decompose_hessenberg_complex(n, e2_re.ptr(), e2_im.ptr(), 1,
-                                                pivots_complex.data());
-    }
-
-    if (ijob > 10) {
-        // complex twin of the second-order correction, dividing by (alpha + i beta)
-        const int mm = m1 / m2;
-        const double abno = alphn * alphn + betan * betan;
-        const double alp = alphn / abno;
-        const double bet = betan / abno;
-        for (int i = 0; i < m2; ++i) {
-            for (int j = 0; j < jac_rows; ++j) {
+                // 1 / (alpha + i beta) = alp - i bet
                 double sumr = 0.0;
                 double sumi = 0.0;
                 for (int k = 0; k < mm; ++k) {
-                    const double sums = sumr + jac[j][i + k * m2];
+                    const double sums = sumr + jac_[j][i + k * m2_];
                     sumr = sums * alp + sumi * bet;
                     sumi = sumi * alp - sums * bet;
                 }
-                double& er = banded_jacobian ? e2_re[i][j + jac_lower] : e2_re[j][i];
-                double& ei = banded_jacobian ? e2_im[i][j + jac_lower] : e2_im[j][i];
-                er = er - sumr;
-                ei = ei - sumi;
+                er[r][c] = er[r][c] - sumr;
+                (*ei)[r][c] = (*ei)[r][c] - sumi;
             }
         }
     }
-    if (banded_jacobian)
-        return decompose_band_complex(nm1, e2_re.ptr(), e2_im.ptr(), jac_lower, jac_upper,
-                                      pivots_complex.data());
-    return decompose_full_complex(nm1, e2_re.ptr(), e2_im.ptr(), pivots_complex.data());
+    if (complex_shift) {
+        if (banded_jacobian_)
+            return decompose_band_complex(nm1, e2_re_.ptr(), e2_im_.ptr(), jac_lower_,
+                                          jac_upper_, pivots_complex_.data());
+        return decompose_full_complex(nm1, e2_re_.ptr(), e2_im_.ptr(), pivots_complex_.data());
+    }
+    if (banded_jacobian_)
+        return decompose_band(nm1, e1_.ptr(), jac_lower_, jac_upper_, pivots_real_.data());
+    return decompose_full(nm1, e1_.ptr(), pivots_real_.data());
 }
 
 // ---------------------------------------------------------------------------------------
 // Solves with the decomposed iteration matrices
 
 void StiffIntegratorT::real_solve(double* b) {
-    if (ijob == 7) {
-        solve_hessenberg(n, e1.ptr(), 1, b, pivots_real.data());
-    } else if (banded_jacobian) {
-        solve_band(reduced_n, e1.ptr(), jac_lower, jac_upper, b, pivots_real.data());
+    if (ijob_ == 7) {
+        solve_hessenberg(n, e1_.ptr(), 1, b, pivots_real_.data());
+    } else if (banded_jacobian_) {
+        solve_band(reduced_n_, e1_.ptr(), jac_lower_, jac_upper_, b, pivots_real_.data());
     } else {
-        solve_full(reduced_n, e1.ptr(), b, pivots_real.data());
+        solve_full(reduced_n_, e1_.ptr(), b, pivots_real_.data());
     }
 }
 
 void StiffIntegratorT::complex_solve(double* br, double* bi) {
-    if (ijob == 7) {
-        solve_hessenberg_complex(n, e2_re.ptr(), e2_im.ptr(), 1, br, bi, pivots_complex.data());
-    } else if (banded_jacobian) {
-        solve_band_complex(reduced_n, e2_re.ptr(), e2_im.ptr(), jac_lower, jac_upper, br, bi,
-                           pivots_complex.data());
+    if (ijob_ == 7) {
+        solve_hessenberg_complex(n, e2_re_.ptr(), e2_im_.ptr(), 1, br, bi, pivots_complex_.data());
+    } else if (banded_jacobian_) {
+        solve_band_complex(reduced_n_, e2_re_.ptr(), e2_im_.ptr(), jac_lower_, jac_upper_, br, bi,
+                           pivots_complex_.data());
     } else {
-        solve_full_complex(reduced_n, e2_re.ptr(), e2_im.ptr(), br, bi, pivots_complex.data());
+        solve_full_complex(reduced_n_, e2_re_.ptr(), e2_im_.ptr(), br, bi, pivots_complex_.data());
     }
 }
 
@@ -584,37 +572,37 @@ void StiffIntegratorT::complex_solve(double* br, double* bi) {
 // and S applies L_{n-2}, P_{n-2}, ..., L_1, P_1 in decreasing m.
 void StiffIntegratorT::into_hessenberg_basis(double* v) {
     for (int mp = 1; mp <= n - 2; ++mp) {
-        const int i = hessenberg_swaps[mp];
+        const int i = hessenberg_swaps_[mp];
         if (i != mp) std::swap(v[mp], v[i]);
         const double vm = v[mp];
-        for (int r = mp + 1; r < n; ++r) v[r] = v[r] - jac[r][mp - 1] * vm;
+        for (int r = mp + 1; r < n; ++r) v[r] = v[r] - jac_[r][mp - 1] * vm;
     }
 }
 
 void StiffIntegratorT::out_of_hessenberg_basis(double* v) {
     for (int mp = n - 2; mp >= 1; --mp) {
         const double vm = v[mp];
-        for (int r = mp + 1; r < n; ++r) v[r] = v[r] + jac[r][mp - 1] * vm;
-        const int i = hessenberg_swaps[mp];
+        for (int r = mp + 1; r < n; ++r) v[r] = v[r] + jac_[r][mp - 1] * vm;
+        const int i = hessenberg_swaps_[mp];
         if (i != mp) std::swap(v[mp], v[i]);
     }
 }
 
-// Second-order structure: the first m1 unknowns are eliminated from the stage systems. The
+// Second-order structure: the first m1_ unknowns are eliminated from the stage systems. The
 // recursion over the blocks k = mm-1 .. 0 divides by gamma (real system) and by
 // alpha + i beta (complex system); v2, v3 may be null when only the real system is solved.
 void StiffIntegratorT::add_second_order_terms(double* v1, double* v2, double* v3) {
-    const double fac1 = gamma_h;
-    const double alphn = alpha_h;
-    const double betan = beta_h;
+    const double fac1 = gamma_h_;
+    const double alphn = alpha_h_;
+    const double betan = beta_h_;
     const double abno = alphn * alphn + betan * betan;
-    const int mm = m1 / m2;
-    for (int j = 0; j < m2; ++j) {
+    const int mm = m1_ / m2_;
+    for (int j = 0; j < m2_; ++j) {
         double sum1 = 0.0;
         double sum2 = 0.0;
         double sum3 = 0.0;
         for (int k = mm - 1; k >= 0; --k) {
-            const int q = j + k * m2;
+            const int q = j + k * m2_;
             sum1 = (v1[q] + sum1) / fac1;
             if (v2 != nullptr) {
                 const double sh = (v2[q] + sum2) / abno;
@@ -623,19 +611,19 @@ void StiffIntegratorT::add_second_order_terms(double* v1, double* v2, double* v3
                 sum3 = ss * alphn - sh * betan;
             }
             int rlo = 0;
-            int rhi = reduced_n;
+            int rhi = reduced_n_;
             int shift = 0;  // storage row of J(r, q) is r + shift
-            if (banded_jacobian) {
-                rlo = std::max(0, j - jac_upper);
-                rhi = std::min(reduced_n, j + jac_lower + 1);
-                shift = jac_upper - j;
+            if (banded_jacobian_) {
+                rlo = std::max(0, j - jac_upper_);
+                rhi = std::min(reduced_n_, j + jac_lower_ + 1);
+                shift = jac_upper_ - j;
             }
             for (int r = rlo; r < rhi; ++r) {
-                const double jrq = jac[r + shift][q];
-                v1[m1 + r] = v1[m1 + r] + jrq * sum1;
+                const double jrq = jac_[r + shift][q];
+                v1[m1_ + r] = v1[m1_ + r] + jrq * sum1;
                 if (v2 != nullptr) {
-                    v2[m1 + r] = v2[m1 + r] + jrq * sum2;
-                    v3[m1 + r] = v3[m1 + r] + jrq * sum3;
+                    v2[m1_ + r] = v2[m1_ + r] + jrq * sum2;
+                    v3[m1_ + r] = v3[m1_ + r] + jrq * sum3;
                 }
             }
         }
@@ -643,105 +631,107 @@ void StiffIntegratorT::add_second_order_terms(double* v1, double* v2, double* v3
 }
 
 void StiffIntegratorT::finish_second_order(double* v1, double* v2, double* v3) {
-    const double fac1 = gamma_h;
-    const double alphn = alpha_h;
-    const double betan = beta_h;
+    const double fac1 = gamma_h_;
+    const double alphn = alpha_h_;
+    const double betan = beta_h_;
     const double abno = alphn * alphn + betan * betan;
-    for (int i = m1 - 1; i >= 0; --i) {
-        v1[i] = (v1[i] + v1[m2 + i]) / fac1;
+    for (int i = m1_ - 1; i >= 0; --i) {
+        v1[i] = (v1[i] + v1[m2_ + i]) / fac1;
         if (v2 != nullptr) {
-            const double s2 = v2[i] + v2[m2 + i];
-            const double s3 = v3[i] + v3[m2 + i];
+            const double s2 = v2[i] + v2[m2_ + i];
+            const double s3 = v3[i] + v3[m2_ + i];
             v3[i] = (s3 * alphn - s2 * betan) / abno;
             v2[i] = (s2 * alphn + s3 * betan) / abno;
         }
     }
 }
 
-// out[m1 + i] = sum over j of M(i, j) v[m1 + j], M of order reduced_n, full or banded
+// out[m1_ + i] = sum over j of M(i, j) v[m1_ + j], M of order reduced_n_, full or banded
 void StiffIntegratorT::mass_times(const double* v, double* out) {
-    const int base = ijob > 10 ? ijob - 10 : ijob;
-    for (int i = 0; i < reduced_n; ++i) {
+    const int base = base_case();
+    for (int i = 0; i < reduced_n_; ++i) {
         double sum = 0.0;
         if (base == 5) {
-            const double* mr = mas[i];
-            for (int j = 0; j < reduced_n; ++j) sum = sum + mr[j] * v[m1 + j];
+            const double* mr = mas_[i];
+            for (int j = 0; j < reduced_n_; ++j) sum = sum + mr[j] * v[m1_ + j];
         } else {
-            const int jlo = std::max(0, i - mass_lower);
-            const int jhi = std::min(reduced_n, i + mass_upper + 1);
-            for (int j = jlo; j < jhi; ++j) sum = sum + mas[i - j + mass_upper][j] * v[m1 + j];
+            const int jlo = std::max(0, i - mass_lower_);
+            const int jhi = std::min(reduced_n_, i + mass_upper_ + 1);
+            for (int j = jlo; j < jhi; ++j) sum = sum + mas_[i - j + mass_upper_][j] * v[m1_ + j];
         }
-        out[m1 + i] = sum;
+        out[m1_ + i] = sum;
     }
 }
 
 int StiffIntegratorT::solve_stages() {
-    if (!is_supported(ijob)) return unsupported_case();
-    const double fac1 = gamma_h;
-    const double alphn = alpha_h;
-    const double betan = beta_h;
-    const int base = ijob > 10 ? ijob - 10 : ijob;
+    if (!is_supported(ijob_)) return unsupported_case();
+    const double fac1 = gamma_h_;
+    const double alphn = alpha_h_;
+    const double betan = beta_h_;
+    const int base = base_case();
     const bool identity_mass = base == 1 || base == 2 || base == 7;
-    const int plain_rows = identity_mass ? n : m1;
+    const int plain_rows = identity_mass ? n : m1_;
     for (int i = 0; i < plain_rows; ++i) {
-        const double s2 = -f2[i];
-        const double s3 = -f3[i];
-        z1[i] = z1[i] - f1[i] * fac1;
-        z2[i] = z2[i] + (s2 * alphn - s3 * betan);
-        z3[i] = z3[i] + (s3 * alphn + s2 * betan);
+        const double s2 = -f2_[i];
+        const double s3 = -f3_[i];
+        z1_[i] = z1_[i] - f1_[i] * fac1;
+        z2_[i] = z2_[i] + (s2 * alphn - s3 * betan);
+        z3_[i] = z3_[i] + (s3 * alphn + s2 * betan);
     }
     if (!identity_mass) {
-        for (int i = 0; i < reduced_n; ++i) {
+        for (int i = 0; i < reduced_n_; ++i) {
             double s1 = 0.0;
             double s2 = 0.0;
             double s3 = 0.0;
             if (base == 5) {
-                const double* mr = mas[i];
-                for (int j = 0; j < reduced_n; ++j) {
+                const double* mr = mas_[i];
+                for (int j = 0; j < reduced_n_; ++j) {
                     const double bb = mr[j];
-                    s1 = s1 - bb * f1[m1 + j];
-                    s2 = s2 - bb * f2[m1 + j];
-                    s3 = s3 - bb * f3[m1 + j];
+                    s1 = s1 - bb * f1_[m1_ + j];
+                    s2 = s2 - bb * f2_[m1_ + j];
+                    s3 = s3 - bb * f3_[m1_ + j];
                 }
             } else {
-                const int jlo = std::max(0, i - mass_lower);
-                const int jhi = std::min(reduced_n, i + mass_upper + 1);
+                const int jlo = std::max(0, i - mass_lower_);
+                const int jhi = std::min(reduced_n_, i + mass_upper_ + 1);
                 for (int j = jlo; j < jhi; ++j) {
-                    const double bb = mas[i - j + mass_upper][j];
-                    s1 = s1 - bb * f1[m1 + j];
-                    s2 = s2 - bb * f2[m1 + j];
-                    s3 = s3 - bb * f3[m1 + j];
+                    const double bb = mas_[i - j + mass_upper_][j];
+                    s1 = s1 - bb * f1_[m1_ + j];
+                    s2 = s2 - bb * f2_[m1_ + j];
+                    s3 = s3 - bb * f3_[m1_ + j];
                 }
             }
-            const int r = m1 + i;
-            z1[r] = z1[r] + s1 * fac1;
-            z2[r] = z2[r] + (s2 * alphn - s3 * betan);
-            z3[r] = z3[r] + (s3 * alphn + s2 * betan);
+            const int r = m1_ + i;
+            z1_[r] = z1_[r] + s1 * fac1;
+            z2_[r] = z2_[r] + (s2 * alphn - s3 * betan);
+            z3_[r] = z3_[r] + (s3 * alphn + s2 * betan);
         }
     }
 
-    if (ijob == 7) {
-        into_hessenberg_basis(z1.data());
-        into_hessenberg_basis(z2.data());
-        into_hessenberg_basis(z3.data());
+    if (ijob_ == 7) {
+        into_hessenberg_basis(z1_.data());
+        into_hessenberg_basis(z2_.data());
+        into_hessenberg_basis(z3_.data());
     }
-    if (ijob > 10) add_second_order_terms(z1.data(), z2.data(), z3.data());
-    real_solve(z1.data() + m1);
-    complex_solve(z2.data() + m1, z3.data() + m1);
-    if (ijob == 7) {
-        out_of_hessenberg_basis(z1.data());
-        out_of_hessenberg_basis(z2.data());
-        out_of_hessenberg_basis(z3.data());
+    if (ijob_ > 10) add_second_order_terms(z1_.data(), z2_.data(), z3_.data());
+    real_solve(z1_.data() + m1_);
+    complex_solve(z2_.data() + m1_, z3_.data() + m1_);
+    if (ijob_ == 7) {
+        out_of_hessenberg_basis(z1_.data());
+        out_of_hessenberg_basis(z2_.data());
+        out_of_hessenberg_basis(z3_.data());
     }
-    if (ijob > 10) finish_second_order(z1.data(), z2.data(), z3.data());
+    if (ijob_ > 10) finish_second_order(z1_.data(), z2_.data(), z3_.data());
     return 0;
 }
 
 // ---------------------------------------------------------------------------------------
 // Local error estimate
 
+// Returns 0, kUnsupportedCase, or kRhsRefused when the extra evaluation at y + err was
+// refused (the attempt is then given up like a failed Newton iteration).
 int StiffIntegratorT::estimate_error() {
-    if (!is_supported(ijob)) return unsupported_case();
+    if (!is_supported(ijob_)) return unsupported_case();
     const double sq6 = std::sqrt(6.0);
     const double dd1 = -(13.0 + 7.0 * sq6) / 3.0;
     const double dd2 = (-13.0 + 7.0 * sq6) / 3.0;
@@ -749,331 +739,418 @@ int StiffIntegratorT::estimate_error() {
     const double hee1 = dd1 / h;
     const double hee2 = dd2 / h;
     const double hee3 = dd3 / h;
-    const int base = ijob > 10 ? ijob - 10 : ijob;
+    const int base = base_case();
     const bool identity_mass = base == 1 || base == 2 || base == 7;
 
     if (identity_mass) {
         for (int i = 0; i < n; ++i) {
-            f2[i] = hee1 * z1[i] + hee2 * z2[i] + hee3 * z3[i];
-            cont[i] = f2[i] + f_start[i];
+            f2_[i] = hee1 * z1_[i] + hee2 * z2_[i] + hee3 * z3_[i];
+            cont_[i] = f2_[i] + f_start_[i];
         }
     } else {
-        for (int i = 0; i < n; ++i) f1[i] = hee1 * z1[i] + hee2 * z2[i] + hee3 * z3[i];
-        for (int i = 0; i < m1; ++i) f2[i] = f1[i];
-        mass_times(f1.data(), f2.data());
-        for (int i = 0; i < n; ++i) cont[i] = f2[i] + f_start[i];
+        for (int i = 0; i < n; ++i) f1_[i] = hee1 * z1_[i] + hee2 * z2_[i] + hee3 * z3_[i];
+        for (int i = 0; i < m1_; ++i) f2_[i] = f1_[i];
+        mass_times(f1_.data(), f2_.data());
+        for (int i = 0; i < n; ++i) cont_[i] = f2_[i] + f_start_[i];
     }
 
     auto solve_error_system = [this]() {
-        double* v = cont.data();
-        if (ijob == 7) into_hessenberg_basis(v);
-        if (ijob > 10) add_second_order_terms(v, nullptr, nullptr);
-        real_solve(v + m1);
-        if (ijob == 7) out_of_hessenberg_basis(v);
-        if (ijob > 10) finish_second_order(v, nullptr, nullptr);
+        double* v = cont_.data();
+        if (ijob_ == 7) into_hessenberg_basis(v);
+        if (ijob_ > 10) add_second_order_terms(v, nullptr, nullptr);
+        real_solve(v + m1_);
+        if (ijob_ == 7) out_of_hessenberg_basis(v);
+        if (ijob_ > 10) finish_second_order(v, nullptr, nullptr);
     };
     auto weighted_norm = [this]() {
         double sum = 0.0;
         for (int i = 0; i < n; ++i) {
-            const double r = cont[i] / scale[i];
+            const double r = cont_[i] / scale_[i];
             sum = sum + r * r;
         }
-        return std::max(std::sqrt(sum / n), 1e-10);
+        return std::max(std::sqrt(sum / n), kMinErrorNorm);
     };
 
     solve_error_system();
-    error_norm = weighted_norm();
-    if (error_norm >= 1.0 && (first_step || rejected)) {
+    error_norm_ = weighted_norm();
+    if (error_norm_ >= 1.0 && (first_step_ || rejected_)) {
         // A large first estimate on a first or retried step is often a stiff component
         // that the estimate overweights; one more evaluation at y + err filters it.
-        for (int i = 0; i < n; ++i) cont[i] = y[i] + cont[i];
-        system_.rhs(x, cont.data(), f1.data());
-        ++function_calls;
-        for (int i = 0; i < n; ++i) cont[i] = f1[i] + f2[i];
+        for (int i = 0; i < n; ++i) cont_[i] = y[i] + cont_[i];
+        const int refused = system_.rhs(x, cont_.data(), f1_.data());
+        ++stats_.rhs_calls;
+        if (refused != 0) return kRhsRefused;
+        for (int i = 0; i < n; ++i) cont_[i] = f1_[i] + f2_[i];
         solve_error_system();
-        error_norm = weighted_norm();
+        error_norm_ = weighted_norm();
     }
     return 0;
 }
 
+
 // ---------------------------------------------------------------------------------------
 // Step loop
 
+// What the step loop carries from one phase to the next.
+struct StiffIntegratorT::StepControl {
+    double posneg = 1.0;  // direction of integration, +1 or -1
+    double hmaxn = 0.0;   // largest |h|
+    double cfac = 0.0;    // safe (1 + 2 nit): the step-size safety factor shrinks with newt
+    bool last = false;    // the current step ends at x_end
+    double hopt = 0.0;    // step size handed back after the last step
+    double faccon = 1.0;  // Newton convergence factor theta / (1 - theta)
+    double hhfac = 0.0;   // factor of the last change of h (for the index weights)
+    int nsing = 0;        // singular iteration matrices met in this run
+    double theta = 0.0;   // last Newton contraction estimate
+    double thqold = 0.0;  // previous contraction quotient
+    double dynold = 0.0;  // previous Newton increment norm
+    double hnew = 0.0;    // predicted next step size
+    double quot = 1.0;    // h / hnew
+    double hacc = 0.0;    // size of the previous accepted step (predictive controller)
+    double erracc = 0.0;  // its error norm
+    double xph = 0.0;     // x + h of the current attempt
+    int newt = 0;         // Newton iterations of the current attempt
+};
+
 int StiffIntegratorT::run_steps() {
     compute_method_constants();
-    const auto un = static_cast<std::size_t>(n);
-
     if (x_end == x) {
         // An empty interval is reached at once; the step-size rules below would divide by
         // its zero length.
-        if (output_mode != 0) {
-            std::copy(y, y + n, cont.begin());
-            if (system_.output(*this) < 0) {
-                exit_message(x);
-                return kStoppedByOutput;
-            }
-        }
-        return kReachedEnd;
+        const int code = call_output();
+        return code != 0 ? code : kReachedEnd;
     }
+    StepControl c;
+    if (const int code = start_run(c); code != 0) return code;
+    bool keep_decompositions = false;
+    int code = 0;
+    for (;;) {
+        if (!keep_decompositions) {
+            const Attempt a = decompose_matrices(c, code);
+            if (a == Attempt::stop) return code;
+            if (a == Attempt::retry) continue;
+        }
+        keep_decompositions = false;
+        if (begin_attempt(c, code) == Attempt::stop) return code;
+        const Attempt newton = newton_iteration(c, code);
+        if (newton == Attempt::stop) return code;
+        if (newton == Attempt::retry) continue;
+        const int estimate = estimate_error();
+        if (estimate == kUnsupportedCase) return kUnsupportedCase;
+        if (estimate == kRhsRefused) {
+            if (give_up_attempt(c, kNewtonFailureFactor, code) == Attempt::stop) return code;
+            continue;
+        }
+        choose_step_size(c);
+        if (!(error_norm_ < 1.0)) {
+            if (reject_step(c, code) == Attempt::stop) return code;
+            continue;
+        }
+        if (accept_step(c, code, keep_decompositions) == Attempt::stop) return code;
+    }
+}
 
-    const double posneg = std::fabs(x_end - x) / (x_end - x);
-    const double hmaxn = std::min(std::fabs(h_max), std::fabs(x_end - x));
-    const double cfac = safe * (1 + 2 * nit);
-    if (has_mass) system_.mass(mas.ptr());
+// Output after the initial point or an accepted step; a negative answer stops the run.
+int StiffIntegratorT::call_output() {
+    if (!output_) return 0;
+    std::copy(y, y + n, cont_.begin());
+    if (system_.output(*this) < 0) {
+        exit_message(x);
+        return kStoppedByOutput;
+    }
+    return 0;
+}
 
-    h = posneg * std::min(std::fabs(h), hmaxn);
+// First step size, output of the initial point, error weights, f and Jacobian at x.
+int StiffIntegratorT::start_run(StepControl& c) {
+    c.posneg = std::fabs(x_end - x) / (x_end - x);
+    c.hmaxn = std::min(std::fabs(h_max_), std::fabs(x_end - x));
+    c.cfac = safe_ * (1 + 2 * nit_);
+    if (has_mass_) system_.mass(mas_.ptr());
+
+    h = c.posneg * std::min(std::fabs(h), c.hmaxn);
     h_old = h;
-    bool last = false;
-    if ((x + 1.0001 * h - x_end) * posneg >= 0.0) {
+    c.last = false;
+    if ((x + kLastStepStretch * h - x_end) * c.posneg >= 0.0) {
         h = x_end - x;
-        last = true;
+        c.last = true;
     }
-    double hopt = h;
-    double faccon = 1.0;
-
-    if (output_mode != 0) {
-        std::copy(y, y + n, cont.begin());
-        if (system_.output(*this) < 0) {
-            exit_message(x);
-            return kStoppedByOutput;
-        }
-    }
+    c.hopt = h;
+    c.faccon = 1.0;
+    if (const int code = call_output(); code != 0) return code;
     compute_scale();
 
-    double hhfac = h;
-    system_.rhs(x, y, f_start.data());
-    ++function_calls;
-    int nsing = 0;
-    compute_jacobian();
+    c.hhfac = h;
+    const int refused = system_.rhs(x, y, f_start_.data());
+    ++stats_.rhs_calls;
+    if (refused != 0 || !compute_jacobian()) return rhs_refused();
+    c.theta = std::fabs(thet_);
+    c.hnew = h;
+    return 0;
+}
 
-    double theta = std::fabs(thet);
-    double thqold = 0.0;
-    double dynold = 0.0;
-    double hnew = h;
-    double quot = 1.0;
-    double hacc = 0.0;
-    double erracc = 0.0;
-    bool decompose = true;
-
-    for (;;) {
-        if (decompose) {
-            gamma_h = u1_ / h;
-            alpha_h = alpha_ / h;
-            beta_h = beta_ / h;
-            int ier = decompose_real();
-            if (ier == 0) ier = decompose_complex();
-            if (ier == -1) return kUnsupportedCase;
-            if (ier != 0) {
-                ++nsing;
-                if (nsing >= 5) {
-                    exit_message(x);
-                    print_line(" matrix is repeatedly singular, ier= ", ier);
-                    return kRepeatedlySingular;
-                }
-                h = h / 2.0;
-                hhfac = 0.5;
-                rejected = true;
-                last = false;
-                if (!jacobian_current) compute_jacobian();
-                continue;
-            }
-            ++decompositions;
-        }
-        decompose = true;
-
-        // ---- one step attempt
-        ++steps;
-        if (steps >= nmax) {
-            exit_message(x);
-            print_line(" more than nmax = ", nmax, " steps are needed");
-            return kTooManySteps;
-        }
-        if (0.1 * std::fabs(h) <= std::fabs(x) * uround) {
-            exit_message(x);
-            print_line(" step size too small, h = ", h);
-            return kStepTooSmall;
-        }
-        // algebraic components of index 2 and 3 are weighted by h and h^2
-        if (nind2 != 0)
-            for (int i = nind1; i < nind1 + nind2; ++i) scale[i] = scale[i] / hhfac;
-        if (nind3 != 0)
-            for (int i = nind1 + nind2; i < nind1 + nind2 + nind3; ++i)
-                scale[i] = scale[i] / (hhfac * hhfac);
-        const double xph = x + h;
-
-        // starting values: zero, or the last collocation polynomial extrapolated
-        if (first_step || zero_start) {
-            for (auto* v : {&z1, &z2, &z3, &f1, &f2, &f3}) std::fill(v->begin(), v->end(), 0.0);
-        } else {
-            const double c3q = h / h_old;
-            const double c1q = c1_ * c3q;
-            const double c2q = c2_ * c3q;
-            for (std::size_t i = 0; i < un; ++i) {
-                const double ak1 = cont[un + i];
-                const double ak2 = cont[2 * un + i];
-                const double ak3 = cont[3 * un + i];
-                z1[i] = c1q * (ak1 + (c1q - c2m1_) * (ak2 + (c1q - c1m1_) * ak3));
-                z2[i] = c2q * (ak1 + (c2q - c2m1_) * (ak2 + (c2q - c1m1_) * ak3));
-                z3[i] = c3q * (ak1 + (c3q - c2m1_) * (ak2 + (c3q - c1m1_) * ak3));
-            }
-            apply_3x3(kTI, z1.data(), z2.data(), z3.data(), f1.data(), f2.data(), f3.data(), n);
-        }
-
-        // simplified Newton iteration
-        int newt = 0;
-        faccon = std::pow(std::max(faccon, uround), 0.8);
-        theta = std::fabs(thet);
-        bool newton_failed = false;
-        bool newton_too_slow = false;
-        for (;;) {
-            if (newt >= nit) {
-                newton_failed = true;
-                break;
-            }
-            for (std::size_t i = 0; i < un; ++i) cont[i] = y[i] + z1[i];
-            system_.rhs(x + c1_ * h, cont.data(), z1.data());
-            for (std::size_t i = 0; i < un; ++i) cont[i] = y[i] + z2[i];
-            system_.rhs(x + c2_ * h, cont.data(), z2.data());
-            for (std::size_t i = 0; i < un; ++i) cont[i] = y[i] + z3[i];
-            system_.rhs(xph, cont.data(), z3.data());
-            function_calls += 3;
-            apply_3x3(kTI, z1.data(), z2.data(), z3.data(), z1.data(), z2.data(), z3.data(), n);
-
-            if (solve_stages() == -1) return kUnsupportedCase;
-            ++solves;
-            ++newt;
-
-            double dyno = 0.0;
-            for (std::size_t i = 0; i < un; ++i) {
-                const double denom = scale[i];
-                const double d1 = z1[i] / denom;
-                const double d2 = z2[i] / denom;
-                const double d3 = z3[i] / denom;
-                dyno = dyno + (d1 * d1 + d2 * d2 + d3 * d3);
-            }
-            dyno = std::sqrt(dyno / (3 * n));
-
-            if (newt > 1 && newt < nit) {
-                const double thq = dyno / dynold;
-                theta = newt == 2 ? thq : std::sqrt(thq * thqold);
-                thqold = thq;
-                if (theta >= 0.99) {
-                    newton_failed = true;
-                    break;
-                }
-                faccon = theta / (1.0 - theta);
-                const double dyth = faccon * dyno * std::pow(theta, nit - 1 - newt) / fnewt;
-                if (dyth >= 1.0) {
-                    // convergence too slow for this h: retry with the h it would allow
-                    const double qnewt = std::max(1e-4, std::min(20.0, dyth));
-                    hhfac = 0.8 * std::pow(qnewt, -1.0 / (4 + nit - 1 - newt));
-                    h = hhfac * h;
-                    rejected = true;
-                    last = false;
-                    if (!jacobian_current) compute_jacobian();
-                    newton_too_slow = true;
-                    break;
-                }
-            }
-            dynold = std::max(dyno, uround);
-            for (std::size_t i = 0; i < un; ++i) {
-                f1[i] = f1[i] + z1[i];
-                f2[i] = f2[i] + z2[i];
-                f3[i] = f3[i] + z3[i];
-            }
-            apply_3x3(kT, f1.data(), f2.data(), f3.data(), z1.data(), z2.data(), z3.data(), n);
-            if (!(faccon * dyno > fnewt)) break;
-        }
-        if (newton_too_slow) continue;
-        if (newton_failed) {
-            h = h / 2.0;
-            hhfac = 0.5;
-            rejected = true;
-            last = false;
-            if (!jacobian_current) compute_jacobian();
-            continue;
-        }
-
-        if (estimate_error() == -1) return kUnsupportedCase;
-        const double fac = std::min(safe, cfac / (newt + 2 * nit));
-        quot = std::max(facr, std::min(facl, std::pow(error_norm, 0.25) / fac));
-        hnew = h / quot;
-
-        if (!(error_norm < 1.0)) {
-            rejected = true;
-            last = false;
-            if (first_step) {
-                h = 0.1 * h;
-                hhfac = 0.1;
-            } else {
-                hhfac = hnew / h;
-                h = hnew;
-            }
-            if (accepted_steps >= 1) ++rejected_steps;
-            if (!jacobian_current) compute_jacobian();
-            continue;
-        }
-
-        // ---- step accepted
-        first_step = false;
-        ++accepted_steps;
-        if (predictive) {
-            // predictive controller: also uses the size and error of the previous step
-            if (accepted_steps > 1) {
-                double facgus =
-                    (hacc / h) * std::pow(error_norm * error_norm / erracc, 0.25) / safe;
-                facgus = std::max(facr, std::min(facl, facgus));
-                quot = std::max(quot, facgus);
-                hnew = h / quot;
-            }
-            hacc = h;
-            erracc = std::max(0.01, error_norm);
-        }
-        x_old = x;
-        h_old = h;
-        x = xph;
-        for (std::size_t i = 0; i < un; ++i) {
-            y[i] = y[i] + z3[i];
-            const double z1i = z1[i];
-            const double z2i = z2[i];
-            cont[un + i] = (z2i - z3[i]) / c2m1_;
-            const double ak = (z1i - z2i) / c1mc2_;
-            const double acont3 = (ak - z1i / c1_) / c2_;
-            cont[2 * un + i] = (ak - cont[un + i]) / c1m1_;
-            cont[3 * un + i] = cont[2 * un + i] - acont3;
-        }
-        compute_scale();
-        if (output_mode != 0) {
-            std::copy(y, y + n, cont.begin());
-            if (system_.output(*this) < 0) {
-                exit_message(x);
-                return kStoppedByOutput;
-            }
-        }
-        jacobian_current = false;
-        if (last) {
-            h = hopt;
-            return kReachedEnd;
-        }
-        system_.rhs(x, y, f_start.data());
-        ++function_calls;
-        hnew = posneg * std::min(std::fabs(hnew), hmaxn);
-        hopt = std::min(h, hnew);
-        if (rejected) hnew = posneg * std::min(std::fabs(hnew), std::fabs(h));
-        rejected = false;
-        if ((x + hnew / quot1 - x_end) * posneg >= 0.0) {
-            h = x_end - x;
-            last = true;
-        } else {
-            const double qt = hnew / h;
-            hhfac = h;
-            if (theta <= thet && qt >= quot1 && qt <= quot2) {
-                decompose = false;  // same h, Jacobian and decompositions
-                continue;
-            }
-            h = hnew;
-        }
-        hhfac = h;
-        if (theta > thet) compute_jacobian();
+// E1 and E2 for the current h. A singular matrix halves h and asks for a retry.
+StiffIntegratorT::Attempt StiffIntegratorT::decompose_matrices(StepControl& c, int& code) {
+    gamma_h_ = u1_ / h;
+    alpha_h_ = alpha_ / h;
+    beta_h_ = beta_ / h;
+    int ier = decompose_real();
+    if (ier == 0) {
+        ++stats_.real_decompositions;
+        ier = decompose_complex();
     }
+    if (ier == kUnsupportedCase) {
+        code = kUnsupportedCase;
+        return Attempt::stop;
+    }
+    if (ier != 0) {
+        ++c.nsing;
+        if (c.nsing >= kMaxSingularMatrices) {
+            exit_message(x);
+            print_line(" matrix is repeatedly singular, ier= ", ier);
+            code = kRepeatedlySingular;
+            return Attempt::stop;
+        }
+        h = h * kNewtonFailureFactor;
+        c.hhfac = kNewtonFailureFactor;
+        rejected_ = true;
+        c.last = false;
+        if (!refresh_stale_jacobian()) {
+            code = rhs_refused();
+            return Attempt::stop;
+        }
+        return Attempt::retry;
+    }
+    ++stats_.complex_decompositions;
+    return Attempt::proceed;
+}
+
+// Counts the attempt, checks the step limits, applies the index weights and sets the
+// Newton starting values.
+StiffIntegratorT::Attempt StiffIntegratorT::begin_attempt(StepControl& c, int& code) {
+    ++stats_.steps;
+    if (stats_.steps >= max_steps_) {
+        exit_message(x);
+        print_line(" more than nmax = ", max_steps_, " steps are needed");
+        code = kTooManySteps;
+        return Attempt::stop;
+    }
+    if (kSmallStepFraction * std::fabs(h) <= std::fabs(x) * uround_) {
+        exit_message(x);
+        print_line(" step size too small, h = ", h);
+        code = kStepTooSmall;
+        return Attempt::stop;
+    }
+    // algebraic components of index 2 and 3 are weighted by h and h^2
+    if (nind2_ != 0)
+        for (int i = nind1_; i < nind1_ + nind2_; ++i) scale_[i] = scale_[i] / c.hhfac;
+    if (nind3_ != 0)
+        for (int i = nind1_ + nind2_; i < nind1_ + nind2_ + nind3_; ++i)
+            scale_[i] = scale_[i] / (c.hhfac * c.hhfac);
+    c.xph = x + h;
+    starting_values();
+    return Attempt::proceed;
+}
+
+// Newton starting values: zero, or the last collocation polynomial extrapolated to the
+// stages of the new step.
+void StiffIntegratorT::starting_values() {
+    const auto un = static_cast<std::size_t>(n);
+    if (first_step_ || zero_start_) {
+        for (auto* v : {&z1_, &z2_, &z3_, &f1_, &f2_, &f3_}) std::fill(v->begin(), v->end(), 0.0);
+        return;
+    }
+    const double c3q = h / h_old;
+    const double c1q = c1_ * c3q;
+    const double c2q = c2_ * c3q;
+    for (std::size_t i = 0; i < un; ++i) {
+        const double ak1 = cont_[un + i];
+        const double ak2 = cont_[2 * un + i];
+        const double ak3 = cont_[3 * un + i];
+        z1_[i] = c1q * (ak1 + (c1q - c2m1_) * (ak2 + (c1q - c1m1_) * ak3));
+        z2_[i] = c2q * (ak1 + (c2q - c2m1_) * (ak2 + (c2q - c1m1_) * ak3));
+        z3_[i] = c3q * (ak1 + (c3q - c2m1_) * (ak2 + (c3q - c1m1_) * ak3));
+    }
+    apply_3x3(kTI, z1_.data(), z2_.data(), z3_.data(), f1_.data(), f2_.data(), f3_.data(), n);
+}
+
+// Abandons the attempt as a Newton failure: h scaled by `factor`, the Jacobian renewed
+// unless current.
+StiffIntegratorT::Attempt StiffIntegratorT::give_up_attempt(StepControl& c, double factor,
+                                                             int& code) {
+    ++stats_.newton_failures;
+    c.hhfac = factor;
+    h = factor * h;
+    rejected_ = true;
+    c.last = false;
+    if (!refresh_stale_jacobian()) {
+        code = rhs_refused();
+        return Attempt::stop;
+    }
+    return Attempt::retry;
+}
+
+// Simplified Newton iteration on the transformed stage increments. Converged: the stage
+// increments are in z1..z3; retry: h was reduced.
+StiffIntegratorT::Attempt StiffIntegratorT::newton_iteration(StepControl& c, int& code) {
+    const auto un = static_cast<std::size_t>(n);
+    c.newt = 0;
+    c.faccon = std::pow(std::max(c.faccon, uround_), kFacconExponent);
+    c.theta = std::fabs(thet_);
+    const double stage_x[3] = {x + c1_ * h, x + c2_ * h, c.xph};
+    std::vector<double>* const stage_z[3] = {&z1_, &z2_, &z3_};
+    for (;;) {
+        if (c.newt >= nit_) return give_up_attempt(c, kNewtonFailureFactor, code);
+        // stage functions f(x + c_k h, y + Z_k), then transformed by TI
+        for (int k = 0; k < 3; ++k) {
+            std::vector<double>& z = *stage_z[k];
+            for (std::size_t i = 0; i < un; ++i) cont_[i] = y[i] + z[i];
+            const int refused = system_.rhs(stage_x[k], cont_.data(), z.data());
+            ++stats_.rhs_calls;
+            if (refused != 0) return give_up_attempt(c, kNewtonFailureFactor, code);
+        }
+        apply_3x3(kTI, z1_.data(), z2_.data(), z3_.data(), z1_.data(), z2_.data(), z3_.data(), n);
+
+        if (solve_stages() == kUnsupportedCase) {
+            code = kUnsupportedCase;
+            return Attempt::stop;
+        }
+        ++c.newt;
+
+        double dyno = 0.0;
+        for (std::size_t i = 0; i < un; ++i) {
+            const double denom = scale_[i];
+            const double d1 = z1_[i] / denom;
+            const double d2 = z2_[i] / denom;
+            const double d3 = z3_[i] / denom;
+            dyno = dyno + (d1 * d1 + d2 * d2 + d3 * d3);
+        }
+        dyno = std::sqrt(dyno / (3 * n));
+
+        if (c.newt > 1 && c.newt < nit_) {
+            const double thq = dyno / c.dynold;
+            c.theta = c.newt == 2 ? thq : std::sqrt(thq * c.thqold);
+            c.thqold = thq;
+            if (c.theta >= kDivergentContraction)
+                return give_up_attempt(c, kNewtonFailureFactor, code);
+            c.faccon = c.theta / (1.0 - c.theta);
+            const double dyth =
+                c.faccon * dyno * std::pow(c.theta, nit_ - 1 - c.newt) / fnewt_;
+            if (dyth >= 1.0) {
+                // convergence too slow for this h: retry with the h it would allow
+                const double qnewt =
+                    std::max(kMinNewtonShortfall, std::min(kMaxNewtonShortfall, dyth));
+                return give_up_attempt(
+                    c, kSlowNewtonSafety * std::pow(qnewt, -1.0 / (4 + nit_ - 1 - c.newt)),
+                    code);
+            }
+        }
+        c.dynold = std::max(dyno, uround_);
+        for (std::size_t i = 0; i < un; ++i) {
+            f1_[i] = f1_[i] + z1_[i];
+            f2_[i] = f2_[i] + z2_[i];
+            f3_[i] = f3_[i] + z3_[i];
+        }
+        apply_3x3(kT, f1_.data(), f2_.data(), f3_.data(), z1_.data(), z2_.data(), z3_.data(), n);
+        if (!(c.faccon * dyno > fnewt_)) return Attempt::proceed;
+    }
+}
+
+// Step size predicted from the error estimate, with a safety factor that shrinks as the
+// Newton iteration needed more iterations.
+void StiffIntegratorT::choose_step_size(StepControl& c) {
+    const double fac = std::min(safe_, c.cfac / (c.newt + 2 * nit_));
+    c.quot = std::max(facr_, std::min(facl_, std::pow(error_norm_, kErrorExponent) / fac));
+    c.hnew = h / c.quot;
+}
+
+// The error test failed: retry with the predicted step (a tenth of it on the first step).
+StiffIntegratorT::Attempt StiffIntegratorT::reject_step(StepControl& c, int& code) {
+    rejected_ = true;
+    c.last = false;
+    if (first_step_) {
+        h = kFirstRejectionFactor * h;
+        c.hhfac = kFirstRejectionFactor;
+    } else {
+        c.hhfac = c.hnew / h;
+        h = c.hnew;
+    }
+    ++stats_.rejected;
+    if (!refresh_stale_jacobian()) {
+        code = rhs_refused();
+        return Attempt::stop;
+    }
+    return Attempt::retry;
+}
+
+// Advances x and y, stores the collocation polynomial for dense output, reports the step
+// and prepares the next one: its size, and whether the Jacobian and the decompositions
+// can be kept.
+StiffIntegratorT::Attempt StiffIntegratorT::accept_step(StepControl& c, int& code,
+                                                        bool& keep_decompositions) {
+    const auto un = static_cast<std::size_t>(n);
+    first_step_ = false;
+    ++stats_.accepted;
+    if (predictive_) {
+        // predictive controller: also uses the size and error of the previous step
+        if (stats_.accepted > 1) {
+            double facgus = (c.hacc / h) *
+                            std::pow(error_norm_ * error_norm_ / c.erracc, kErrorExponent) / safe_;
+            facgus = std::max(facr_, std::min(facl_, facgus));
+            c.quot = std::max(c.quot, facgus);
+            c.hnew = h / c.quot;
+        }
+        c.hacc = h;
+        c.erracc = std::max(kMinPreviousError, error_norm_);
+    }
+    x_old = x;
+    h_old = h;
+    x = c.xph;
+    for (std::size_t i = 0; i < un; ++i) {
+        y[i] = y[i] + z3_[i];
+        const double z1i = z1_[i];
+        const double z2i = z2_[i];
+        cont_[un + i] = (z2i - z3_[i]) / c2m1_;
+        const double ak = (z1i - z2i) / c1mc2_;
+        const double acont3 = (ak - z1i / c1_) / c2_;
+        cont_[2 * un + i] = (ak - cont_[un + i]) / c1m1_;
+        cont_[3 * un + i] = cont_[2 * un + i] - acont3;
+    }
+    compute_scale();
+    code = call_output();
+    if (code != 0) return Attempt::stop;
+    jacobian_current_ = false;
+    if (c.last) {
+        h = c.hopt;
+        code = kReachedEnd;
+        return Attempt::stop;
+    }
+    const int refused = system_.rhs(x, y, f_start_.data());
+    ++stats_.rhs_calls;
+    if (refused != 0) {
+        code = rhs_refused();
+        return Attempt::stop;
+    }
+    c.hnew = c.posneg * std::min(std::fabs(c.hnew), c.hmaxn);
+    c.hopt = std::min(h, c.hnew);
+    if (rejected_) c.hnew = c.posneg * std::min(std::fabs(c.hnew), std::fabs(h));
+    rejected_ = false;
+    if ((x + c.hnew / quot1_ - x_end) * c.posneg >= 0.0) {
+        h = x_end - x;
+        c.last = true;
+    } else {
+        const double qt = c.hnew / h;
+        c.hhfac = h;
+        if (c.theta <= thet_ && qt >= quot1_ && qt <= quot2_) {
+            keep_decompositions = true;  // same h, Jacobian and decompositions
+            return Attempt::proceed;
+        }
+        h = c.hnew;
+    }
+    c.hhfac = h;
+    if (c.theta > thet_ && !compute_jacobian()) {
+        code = rhs_refused();
+        return Attempt::stop;
+    }
+    return Attempt::proceed;
 }

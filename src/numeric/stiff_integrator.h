@@ -3,18 +3,69 @@
 // simplified Newton iteration with one real and one complex linear system per iteration,
 // reuse of the Jacobian and of the decompositions between steps.
 //
-// Structural cases (ijob), derived from the constructor's arguments:
-//   1 identity mass, full Jacobian        2 identity mass, banded Jacobian
-//   3 banded mass, full Jacobian          4 banded mass, banded Jacobian
-//   5 full mass, full Jacobian            7 identity mass, Jacobian in Hessenberg form
-//   11-15 as ijob - 10 with second-order structure: the first m1 equations read
-//         y'(i) = y(i + m2), and the linear systems shrink to order n - m1.
+// Tolerances: the integrator works with rtol' = 0.1 rtol^(2/3) and atol' = rtol' atol/rtol
+// internally; it keeps these to itself and never writes to the caller's values, so a
+// second integrate() or a new integrator runs with the tolerances exactly as given.
+//
+// A right-hand side that returns non-zero:
+// - for a Newton stage or the error estimate's extra evaluation: the step attempt is
+//   abandoned and retried with half the step (a Newton failure), as for a diverging
+//   iteration; the state stays at the last accepted point;
+// - at the initial point, at a newly accepted point or for a finite-difference Jacobian
+//   column (states the step size cannot move away from): the run ends with
+//   kRhsRefused, y at the last accepted point.
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "numeric/integrator.h"
-#include "numeric/row_matrix.h"
+#include "numeric/nr.h"
+
+// How the Jacobian is stored and the linear systems solved.
+enum class JacobianStructure {
+    full,        // n x n
+    band,        // jac_lower sub- and jac_upper super-diagonals (full when jac_lower >= n - m1)
+    hessenberg,  // full, reduced to upper Hessenberg form once per Jacobian (n >= 3, no mass)
+};
+
+// The matrix M of M y' = f(x, y).
+enum class MassMatrix {
+    identity,
+    full,  // filled by OdeSystem::mass as mas[i][j]
+    band,  // mass_lower and mass_upper diagonals, mas[i - j + mass_upper][j]
+};
+
+// Settings of the stiff integrator: the common ones and the method's own.
+struct StiffOptions : IntegratorOptions {
+    bool analytic_jacobian = false;  // OdeSystem::jacobian instead of finite differences
+    JacobianStructure jacobian = JacobianStructure::full;
+    int jac_lower = 0;  // bandwidths of a band Jacobian
+    int jac_upper = 0;
+    MassMatrix mass = MassMatrix::identity;
+    int mass_lower = 0;  // bandwidths of a band mass matrix (at most the Jacobian's)
+    int mass_upper = 0;
+    int nit = 7;              // largest number of Newton iterations per step, > 0
+    bool zero_start = false;  // Newton starts from zero instead of the extrapolated stages
+    // Differential-algebraic index of the components, in this order in y: nind1 of index
+    // 1 (unset: all others), then nind2 of index 2, then nind3 of index 3.
+    std::optional<int> nind1;
+    int nind2 = 0;
+    int nind3 = 0;
+    bool predictive = true;  // predictive step-size controller; false: the classical one
+    // Second-order structure: the first m1 equations are y'(i) = y(i + m2) (m2 unset: m1);
+    // m1 must be a multiple of m2.
+    int m1 = 0;
+    std::optional<int> m2;
+    // Newton stopping tolerance; unset: max(10 uround / rtol', min(0.03, sqrt(rtol'))).
+    std::optional<double> fnewt;
+    double quot1 = 1.0;  // the step size is kept when quot1 <= hnew / h <= quot2
+    double quot2 = 1.2;
+    double thet = 0.001;  // the Jacobian is reused while the Newton contraction <= thet;
+                          // negative: a new one after every accepted step
+};
+
+struct StiffIntegratorAccess;
 
 class StiffIntegratorT : public IntegratorT {
   public:
@@ -25,102 +76,61 @@ class StiffIntegratorT : public IntegratorT {
     static constexpr int kTooManySteps = -2;
     static constexpr int kStepTooSmall = -3;
     static constexpr int kRepeatedlySingular = -4;
+    static constexpr int kRhsRefused = -5;
 
-    // Parameters in this order; zero stands for the default of each. The tolerances are
-    // transformed in place in the caller's storage (rtol -> 0.1 rtol^(2/3), atol keeping
-    // its ratio to rtol) once every check has passed, and transformed back by integrate
-    // after a successful run. A refused value writes its message to standard output and
-    // throws IntegratorError, leaving the caller's tolerances untouched.
+    // Checks the options (a refused value writes its message to standard output and throws
+    // IntegratorError) and allocates all work storage.
     StiffIntegratorT(OdeSystem& system, int n, double* y, double x, double x_end,
-                     int vector_tolerances, double* rel_tolerance, double* abs_tolerance,
-                     int output_mode, double h, double h_max, int nmax, double uround, double safe,
-                     double facl, double facr, int analytic_jacobian, int jac_lower, int jac_upper,
-                     int mass_given, int mass_lower, int mass_upper, int nit, bool zero_start,
-                     int nind1, int nind2, int nind3, int controller_choice, int m1, int m2,
+                     const StiffOptions& options);
+
+    // The positional form: every argument 0 (null, false) stands for its default. The
+    // tolerances are read from the caller's storage (one value, or n when
+    // vector_tolerances is non-zero; null: 1e-7) and never written. jac_lower < n - m1
+    // selects a band Jacobian, mass_given a mass matrix (full when mass_lower = n - m1),
+    // controller_choice >= 2 the classical controller.
+    StiffIntegratorT(OdeSystem& system, int n, double* y, double x, double x_end,
+                     int vector_tolerances, const double* rel_tolerance,
+                     const double* abs_tolerance, int output_mode, double h, double h_max,
+                     int nmax, double uround, double safe, double facl, double facr,
+                     int analytic_jacobian, int jac_lower, int jac_upper, int mass_given,
+                     int mass_lower, int mass_upper, int nit, bool zero_start, int nind1,
+                     int nind2, int nind3, int controller_choice, int m1, int m2,
                      int use_hessenberg, double fnewt, double quot1, double quot2, double thet);
     ~StiffIntegratorT() override;
 
-    // Runs the step loop once. A negative code writes " Computation failed " and leaves the
-    // tolerances transformed; otherwise they are transformed back. The code is returned and
-    // also kept in result_code.
+    // Runs the step loop once. A negative code writes " Computation failed ". The code is
+    // returned and kept in result_code().
     int integrate() override;
     int run_steps() override;
     double dense_output(int i) const override;
 
-    // The matrix work of one step (also reachable for tests).
-    void compute_jacobian();
+  private:
+    friend struct StiffIntegratorAccess;
+    struct StepControl;
+    enum class Attempt { proceed, retry, stop };  // how a phase of the step loop ends
+
+    // the matrix work of one step
+    bool compute_jacobian();
+    bool refresh_stale_jacobian();
     int decompose_real();
     int decompose_complex();
+    int decompose(bool complex_shift);
     int solve_stages();
     int estimate_error();
 
-    int analytic_jacobian;
-    int jac_lower;
-    int jac_upper;
-    int mass_given;
-    int mass_lower;
-    int mass_upper;
-    int nit;
-    bool zero_start;
-    int nind1;
-    int nind2;
-    int nind3;
-    int controller_choice;
-    bool predictive = true;
-    int m1;
-    int m2;
-    int reduced_n = 0;
-    int use_hessenberg;
-    double fnewt;
-    double quot1;
-    double quot2;
-    double thet;
-    bool has_mass = false;
-    bool banded_jacobian = false;
-    int jac_rows = 0;
-    int e_rows = 0;
-    int mass_rows = 0;
-    int ijob = 0;
-    int jacobian_calls = 0;
-    int decompositions = 0;
-    int solves = 0;
+    // phases of the step loop; a phase that stops the run leaves its result in `code`
+    int start_run(StepControl& c);
+    Attempt decompose_matrices(StepControl& c, int& code);
+    Attempt begin_attempt(StepControl& c, int& code);
+    void starting_values();
+    Attempt newton_iteration(StepControl& c, int& code);
+    Attempt give_up_attempt(StepControl& c, double factor, int& code);
+    void choose_step_size(StepControl& c);
+    Attempt reject_step(StepControl& c, int& code);
+    Attempt accept_step(StepControl& c, int& code, bool& keep_decompositions);
+    int call_output();
+    int rhs_refused();
 
-    // Band indices derived once from the bandwidths.
-    int e_lower = 0;           // lower bandwidth of E1, E2
-    int e_upper = 0;           // upper bandwidth of E1, E2
-    int jac_band_rows = 0;     // jac_lower + jac_upper + 1
-    int mass_band_rows = 0;    // mass_lower + mass_upper + 1
-    int e_diag_row = 0;        // position of the diagonal in a column of banded E
-    int mass_first_e_row = 0;  // position in a column of banded E for band row 0 of mas
-    int mass_diag_row = 0;     // mass_upper + 1
-
-    double gamma_h = 0;
-    double alpha_h = 0;
-    double beta_h = 0;
-    double error_norm = 0;
-    bool jacobian_current = true;
-    bool hessenberg_pending = true;
-    bool first_step = true;
-    bool rejected = false;
-
-    std::vector<double> z1, z2, z3;
-    std::vector<double> f_start;
-    std::vector<double> scale;
-    std::vector<double> f1, f2, f3;
-    std::vector<double> cont;
-    std::vector<int> pivots_real;
-    std::vector<int> pivots_complex;
-    std::vector<int> hessenberg_swaps;
-    // Iteration matrices; banded ones are in the column-wise band storage of the linear
-    // solvers (reduced_n columns of e_rows values), while jac and mas keep the band by rows.
-    RowMatrix e1, e2_re, e2_im;
-    RowMatrix jac;
-    RowMatrix mas;
-
-    // How the last integrate ended (0 before the first call).
-    int result_code = 0;
-
-  private:
     void compute_method_constants();
     void compute_scale();
     void real_solve(double* b);
@@ -131,8 +141,71 @@ class StiffIntegratorT : public IntegratorT {
     void finish_second_order(double* v1, double* v2, double* v3);
     void mass_times(const double* v, double* out);
     int unsupported_case() const;
+    int base_case() const { return ijob_ > 10 ? ijob_ - 10 : ijob_; }
 
-    // Method constants (closed forms evaluated at the start of run_steps).
+    // method parameters after defaults and checks
+    double facl_;
+    double facr_;
+    bool analytic_jacobian_;
+    int jac_lower_;
+    int jac_upper_;
+    int mass_lower_;
+    int mass_upper_;
+    int nit_;
+    bool zero_start_;
+    int nind1_ = 0;
+    int nind2_;
+    int nind3_;
+    bool predictive_;
+    int m1_;
+    int m2_ = 0;
+    int reduced_n_ = 0;
+    double fnewt_ = 0;
+    double quot1_;
+    double quot2_;
+    double thet_;
+    // tolerances of the error weights, rtol' and atol' of the header comment
+    std::vector<double> rtol_internal_;
+    std::vector<double> atol_internal_;
+
+    // structure: ijob 1 identity mass, full Jacobian; 2 identity, band; 3 band mass, full;
+    // 4 band mass, band; 5 full mass, full; 7 identity, Hessenberg; 11-15 as ijob - 10
+    // with second-order structure (linear systems of order n - m1)
+    bool has_mass_ = false;
+    bool banded_jacobian_ = false;
+    int jac_rows_ = 0;
+    int e_rows_ = 0;
+    int mass_rows_ = 0;
+    int ijob_ = 0;
+    int e_diag_row_ = 0;        // position of the diagonal in a column of banded E
+    int mass_first_e_row_ = 0;  // position in a column of banded E for band row 0 of mas
+    int mass_band_rows_ = 0;    // mass_lower + mass_upper + 1
+
+    // state of the Newton iteration and the step loop
+    double gamma_h_ = 0;
+    double alpha_h_ = 0;
+    double beta_h_ = 0;
+    double error_norm_ = 0;
+    bool jacobian_current_ = true;
+    bool hessenberg_pending_ = true;
+    bool first_step_ = true;
+    bool rejected_ = false;
+
+    std::vector<double> z1_, z2_, z3_;
+    std::vector<double> f_start_;
+    std::vector<double> scale_;
+    std::vector<double> f1_, f2_, f3_;
+    std::vector<double> cont_;  // dense-output coefficients (4n), first n also scratch
+    std::vector<int> pivots_real_;
+    std::vector<int> pivots_complex_;
+    std::vector<int> hessenberg_swaps_;
+    // Iteration matrices; banded ones are in the column-wise band storage of the linear
+    // solvers (reduced_n columns of e_rows values), while jac and mas keep the band by rows.
+    MatDoub e1_, e2_re_, e2_im_;
+    MatDoub jac_;
+    MatDoub mas_;
+
+    // method constants (closed forms evaluated at the start of run_steps)
     double c1_ = 0, c2_ = 0, c1m1_ = 0, c2m1_ = 0, c1mc2_ = 0;
     double u1_ = 0, alpha_ = 0, beta_ = 0;
 };

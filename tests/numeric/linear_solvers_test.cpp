@@ -8,10 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <initializer_list>
 #include <random>
 #include <vector>
 
-#include "numeric/row_matrix.h"
+#include "numeric/nr.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ double max_abs(const std::vector<double>& v) {
 
 // Full matrix with entries in [-1, 1] plus `shift` on the diagonal, rows then shuffled so
 // that pivoting has to find the dominant entries.
-void random_matrix(RowMatrix& a, int n, double shift, std::mt19937& gen) {
+void random_matrix(MatDoub& a, int n, double shift, std::mt19937& gen) {
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     a.resize(n, n);
     for (int i = 0; i < n; ++i)
@@ -35,23 +36,27 @@ void random_matrix(RowMatrix& a, int n, double shift, std::mt19937& gen) {
 }
 
 // Band storage of a full matrix: element (i, j) at band[j][i - j + ml + mu].
-void to_band(const RowMatrix& full, int n, int ml, int mu, RowMatrix& band) {
+void to_band(const MatDoub& full, int n, int ml, int mu, MatDoub& band) {
     band.resize(n, 2 * ml + mu + 1);
     for (int j = 0; j < n; ++j)
         for (int i = std::max(0, j - mu); i <= std::min(n - 1, j + ml); ++i)
             band[j][i - j + ml + mu] = full[i][j];
 }
 
-void copy_matrix(const RowMatrix& from, RowMatrix& to) {
-    to.resize(from.rows(), from.cols());
-    for (int i = 0; i < from.rows(); ++i)
-        for (int j = 0; j < from.cols(); ++j) to[i][j] = from[i][j];
+// A full matrix given row by row.
+MatDoub rows_of(std::initializer_list<std::initializer_list<double>> rows) {
+    MatDoub a(static_cast<int>(rows.size()), static_cast<int>(rows.begin()->size()));
+    int i = 0;
+    for (const auto& row : rows) {
+        int j = 0;
+        for (double v : row) a[i][j++] = v;
+        ++i;
+    }
+    return a;
 }
 
 TEST(LinearSolversSmall, SwapOfTwoRows) {
-    RowMatrix a(2, 2);
-    a[0][1] = 1.0;
-    a[1][0] = 1.0;
+    MatDoub a = rows_of({{0, 1}, {1, 0}});
     int ip[2];
     ASSERT_EQ(decompose_full(2, a.ptr(), ip), 0);
     EXPECT_EQ(ip[0], 1);
@@ -63,7 +68,7 @@ TEST(LinearSolversSmall, SwapOfTwoRows) {
 }
 
 TEST(LinearSolversSmall, OrderOne) {
-    RowMatrix a(1, 1);
+    MatDoub a(1, 1);
     a[0][0] = 4.0;
     int ip[1];
     EXPECT_EQ(decompose_full(1, a.ptr(), ip), 0);
@@ -76,7 +81,7 @@ TEST(LinearSolversSmall, OrderOne) {
     EXPECT_EQ(decompose_full(1, a.ptr(), ip), 1);
     EXPECT_EQ(ip[0], 0);
 
-    RowMatrix ar(1, 1), ai(1, 1);
+    MatDoub ar(1, 1), ai(1, 1);
     EXPECT_EQ(decompose_full_complex(1, ar.ptr(), ai.ptr(), ip), 1);
     ai[0][0] = 2.0;  // pivot 0 + 2i: b = 4 + 2i gives x = 1 - 2i
     EXPECT_EQ(decompose_full_complex(1, ar.ptr(), ai.ptr(), ip), 0);
@@ -87,39 +92,25 @@ TEST(LinearSolversSmall, OrderOne) {
 }
 
 TEST(LinearSolversSmall, ZeroPivotsGiveTheColumnCountedFromOne) {
-    RowMatrix a(3, 3);
-    a[0][1] = 1.0;
-    a[1][2] = 2.0;
-    a[2][1] = 3.0;
+    MatDoub a = rows_of({{0, 1, 0}, {0, 0, 2}, {0, 3, 0}});
     int ip[3];
     EXPECT_EQ(decompose_full(3, a.ptr(), ip), 1);  // first column all zero
     EXPECT_EQ(ip[2], 0);
 
     // rank 2: the second column becomes zero below the diagonal after step 1
-    RowMatrix s(3, 3);
-    const double rows[3][3] = {{1, 2, 3}, {2, 4, 7}, {3, 6, 1}};
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) s[i][j] = rows[i][j];
+    MatDoub s = rows_of({{1, 2, 3}, {2, 4, 7}, {3, 6, 1}});
     EXPECT_EQ(decompose_full(3, s.ptr(), ip), 2);
     EXPECT_EQ(ip[2], 0);
 
     // singular only in the last diagonal element
-    RowMatrix u(2, 2);
-    u[0][0] = 1.0;
-    u[0][1] = 1.0;
-    u[1][0] = 1.0;
-    u[1][1] = 1.0;
+    MatDoub u = rows_of({{1, 1}, {1, 1}});
     EXPECT_EQ(decompose_full(2, u.ptr(), ip), 2);
     EXPECT_EQ(ip[1], 0);
 }
 
 TEST(LinearSolversSmall, PivotRulesAndStoredMultipliers) {
     // |-2| against 2 is a tie: the upper row stays
-    RowMatrix a(2, 2);
-    a[0][0] = -2.0;
-    a[0][1] = 1.0;
-    a[1][0] = 2.0;
-    a[1][1] = 3.0;
+    MatDoub a = rows_of({{-2, 1}, {2, 3}});
     int ip[2];
     ASSERT_EQ(decompose_full(2, a.ptr(), ip), 0);
     EXPECT_EQ(ip[0], 0);
@@ -128,11 +119,7 @@ TEST(LinearSolversSmall, PivotRulesAndStoredMultipliers) {
     EXPECT_EQ(a[1][1], 4.0);  // 3 - (-1) * 1
 
     // the strictly larger row wins: rows (1, 1), (4, 2); l = 1/4 stored as -0.25
-    RowMatrix b(2, 2);
-    b[0][0] = 1.0;
-    b[0][1] = 1.0;
-    b[1][0] = 4.0;
-    b[1][1] = 2.0;
+    MatDoub b = rows_of({{1, 1}, {4, 2}});
     ASSERT_EQ(decompose_full(2, b.ptr(), ip), 0);
     EXPECT_EQ(ip[0], 1);
     EXPECT_EQ(b[0][0], 4.0);
@@ -143,12 +130,7 @@ TEST(LinearSolversSmall, PivotRulesAndStoredMultipliers) {
 
     // complex: 0.5 + 3.6i (|re| + |im| = 4.1) displaces 4 + 0i (4), although its modulus
     // is smaller
-    RowMatrix cr(2, 2), ci(2, 2);
-    cr[0][0] = 4.0;
-    cr[1][0] = 0.5;
-    ci[1][0] = 3.6;
-    cr[0][1] = 1.0;
-    cr[1][1] = 1.0;
+    MatDoub cr = rows_of({{4, 1}, {0.5, 1}}), ci = rows_of({{0, 0}, {3.6, 0}});
     ASSERT_EQ(decompose_full_complex(2, cr.ptr(), ci.ptr(), ip), 0);
     EXPECT_EQ(ip[0], 1);
     EXPECT_EQ(ip[1], -1);
@@ -162,9 +144,9 @@ TEST(LinearSolversSmall, PivotRulesAndStoredMultipliers) {
 TEST(LinearSolversRandom, FullRealResidualsForOrders1To60) {
     std::mt19937 gen(12345);
     for (int n = 1; n <= 60; ++n) {
-        RowMatrix a, lu;
+        MatDoub a;
         random_matrix(a, n, 2.0, gen);
-        copy_matrix(a, lu);
+        MatDoub lu = a;
         std::vector<int> ip(n);
         ASSERT_EQ(decompose_full(n, lu.ptr(), ip.data()), 0) << n;
         std::uniform_real_distribution<double> u(-1.0, 1.0);
@@ -192,7 +174,7 @@ TEST(LinearSolversRandom, ComplexAgreesWithRealEmbedding) {
     std::mt19937 gen(777);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     for (int n : {1, 2, 3, 7, 20, 41}) {
-        RowMatrix ar, ai, big;
+        MatDoub ar, ai, big;
         random_matrix(ar, n, 1.5, gen);
         random_matrix(ai, n, 0.0, gen);
         big.resize(2 * n, 2 * n);
@@ -231,14 +213,14 @@ TEST(LinearSolversBand, AgreesWithFullStorage) {
                              {10, 0, 2}, {7, 6, 6}, {30, 4, 3}, {5, 1, 4}};
     for (const auto& shape : shapes) {
         const int n = shape[0], ml = shape[1], mu = shape[2];
-        RowMatrix fr(n, n), fi(n, n), cr(n, n);
+        MatDoub fr(n, n), fi(n, n), cr(n, n);
         for (int i = 0; i < n; ++i)
             for (int j = std::max(0, i - ml); j <= std::min(n - 1, i + mu); ++j) {
                 fr[i][j] = u(gen);
                 fi[i][j] = (i + j) % 3 == 0 ? 0.0 : u(gen);
                 cr[i][j] = (i + 2 * j) % 5 == 0 && i != j ? 0.0 : fr[i][j];
             }
-        RowMatrix br, bi, bcr;
+        MatDoub br, bi, bcr;
         to_band(fr, n, ml, mu, br);
         to_band(fi, n, ml, mu, bi);
         to_band(cr, n, ml, mu, bcr);
@@ -277,20 +259,14 @@ TEST(LinearSolversBand, AgreesWithFullStorage) {
 
 TEST(LinearSolversBand, UpperTriangularBandIsOnlyBackSubstituted) {
     // ml = 0: [[2, 1, 0], [0, 4, 2], [0, 0, 8]] x = (3, 6, 8) has x = (1, 1, 1)
-    RowMatrix full(3, 3);
-    full[0][0] = 2;
-    full[0][1] = 1;
-    full[1][1] = 4;
-    full[1][2] = 2;
-    full[2][2] = 8;
-    RowMatrix band;
+    const MatDoub full = rows_of({{2, 1, 0}, {0, 4, 2}, {0, 0, 8}});
+    MatDoub band;
     to_band(full, 3, 0, 1, band);
-    RowMatrix before;
-    copy_matrix(band, before);
+    const MatDoub before = band;
     int ip[3] = {-7, -7, -7};
     ASSERT_EQ(decompose_band(3, band.ptr(), 0, 1, ip), 0);
     for (int j = 0; j < 3; ++j)
-        for (int i = 0; i < band.cols(); ++i) EXPECT_EQ(band[j][i], before[j][i]);
+        for (int i = 0; i < band.ncols(); ++i) EXPECT_EQ(band[j][i], before[j][i]);
     double b[3] = {3, 6, 8};
     solve_band(3, band.ptr(), 0, 1, b, ip);  // no forward pass: pivot entries unused
     EXPECT_EQ(b[0], 1.0);
@@ -309,14 +285,13 @@ TEST(LinearSolversHessenberg, AgreesWithFullOnLimitedLowerBandwidth) {
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     for (int lb : {1, 2, 4}) {
         for (int n : {1, 2, 3, 8, 25}) {
-            RowMatrix fr(n, n), fi(n, n), hr(n, n), hi(n, n), cr(n, n);
+            MatDoub fr(n, n), fi(n, n), hr(n, n), hi(n, n), cr(n, n);
             for (int i = 0; i < n; ++i)
                 for (int j = std::max(0, i - lb); j < n; ++j) {
                     fr[i][j] = hr[i][j] = cr[i][j] = u(gen);
                     fi[i][j] = hi[i][j] = u(gen);
                 }
-            RowMatrix real_h;
-            copy_matrix(hr, real_h);
+            MatDoub real_h = hr;
             std::vector<int> ipf(n), iph(n), ipcf(n), ipch(n);
             ASSERT_EQ(decompose_full(n, fr.ptr(), ipf.data()), 0);
             ASSERT_EQ(decompose_hessenberg(n, real_h.ptr(), lb, iph.data()), 0);
@@ -350,12 +325,10 @@ TEST(LinearSolversHessenberg, ReductionIsASimilarityTransform) {
     // must be upper Hessenberg apart from the multipliers kept below the sub-diagonal.
     std::mt19937 gen(2024);
     for (int n : {3, 5, 12}) {
-        RowMatrix a;
+        MatDoub a;
         random_matrix(a, n, 0.5, gen);
         a[2][0] = 0.0;  // a zero entry below the sub-diagonal takes the skip path
-        RowMatrix h, lu_a;
-        copy_matrix(a, h);
-        copy_matrix(a, lu_a);
+        MatDoub h = a, lu_a = a;
         std::vector<int> swaps(n, -1);
         reduce_to_hessenberg(n, 0, n, h.ptr(), swaps.data());
         double trace_a = 0.0, trace_h = 0.0;
@@ -379,7 +352,7 @@ TEST(LinearSolversHessenberg, ReductionIsASimilarityTransform) {
         EXPECT_NEAR(det_h, det_a, 1e-12 * std::fabs(det_a));
     }
     int untouched[2] = {-5, -5};
-    RowMatrix small(2, 2);
+    MatDoub small(2, 2);
     reduce_to_hessenberg(2, 0, 2, small.ptr(), untouched);  // nothing to reduce
     EXPECT_EQ(untouched[0], -5);
 }
@@ -477,7 +450,7 @@ TEST(LinearSolversRowOrder, FullDecompositionsMatchColumnOrderBitForBit) {
     std::mt19937 gen(8);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     for (int n : {5, 64, 300}) {
-        RowMatrix a(n, n), b(n, n), ar(n, n), ai(n, n), br(n, n), bi(n, n);
+        MatDoub a(n, n), b(n, n), ar(n, n), ai(n, n), br(n, n), bi(n, n);
         for (int i = 0; i < n; ++i)
             for (int j = 0; j < n; ++j) {
                 const double r = u(gen);

@@ -1,5 +1,4 @@
-// Small helpers for the integrator tests: every constructor argument with its "default"
-// value 0, and systems given by lambdas.
+// Small helpers for the integrator tests: systems given by lambdas and a builder.
 #pragma once
 
 #include <functional>
@@ -8,50 +7,38 @@
 
 #include "numeric/stiff_integrator.h"
 
-struct StiffOptions {
-    int vector_tolerances = 0;
-    double* rtol = nullptr;
-    double* atol = nullptr;
-    int output_mode = 0;
-    double h = 0, h_max = 0;
-    int nmax = 0;
-    double uround = 0, safe = 0, facl = 0, facr = 0;
-    int analytic_jacobian = 0;
-    int jac_lower = -1;  // -1: full (n)
-    int jac_upper = 0;
-    int mass_given = 0, mass_lower = 0, mass_upper = 0;
-    int nit = 0;
-    bool zero_start = false;
-    int nind1 = 0, nind2 = 0, nind3 = 0;
-    int controller_choice = 0;
-    int m1 = 0, m2 = 0;
-    int use_hessenberg = 0;
-    double fnewt = 0, quot1 = 0, quot2 = 0, thet = 0;
-};
-
 inline std::unique_ptr<StiffIntegratorT> make_integrator(OdeSystem& system, int n, double* y,
                                                          double x, double x_end,
                                                          const StiffOptions& o) {
-    return std::make_unique<StiffIntegratorT>(
-        system, n, y, x, x_end, o.vector_tolerances, o.rtol, o.atol, o.output_mode, o.h, o.h_max,
-        o.nmax, o.uround, o.safe, o.facl, o.facr, o.analytic_jacobian,
-        o.jac_lower < 0 ? n : o.jac_lower, o.jac_upper, o.mass_given, o.mass_lower, o.mass_upper,
-        o.nit, o.zero_start, o.nind1, o.nind2, o.nind3, o.controller_choice, o.m1, o.m2,
-        o.use_hessenberg, o.fnewt, o.quot1, o.quot2, o.thet);
+    return std::make_unique<StiffIntegratorT>(system, n, y, x, x_end, o);
 }
 
-// A system given by its right-hand side and, optionally, Jacobian, mass matrix and output.
+// Options with one relative and one absolute tolerance, everything else default.
+inline StiffOptions with_tolerances(double rtol, double atol) {
+    StiffOptions o;
+    o.rtol = {rtol};
+    o.atol = {atol};
+    return o;
+}
+
+// A system given by its right-hand side and, optionally, Jacobian, mass matrix, output and
+// a test that makes the right-hand side refuse a state.
 class LambdaSystem : public OdeSystem {
   public:
     using Rhs = std::function<void(double, const double*, double*)>;
     using Jac = std::function<void(double, const double*, double**)>;
     using Mass = std::function<void(double**)>;
     using Output = std::function<int(IntegratorT&)>;
+    using Refuses = std::function<bool(double, const double*)>;
 
     explicit LambdaSystem(Rhs rhs) : rhs_(std::move(rhs)) {}
 
     int rhs(double x, const double* y, double* f) override {
         ++rhs_calls;
+        if (refuses_ && refuses_(x, y)) {
+            ++refusals;
+            return 1;
+        }
         rhs_(x, y, f);
         return 0;
     }
@@ -71,7 +58,9 @@ class LambdaSystem : public OdeSystem {
     Jac jac_;
     Mass mass_;
     Output output_;
+    Refuses refuses_;
     int rhs_calls = 0;
+    int refusals = 0;
     int jacobian_calls = 0;
     int mass_calls = 0;
     int output_calls = 0;

@@ -14,16 +14,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 #include <vector>
 
+#include "numeric/stiff_integrator_access.h"
 #include "ode_test_support.h"
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+using Access = StiffIntegratorAccess;
 
-// The caller's tolerances are transformed in place by the integrator, so every run gets
-// fresh copies.
 struct Tolerances {
     double rtol, atol;
 };
@@ -35,10 +36,9 @@ double run_and_track(LambdaSystem& sys, std::vector<double>& y, double x0, doubl
                      Tolerances tol, StiffOptions o, Exact exact, int* code = nullptr,
                      std::unique_ptr<StiffIntegratorT>* keep = nullptr) {
     const int n = static_cast<int>(y.size());
-    double rtol = tol.rtol, atol = tol.atol;
-    o.rtol = &rtol;
-    o.atol = &atol;
-    o.output_mode = 1;
+    o.rtol = {tol.rtol};
+    o.atol = {tol.atol};
+    o.output = true;
     double worst = 0.0;
     std::vector<double> ex(n);
     sys.output_ = [&](IntegratorT& it) {
@@ -87,14 +87,14 @@ TEST(StiffIntegratorAccuracy, StiffLinearSystemThroughItsEigenvectors) {
         std::vector<double> y(n);
         exact(0.0, y.data());
         StiffOptions o;
-        o.use_hessenberg = hess;
+        o.jacobian = hess ? JacobianStructure::hessenberg : JacobianStructure::full;
         std::unique_ptr<StiffIntegratorT> s;
         // local tolerance 1e-8; the global error of about a hundred steps stays below 1e-7
         EXPECT_LT(run_and_track(sys, y, 0.0, 3.0, {1e-8, 1e-8}, o, exact, nullptr, &s), 1e-7)
             << hess;
-        EXPECT_EQ(s->ijob, hess ? 7 : 1);
+        EXPECT_EQ(Access::ijob(*s), hess ? 7 : 1);
         // a wrong solve in either basis still creeps to the end through Newton failures
-        EXPECT_LT(s->steps, 400) << hess;
+        EXPECT_LT(s->statistics().steps, 400) << hess;
     }
 }
 
@@ -151,11 +151,8 @@ TEST(StiffIntegratorAccuracy, RobertsonKineticsConservesMass) {
     });
     std::vector<double> y = {1.0, 0.0, 0.0};
     double worst = 0.0;
-    double rtol = 1e-6, atol = 1e-10;
-    StiffOptions o;
-    o.rtol = &rtol;
-    o.atol = &atol;
-    o.output_mode = 1;
+    StiffOptions o = with_tolerances(1e-6, 1e-10);
+    o.output = true;
     sys.output_ = [&](IntegratorT& it) {
         worst = std::max(worst, std::fabs(it.y[0] + it.y[1] + it.y[2] - 1.0));
         return 0;
@@ -163,9 +160,9 @@ TEST(StiffIntegratorAccuracy, RobertsonKineticsConservesMass) {
     auto s = make_integrator(sys, 3, y.data(), 0.0, 4e10, o);
     ASSERT_EQ(s->integrate(), 1);
     // a linear invariant is kept by the method up to rounding: a few ulps per step
-    EXPECT_LT(worst, 1e-13 * s->accepted_steps);
+    EXPECT_LT(worst, 1e-13 * s->statistics().accepted);
     EXPECT_GT(y[2], 0.999);  // nearly everything has turned into the third species
-    EXPECT_LT(s->accepted_steps, 1000);
+    EXPECT_LT(s->statistics().accepted, 1000);
 }
 
 // ---- heat equation, every storage form
@@ -215,85 +212,81 @@ void fill_mass(double** m, int n, bool full) {
         }
 }
 
-TEST(StiffIntegratorAccuracy, HeatEquationInEveryStorageForm) {
+// One storage form: Jacobian structure and bandwidths, analytic or finite differences,
+// and the mass matrix (with one, the system is written as M u' = M A u).
+struct HeatForm {
+    const char* name;
+    JacobianStructure jacobian;
+    int jl, ju;
+    bool analytic;
+    MassMatrix mass;
+    int ml, mu;
+    int expected_ijob;
+};
+
+void PrintTo(const HeatForm& f, std::ostream* out) { *out << f.name; }
+
+class HeatEquation : public testing::TestWithParam<HeatForm> {};
+
+TEST_P(HeatEquation, SolvedInEveryStorageForm) {
+    const HeatForm& f = GetParam();
     const Heat heat;
-    auto exact = [&](double t, double* e) { heat.exact(t, e); };
-    const Tolerances tol = {1e-7, 1e-7};
+    const bool banded = f.jacobian == JacobianStructure::band;
+    const bool with_mass = f.mass != MassMatrix::identity;
+    LambdaSystem sys([&](double, const double* u, double* out) {
+        if (!with_mass) return heat.laplacian(u, out);
+        double au[kHeatN];
+        heat.laplacian(u, au);
+        mass_product(au, out, kHeatN);
+    });
+    sys.jac_ = [&](double, const double*, double** jac) {
+        const double d = 1.0 / (heat.dx * heat.dx);
+        for (int i = 0; i < kHeatN; ++i)
+            for (int j = std::max(0, i - 1); j <= std::min(kHeatN - 1, i + 1); ++j)
+                (banded ? jac[i - j + 1][j] : jac[i][j]) = i == j ? -2.0 * d : d;
+    };
+    sys.mass_ = [&](double** m) { fill_mass(m, kHeatN, f.mass == MassMatrix::full); };
+    std::vector<double> u = heat.initial();
+    StiffOptions o;
+    o.jacobian = f.jacobian;
+    o.jac_lower = f.jl;
+    o.jac_upper = f.ju;
+    o.analytic_jacobian = f.analytic;
+    o.mass = f.mass;
+    o.mass_lower = f.ml;
+    o.mass_upper = f.mu;
+    std::unique_ptr<StiffIntegratorT> s;
     // local tolerance 1e-7 (relative to values of order 1): the global error stays below 1e-5
-    const double bound = 1e-5;
-
-    struct Form {
-        const char* name;
-        int jl, ju, hess, analytic;
-        int expected_ijob;
-    };
-    for (const Form& f : {Form{"full", -1, 0, 0, 0, 1}, Form{"band", 1, 1, 0, 0, 2},
-                          Form{"hessenberg", -1, 0, 1, 0, 7}, Form{"analytic full", -1, 0, 0, 1, 1},
-                          Form{"analytic band", 1, 1, 0, 1, 2}}) {
-        LambdaSystem sys([&](double, const double* u, double* out) { heat.laplacian(u, out); });
-        const bool banded = f.jl >= 0;
-        sys.jac_ = [&, banded](double, const double*, double** jac) {
-            const double d = 1.0 / (heat.dx * heat.dx);
-            for (int i = 0; i < kHeatN; ++i)
-                for (int j = std::max(0, i - 1); j <= std::min(kHeatN - 1, i + 1); ++j) {
-                    const double value = i == j ? -2.0 * d : d;
-                    if (banded) {
-                        jac[i - j + 1][j] = value;
-                    } else {
-                        jac[i][j] = value;
-                    }
-                }
-        };
-        std::vector<double> u = heat.initial();
-        StiffOptions o;
-        o.jac_lower = f.jl;
-        o.jac_upper = f.ju;
-        o.use_hessenberg = f.hess;
-        o.analytic_jacobian = f.analytic;
-        std::unique_ptr<StiffIntegratorT> s;
-        const double err = run_and_track(sys, u, 0.0, 0.2, tol, o, exact, nullptr, &s);
-        EXPECT_EQ(s->ijob, f.expected_ijob) << f.name;
-        EXPECT_LT(err, bound) << f.name;
-        EXPECT_EQ(sys.jacobian_calls > 0, f.analytic != 0) << f.name;
-        // every evaluation is counted once, finite-difference columns apart; banded, the
-        // grouped columns take 3 evaluations per Jacobian instead of 40
-        EXPECT_EQ(sys.rhs_calls, s->function_calls + s->jacobian_function_calls) << f.name;
-        const int per_jacobian = f.analytic != 0 ? 0 : (banded ? 3 : kHeatN);
-        EXPECT_EQ(s->jacobian_function_calls, per_jacobian * s->jacobian_calls) << f.name;
-    }
-
-    // with the mass matrix: f = M A u has a pentadiagonal Jacobian
-    struct MassForm {
-        const char* name;
-        int jl, ju, ml, mu;
-        bool full_mass;
-        int expected_ijob;
-    };
-    for (const MassForm& f : {MassForm{"band mass, full jac", -1, 0, 1, 1, false, 3},
-                              MassForm{"band mass, band jac", 2, 2, 1, 1, false, 4},
-                              MassForm{"full mass, full jac", -1, 0, kHeatN, 0, true, 5}}) {
-        LambdaSystem sys([&](double, const double* u, double* out) {
-            double au[kHeatN];
-            heat.laplacian(u, au);
-            mass_product(au, out, kHeatN);
-        });
-        const bool full_mass = f.full_mass;
-        sys.mass_ = [full_mass](double** m) { fill_mass(m, kHeatN, full_mass); };
-        std::vector<double> u = heat.initial();
-        StiffOptions o;
-        o.jac_lower = f.jl;
-        o.jac_upper = f.ju;
-        o.mass_given = 1;
-        o.mass_lower = f.ml;
-        o.mass_upper = f.mu;
-        std::unique_ptr<StiffIntegratorT> s;
-        const double err = run_and_track(sys, u, 0.0, 0.2, tol, o, exact, nullptr, &s);
-        EXPECT_EQ(s->ijob, f.expected_ijob) << f.name;
-        EXPECT_LT(err, bound) << f.name;
-        EXPECT_EQ(sys.mass_calls, 1);
-        EXPECT_EQ(sys.rhs_calls, s->function_calls + s->jacobian_function_calls) << f.name;
-    }
+    const double err = run_and_track(sys, u, 0.0, 0.2, {1e-7, 1e-7}, o,
+                                     [&](double t, double* e) { heat.exact(t, e); }, nullptr, &s);
+    EXPECT_EQ(Access::ijob(*s), f.expected_ijob);
+    EXPECT_LT(err, 1e-5);
+    EXPECT_EQ(sys.jacobian_calls > 0, f.analytic);
+    EXPECT_EQ(sys.mass_calls, with_mass ? 1 : 0);
+    // every evaluation is counted once; banded, the grouped columns take 3 evaluations per
+    // Jacobian instead of 40 (5 for the pentadiagonal Jacobian of M A)
+    const IntegratorStatistics& st = s->statistics();
+    EXPECT_EQ(sys.rhs_calls, st.rhs_calls + st.jacobian_rhs_calls);
+    const int per_jacobian = f.analytic ? 0 : (banded ? f.jl + f.ju + 1 : kHeatN);
+    EXPECT_EQ(st.jacobian_rhs_calls, per_jacobian * st.jacobians);
 }
+
+constexpr auto kFull = JacobianStructure::full;
+constexpr auto kBand = JacobianStructure::band;
+constexpr auto kNoMass = MassMatrix::identity;
+INSTANTIATE_TEST_SUITE_P(
+    StiffIntegratorAccuracy, HeatEquation,
+    testing::Values(HeatForm{"full", kFull, 0, 0, false, kNoMass, 0, 0, 1},
+                    HeatForm{"band", kBand, 1, 1, false, kNoMass, 0, 0, 2},
+                    HeatForm{"hessenberg", JacobianStructure::hessenberg, 0, 0, false, kNoMass,
+                             0, 0, 7},
+                    HeatForm{"analytic_full", kFull, 0, 0, true, kNoMass, 0, 0, 1},
+                    HeatForm{"analytic_band", kBand, 1, 1, true, kNoMass, 0, 0, 2},
+                    HeatForm{"band_mass_full_jac", kFull, 0, 0, false, MassMatrix::band, 1, 1, 3},
+                    HeatForm{"band_mass_band_jac", kBand, 2, 2, false, MassMatrix::band, 1, 1, 4},
+                    HeatForm{"full_mass_full_jac", kFull, 0, 0, false, MassMatrix::full, 0, 0,
+                             5}),
+    [](const testing::TestParamInfo<HeatForm>& c) { return c.param.name; });
 
 // ---- second-order structure
 
@@ -312,13 +305,13 @@ TEST(StiffIntegratorAccuracy, OscillatorWithSecondOrderStructure) {
         std::vector<double> y = {1.0, 0.0};
         StiffOptions o;
         o.m1 = m1;
-        o.m2 = m1;
+        if (m1 != 0) o.m2 = m1;
         std::unique_ptr<StiffIntegratorT> s;
         // ten periods at rtol 1e-8; the error relative to 1 + |exact| (up to 11) stays
         // below 1e-6
         const double err =
             run_and_track(sys, y, 0.0, 2.0 * kPi, {1e-8, 1e-8}, o, exact, nullptr, &s);
-        EXPECT_EQ(s->ijob, m1 == 0 ? 1 : 11);
+        EXPECT_EQ(Access::ijob(*s), m1 == 0 ? 1 : 11);
         EXPECT_LT(err, 1e-6) << m1;
     }
 }
@@ -373,15 +366,18 @@ TEST(StiffIntegratorAccuracy, WaveEquationWithSecondOrderStructure) {
         StiffOptions o;
         o.m1 = kWaveN;
         o.m2 = kWaveN;
-        o.jac_lower = f.jl < 0 ? kWaveN : f.jl;
-        o.jac_upper = f.ju;
-        o.mass_given = f.mass;
+        if (f.jl >= 0) {
+            o.jacobian = JacobianStructure::band;
+            o.jac_lower = f.jl;
+            o.jac_upper = f.ju;
+        }
+        if (with_mass) o.mass = f.full_mass ? MassMatrix::full : MassMatrix::band;
         o.mass_lower = f.ml;
         o.mass_upper = f.mu;
         std::unique_ptr<StiffIntegratorT> s;
         // about one period; relative error budget as for the oscillator
         const double err = run_and_track(sys, y, 0.0, 2.0, {1e-8, 1e-8}, o, exact, nullptr, &s);
-        EXPECT_EQ(s->ijob, f.expected_ijob) << f.name;
+        EXPECT_EQ(Access::ijob(*s), f.expected_ijob) << f.name;
         EXPECT_LT(err, 1e-6) << f.name;
     }
 }
@@ -401,7 +397,7 @@ TEST(StiffIntegratorAccuracy, DifferentialAlgebraicSystems) {
         };
         std::vector<double> y = {1.0, 2.0};
         StiffOptions o;
-        o.mass_given = 1;  // diagonal mass in band storage: bandwidths 0
+        o.mass = MassMatrix::band;  // diagonal mass in band storage: bandwidths 0
         const double err =
             run_and_track(sys, y, 0.0, 1.0, {1e-8, 1e-8}, o, [](double x, double* e) {
                 e[0] = std::exp(x);
@@ -421,7 +417,7 @@ TEST(StiffIntegratorAccuracy, DifferentialAlgebraicSystems) {
         };
         std::vector<double> y = {0.0, 1.0};
         StiffOptions o;
-        o.mass_given = 1;
+        o.mass = MassMatrix::band;
         o.nind1 = 1;
         o.nind2 = 1;
         // the index-2 component converges at reduced order and the error test widens its
@@ -447,7 +443,7 @@ TEST(StiffIntegratorAccuracy, DifferentialAlgebraicSystems) {
         };
         std::vector<double> y = {0.0, 1.0, 0.0};
         StiffOptions o;
-        o.mass_given = 1;
+        o.mass = MassMatrix::band;
         o.nind1 = 1;
         o.nind2 = 1;
         o.nind3 = 1;
@@ -463,7 +459,7 @@ TEST(StiffIntegratorAccuracy, DifferentialAlgebraicSystems) {
             },
             nullptr, &s);
         EXPECT_LT(err, 5e-3);
-        EXPECT_EQ(s->ijob, 3);
+        EXPECT_EQ(Access::ijob(*s), 3);
     }
 }
 
@@ -477,7 +473,7 @@ TEST(StiffIntegratorAccuracy, ControllersDirectionAndDenseOutput) {
         LambdaSystem sys(rhs);
         std::vector<double> y = {1.0};
         StiffOptions o;
-        o.controller_choice = 2;
+        o.predictive = false;
         // as for the predictive controller: within 50 times the caller's tolerance
         EXPECT_LT(run_and_track(sys, y, 0.0, 3.0, {1e-7, 1e-7}, o, exact), 5e-6);
     }
@@ -497,15 +493,13 @@ TEST(StiffIntegratorAccuracy, ControllersDirectionAndDenseOutput) {
         LambdaSystem sys([](double x, const double* y, double* f) {
             f[0] = 3.0 * x * x - 50.0 * (y[0] - x * x * x);
         });
-        double y = 0.0, rtol = 1e-6, atol = 1e-6;
-        StiffOptions o;
-        o.rtol = &rtol;
-        o.atol = &atol;
-        o.output_mode = 1;
+        double y = 0.0;
+        StiffOptions o = with_tolerances(1e-6, 1e-6);
+        o.output = true;
         double worst = 0.0;
         int checked = 0;
         sys.output_ = [&](IntegratorT& it) {
-            if (it.accepted_steps == 0) return 0;
+            if (it.statistics().accepted == 0) return 0;
             for (double frac : {0.0, 0.25, 0.5, 0.9}) {
                 it.x_dense = it.x_old + frac * it.h_old;
                 const double xd = it.x_dense;
@@ -535,12 +529,8 @@ TEST(StiffIntegratorNewtonSystem, PiecesOnASystemWithZeroJacobian) {
             if (v[i] != base[i]) deltas.push_back(v[i] - base[i]);
         f[0] = f[1] = 0.0;
     });
-    double rtol = 1e-6, atol = 1e-6;
-    StiffOptions o;
-    o.rtol = &rtol;
-    o.atol = &atol;
-    auto s = make_integrator(sys, 2, y, 0.0, 1.0, o);
-    s->compute_jacobian();
+    auto s = make_integrator(sys, 2, y, 0.0, 1.0, with_tolerances(1e-6, 1e-6));
+    ASSERT_TRUE(Access::compute_jacobian(*s));
     // perturbations sqrt(uround max(1e-5, |y|)): 3.16e-11 for 0, 1e-6 for 1e4 (the sum
     // 1e4 + 1e-6 is rounded to the spacing 1.8e-12 of doubles near 1e4)
     ASSERT_EQ(deltas.size(), 2u);
@@ -548,42 +538,37 @@ TEST(StiffIntegratorNewtonSystem, PiecesOnASystemWithZeroJacobian) {
     EXPECT_NEAR(deltas[1], 1e-6, 2e-12);
     EXPECT_EQ(y[0], base[0]);  // every perturbed component is restored
     EXPECT_EQ(y[1], base[1]);
-    EXPECT_EQ(s->jacobian_calls, 1);
-    EXPECT_EQ(s->function_calls, 0);  // Jacobian columns are counted apart
-    EXPECT_EQ(s->jacobian_function_calls, 2);
+    EXPECT_EQ(s->statistics().jacobians, 1);
+    EXPECT_EQ(s->statistics().rhs_calls, 0);  // Jacobian columns are counted apart
+    EXPECT_EQ(s->statistics().jacobian_rhs_calls, 2);
 
-    s->gamma_h = 3.0;
-    s->alpha_h = 2.0;
-    s->beta_h = 0.5;
-    ASSERT_EQ(s->decompose_real(), 0);
-    ASSERT_EQ(s->decompose_complex(), 0);
+    Access::set_shifts(*s, 3.0, 2.0, 0.5);
+    ASSERT_EQ(Access::decompose_real(*s), 0);
+    ASSERT_EQ(Access::decompose_complex(*s), 0);
     const double z0[3][2] = {{6.0, -3.0}, {1.0, 4.0}, {2.0, -1.0}};
     const double f0[3][2] = {{0.5, 1.0}, {-1.0, 2.0}, {3.0, 0.25}};
-    for (int i = 0; i < 2; ++i) {
-        s->z1[i] = z0[0][i];
-        s->z2[i] = z0[1][i];
-        s->z3[i] = z0[2][i];
-        s->f1[i] = f0[0][i];
-        s->f2[i] = f0[1][i];
-        s->f3[i] = f0[2][i];
-    }
-    ASSERT_EQ(s->solve_stages(), 0);
+    for (int k = 0; k < 3; ++k)
+        for (int i = 0; i < 2; ++i) {
+            Access::vec(*s, k)[i] = z0[k][i];
+            Access::vec(*s, 3 + k)[i] = f0[k][i];
+        }
+    ASSERT_EQ(Access::solve_stages(*s), 0);
     for (int i = 0; i < 2; ++i) {
         // (gamma I) z1 = z1 - gamma f1, and
         // ((alpha + i beta) I) (z2 + i z3) = (z2 + i z3) - (alpha + i beta)(f2 + i f3)
-        EXPECT_NEAR(s->z1[i], z0[0][i] / 3.0 - f0[0][i], 1e-15);
+        EXPECT_NEAR(Access::vec(*s, 0)[i], z0[0][i] / 3.0 - f0[0][i], 1e-15);
         const double den = 2.0 * 2.0 + 0.5 * 0.5;
         const double qr = (z0[1][i] * 2.0 + z0[2][i] * 0.5) / den;
         const double qi = (z0[2][i] * 2.0 - z0[1][i] * 0.5) / den;
-        EXPECT_NEAR(s->z2[i], qr - f0[1][i], 1e-15);
-        EXPECT_NEAR(s->z3[i], qi - f0[2][i], 1e-15);
+        EXPECT_NEAR(Access::vec(*s, 1)[i], qr - f0[1][i], 1e-15);
+        EXPECT_NEAR(Access::vec(*s, 2)[i], qi - f0[2][i], 1e-15);
     }
 
     // zero stage increments and zero f: an estimate of exactly 0 is reported as 1e-10
-    for (auto* v : {&s->z1, &s->z2, &s->z3, &s->f_start}) std::fill(v->begin(), v->end(), 0.0);
-    s->scale[0] = s->scale[1] = 1.0;
-    ASSERT_EQ(s->estimate_error(), 0);
-    EXPECT_EQ(s->error_norm, 1e-10);
+    for (int k : {0, 1, 2, 6}) std::fill(Access::vec(*s, k).begin(), Access::vec(*s, k).end(), 0.0);
+    std::fill(Access::vec(*s, 7).begin(), Access::vec(*s, 7).end(), 1.0);
+    ASSERT_EQ(Access::estimate_error(*s), 0);
+    EXPECT_EQ(Access::error_norm(*s), 1e-10);
 }
 
 }  // namespace
