@@ -19,10 +19,9 @@ double partition_ratio(const model& md, int s, int c) { return md.Kif[s][c] / md
 
 bool transfers(const model& md, int s, int c) { return md.Kif[s][c] != 0 || md.Kib[s][c] != 0; }
 
-bool held_in_layer(model& md, int l, int c) {
-    md.layer = l;
-    if (md.z[c] == 0 || !(md.cM.item(c) > 0)) return false;
-    return md.D.item(c) == 0 || (!transfers(md, l - 1, c) && !transfers(md, l, c));
+bool held_in_layer(const model& md, int l, int c) {
+    if (md.z[c] == 0 || !(md.cM.at(l).item(c) > 0)) return false;
+    return md.D.at(l).item(c) == 0 || (!transfers(md, l - 1, c) && !transfers(md, l, c));
 }
 
 bool unequal_partition(const model& md, int s) {
@@ -133,17 +132,15 @@ void print_grid_check(const GridCheck& check) {
 
 }  // namespace
 
-bool edges_charged(model& md) {
-    const int layer = md.layer;
+bool edges_charged(const model& md) {
     bool charged = false;
     for (int l = 1; l <= md.n && !charged; ++l)
         for (int c = 1; c <= md.R && !charged; ++c) charged = held_in_layer(md, l, c);
     for (int s = 0; s <= md.n && !charged; ++s) charged = unequal_partition(md, s);
-    md.layer = layer;
     return charged;
 }
 
-bool grid_advice_due(model& md) { return md.gridDebyeMethod == 1 && edges_charged(md); }
+bool grid_advice_due(const model& md) { return md.gridDebyeMethod == 1 && edges_charged(md); }
 
 void print_grid_advice() {
     std::cout << "\nThe layer edges are charged and the first grid step is the automatic one (a "

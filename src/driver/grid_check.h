@@ -24,12 +24,12 @@ constexpr double kImpedanceTolerance = 0.01;
 // True when some layer edge carries space charge at rest: a charged component held inside a
 // layer (D = 0, or no transfer through either edge of a layer that holds it), or two charged
 // components with different partition ratios Kif/Kib at one interface.
-bool edges_charged(model& md);
+bool edges_charged(const model& md);
 
 // True when the first grid step is the automatic one (one Debye length of the mean ionic
 // strength) and the layer edges are charged, so interface potentials may be resolved
 // poorly: the run then suggests --check-grid once.
-bool grid_advice_due(model& md);
+bool grid_advice_due(const model& md);
 
 // The advisory line printed once per run when grid_advice_due().
 void print_grid_advice();

@@ -46,19 +46,18 @@ namespace {
 
 // Writes values with the stream's default formatting (six significant digits).
 struct CopyWriter {
-    explicit CopyWriter(model& m) : md(m) {}
+    explicit CopyWriter(const model& m) : md(m) {}
 
-    model& md;
+    const model& md;
     std::ostringstream out;
 
-    // One value per layer, read with the cursor on that layer, blank-separated; with
-    // `leading` every value, the first too, is preceded by a blank.
+    // One value per layer, value(l) for layer l, blank-separated; with `leading` every
+    // value, the first too, is preceded by a blank.
     template <class F>
     void per_layer(F value, bool leading = false) {
         for (int l = 1; l <= md.n; ++l) {
-            md.layer = l;
             if (leading || l > 1) out << ' ';
-            out << value();
+            out << value(l);
         }
     }
     // Rate constants of component c at every interface, in input units [m/s], each
@@ -95,10 +94,10 @@ struct ComponentLabels {
 template <class Concentrations>
 void write_component(CopyWriter& w, int c, const ComponentLabels& labels,
                      Concentrations concentrations) {
-    model& md = w.md;
+    const model& md = w.md;
     w.out << "\n---- Component " << c << dashes(47);
     w.line(labels.D);
-    w.per_layer([&] { return md.D.item(c); }, true);
+    w.per_layer([&](int l) { return md.D.at(l).item(c); }, true);
     w.line(labels.z);
     w.out << md.z[c];
     concentrations();
@@ -111,13 +110,13 @@ void write_component(CopyWriter& w, int c, const ComponentLabels& labels,
 // The grid of both forms, each group headed "-- <name><layers>...", then the y.vec switch
 // and genPS, which each form explains in its own words.
 void write_grid_and_switches(CopyWriter& w, const std::string& layers, const char* genPSComment) {
-    model& md = w.md;
+    const model& md = w.md;
     w.comment("-- grid_type" + layers + ":");
-    w.per_layer([&] { return md.grid_type.get(); });
+    w.per_layer([&](int l) { return md.grid_type.at(l); });
     w.comment("-- N" + layers + " (number of points in discretization):");
-    w.per_layer([&] { return md.N.get(); });
+    w.per_layer([&](int l) { return md.N.at(l); });
     w.comment("-- m" + layers + " (number of points in Debye length):");
-    w.per_layer([&] { return md.m.get(); });
+    w.per_layer([&](int l) { return md.m.at(l); });
     w.comment("-- Load initial concentration from file y.vec (1-Yes, 0-No);");
     w.values(md.loadYvec);
     w.comment(genPSComment);
@@ -126,14 +125,13 @@ void write_grid_and_switches(CopyWriter& w, const std::string& layers, const cha
 
 // Value of the complexation constants in input units, undoing their scaling where the
 // scaling ran (complexing layer, reactive component).
-bool complexation_scaled(model& md, int l, int c) {
-    md.layer = l;
-    return md.ligand[c] > 0 && md.complexing.allocated() && md.complexing.get() > 0;
+bool complexation_scaled(const model& md, int l, int c) {
+    return md.ligand[c] > 0 && md.complexing.allocated() && md.complexing.at(l) > 0;
 }
-double unscaled_kas(model& md, int l, int c) {
+double unscaled_kas(const model& md, int l, int c) {
     return complexation_scaled(md, l, c) ? md.Kas[l][c] / (md.tc * md.cScale) : md.Kas[l][c];
 }
-double unscaled_kdis(model& md, int l, int c) {
+double unscaled_kdis(const model& md, int l, int c) {
     return complexation_scaled(md, l, c) ? md.Kdis[l][c] / md.tc : md.Kdis[l][c];
 }
 
@@ -146,9 +144,8 @@ std::string base_name(const std::string& inputName) {
 
 }  // namespace
 
-std::string current_form_text(model& md) {
+std::string current_form_text(const model& md) {
     const int n = md.n;
-    const int savedLayer = md.layer;
     CopyWriter w(md);
     w.out << "#TAVO2";
     w.comment("-- Model (0=Nernst-Planck-Poisson, 1=Fickian Diffusion only): ");
@@ -160,13 +157,13 @@ std::string current_form_text(model& md) {
     w.comment("-- n - number of layers (phases):");
     w.values(n);
     w.comment("-- d [layers] (thicknesses of the respective layers [m]):");
-    w.per_layer([&] { return md.d.get(); });
+    w.per_layer([&](int l) { return md.d.at(l); });
     w.comment(
         "-- epsilon [layers] (dielectric constant [C^2/(J*m)] in each layer, e.g. vacuum "
         "8.85419e-12):");
-    w.per_layer([&] { return md.epsilon.get(); });
+    w.per_layer([&](int l) { return md.epsilon.at(l); });
     w.comment("-- complexing [layers] (0=no, 1=boundary only, 2=full complexing):");
-    w.per_layer([&] { return md.complexing.get(); });
+    w.per_layer([&](int l) { return md.complexing.at(l); });
     w.comment("-- T (absolute temperature [K]):");
     w.values(md.T);
     w.comment("-- tEnd (duration of every calibration point [s]):");
@@ -187,7 +184,7 @@ std::string current_form_text(model& md) {
         write_component(w, c, kLabels, [&] {
             w.line("Concentrations [layers+2]: ");
             w.out << md.cL[c] * md.cScale;
-            w.per_layer([&] { return md.cM.item(c) * md.cScale; }, true);
+            w.per_layer([&](int l) { return md.cM.at(l).item(c) * md.cScale; }, true);
             w.out << ' ' << md.cR[c] * md.cScale;
         });
         w.line("reactive with ligand     : ");
@@ -216,13 +213,11 @@ std::string current_form_text(model& md) {
                                                       : 0.0;
     w.values(md.L, md.tc, md.cScale, md.eScale, hWritten);
     write_grid_and_switches(w, " [layers]", "-- Generate PostScript Files (1-Yes, 0-No);");
-    md.layer = savedLayer;
     return w.out.str();
 }
 
-std::string legacy_form_text(model& md) {
+std::string legacy_form_text(const model& md) {
     const int n = md.n;
-    const int savedLayer = md.layer;
     CopyWriter w(md);
     w.out << "#TAVO";
     w.comment("-- n - number of layers (phases):");
@@ -230,15 +225,15 @@ std::string legacy_form_text(model& md) {
     w.comment("-- driftYes (1-Yes, 0-No):");
     w.values(0);
     w.comment("-- d[layers] (membrane thickness [m]):");
-    w.per_layer([&] { return md.d.get(); });
+    w.per_layer([&](int l) { return md.d.at(l); });
     w.comment("-- duzeR (number of components):");
     w.values(md.R);
     w.comment("-- cMixt (average solution molarconcentration [mol/m^3]):");
-    w.per_layer([&] { return 0; });
+    w.per_layer([](int) { return 0; });
     w.comment("-- T (absolute temperature [K]):");
     w.values(md.T);
     w.comment("-- epsilon[layers] (dielectric constant [C^2/(J*m)], e.g. vacuum 8.85419e-12):");
-    w.per_layer([&] { return md.epsilon.get(); });
+    w.per_layer([&](int l) { return md.epsilon.at(l); });
     w.comment("-- tEnd (time of the process duration [s]):");
     w.values(md.tEnd * md.tc);
     w.comment("-- calibration curve ions(changed ion number, opposite ion number):");
@@ -259,7 +254,7 @@ std::string legacy_form_text(model& md) {
             w.line("CL            : ");
             w.out << md.cL[c] * md.cScale;
             w.line("CM[layers]    :");
-            w.per_layer([&] { return md.cM.item(c) * md.cScale; }, true);
+            w.per_layer([&](int l) { return md.cM.at(l).item(c) * md.cScale; }, true);
             w.line("CR            : ");
             w.out << md.cR[c] * md.cScale;
         });
@@ -276,7 +271,6 @@ std::string legacy_form_text(model& md) {
     write_grid_and_switches(w, "[layer]",
                             "-- Generate xwyn, ywyn files continuously (1-Yes, 0-No);");
     w.out << '\n';
-    md.layer = savedLayer;
     return w.out.str();
 }
 

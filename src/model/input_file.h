@@ -22,6 +22,6 @@ void read_input_text(model& md, const std::string& text, const std::string& file
 void write_input_copy(model& md);
 void write_legacy_copy(model& md);
 
-// Text of both copies, as written to the files. They move the layer cursor and put it back.
-std::string current_form_text(model& md);
-std::string legacy_form_text(model& md);
+// Text of both copies, as written to the files.
+std::string current_form_text(const model& md);
+std::string legacy_form_text(const model& md);

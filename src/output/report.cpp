@@ -78,25 +78,24 @@ void write_scaling_and_grid(std::ostream& out, const model& md) {
     out << "<br>Grid_Debye_Length equals: " << md.hDebye << " m";
 }
 
-void write_layers(std::ostream& out, model& md) {
+void write_layers(std::ostream& out, const model& md) {
     out << "<br><br><b>Number of layers = " << md.n << "; </b><br>"
         << "r = " << md.R << " (number of components); <br>"
         << "T = " << md.T << "  (absolute temperature);<br>"
         << "t<sub>end</sub> = " << md.tEnd * md.tc
         << "  (time of the process duration [s]);<br><br>";
     for (int l = 1; l <= md.n; ++l) {
-        md.layer = l;
         out << "<b>layer " << l << " :</b><br>"
-            << "N = " << md.N.get() << " (number of points in discretization);<br>"
-            << "m = " << md.m.get() << "(number of points in Debye length);<br>"
-            << "d = " << md.d.get() << " (membrane thickness [m]);<br>"
-            << "epsilon = " << md.epsilon.get() << " (dielectric constant);<br><br>";
+            << "N = " << md.N.at(l) << " (number of points in discretization);<br>"
+            << "m = " << md.m.at(l) << "(number of points in Debye length);<br>"
+            << "d = " << md.d.at(l) << " (membrane thickness [m]);<br>"
+            << "epsilon = " << md.epsilon.at(l) << " (dielectric constant);<br><br>";
     }
 }
 
 // One row per component: charge, diffusivities [m^2/s], concentrations [mol/m^3] and the
 // interfacial rate constants [m/s], all converted back from scaled units.
-void write_component_table(std::ostream& out, model& md) {
+void write_component_table(std::ostream& out, const model& md) {
     out << "<table border=\"3\"><tr align = \"center\"><td></td><td>z<sub>i</sub></td>";
     for (int l = 1; l <= md.n; ++l) out << "<td>D<sub>i</sub>" << l << "</td>";
     out << "<td>c<sub>iL</sub></td>";
@@ -107,10 +106,7 @@ void write_component_table(std::ostream& out, model& md) {
 
     for (int c = 1; c <= md.R; ++c) {
         out << "<tr align=\"center\"><td>Component " << c << " </td><td> " << md.z[c] << " </td>";
-        for (int l = 1; l <= md.n; ++l) {
-            md.layer = l;
-            out << "<td>" << md.D.item(c) << " </td>";
-        }
+        for (int l = 1; l <= md.n; ++l) out << "<td>" << md.D.at(l).item(c) << " </td>";
         const bool opposite = c == md.oppositeIon;
         auto concentration = [&](double scaled) {
             if (opposite)
@@ -119,10 +115,7 @@ void write_component_table(std::ostream& out, model& md) {
                 out << "<td>" << scaled * md.cScale << "</td>";
         };
         concentration(md.cL[c]);
-        for (int l = 1; l <= md.n; ++l) {
-            md.layer = l;
-            concentration(md.cM.item(c));
-        }
+        for (int l = 1; l <= md.n; ++l) concentration(md.cM.at(l).item(c));
         concentration(md.cR[c]);
         for (int i = 0; i <= md.n; ++i)
             out << "<td>" << md.Kif[i][c] * md.L / md.tc << "</td><td>"
@@ -133,7 +126,7 @@ void write_component_table(std::ostream& out, model& md) {
 
 }  // namespace
 
-std::string problem_statement(model& md) {
+std::string problem_statement(const model& md) {
     std::ostringstream out;
     out << "<h1>Tavoline 2.0</h1>"
         << "<b>Electrochemical method: ";

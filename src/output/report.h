@@ -14,4 +14,4 @@ void write_run_report(model& md);
 
 // The body of data.html: method, calibration, scales, grid, layers and the component table,
 // in input units. Moves the layer cursor.
-std::string problem_statement(model& md);
+std::string problem_statement(const model& md);
