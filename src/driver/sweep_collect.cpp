@@ -79,7 +79,7 @@ void plot_result(const SweepFile& sweep, const SweepLayout& layout, const std::v
         for (size_t k = 0; k < row.values.size(); ++k)
             if (k != against)
                 key += (key.empty() ? "" : ", ") + sweep.parameters[k].label + " = " +
-                       number_text(row.values[k]);
+                       exact_number_text(row.values[k]);
         const double x = param.logSpaced ? std::log10(row.values[against]) : row.values[against];
         lines[key].emplace_back(x, y.get<double>());
     }
@@ -178,7 +178,7 @@ int sweep_collect_command(const std::string& sweepPath, const std::string& resul
     csv << '\n';
     for (const Row& row : rows) {
         csv << row.id << ',' << layout.folder_name(row.id);
-        for (const double v : row.values) csv << ',' << number_text(v);
+        for (const double v : row.values) csv << ',' << exact_number_text(v);
         csv << ',' << (row.state.status.empty() ? "missing" : row.state.status) << ','
             << csv_field(row.state.message);
         const json& cal = calibration_of(row.summary);

@@ -174,7 +174,7 @@ long long plan_sweep(const SweepFile& sweep, const SweepLayout& layout) {
     for (long long id = 1; id <= layout.count; ++id) {
         const std::vector<double> values = combination_values(sweep, id);
         manifest << id << ',' << layout.folder_name(id);
-        for (const double v : values) manifest << ',' << number_text(v);
+        for (const double v : values) manifest << ',' << exact_number_text(v);
         manifest << '\n';
         const std::string text = combination_input_text(sweep, baseText, baseFile, values, id);
         const fs::path input = layout.combination_folder(id) / (sweep.baseName + ".cci");

@@ -62,8 +62,8 @@ const char* solver_path_name(SolverPath path) {
     return path == SolverPath::dense ? "dense" : "banded";
 }
 
-std::unique_ptr<StiffIntegratorT> make_run_integrator(model& md, OdeSystem& system, double* state,
-                                                      Bandwidths band) {
+std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem& system,
+                                                      double* state, Bandwidths band) {
     StiffOptions options;
     options.rtol = {md.rtol};
     options.atol = {md.atol};

@@ -98,8 +98,8 @@ class MembraneSystem : public OdeSystem {
 // the record's tolerances and first step, output after every step, identity mass matrix
 // and a finite-difference Jacobian of the given bandwidths (lower = nEq: full). Throws
 // IntegratorError when the integrator refuses its parameters.
-std::unique_ptr<StiffIntegratorT> make_run_integrator(model& md, OdeSystem& system, double* state,
-                                                      Bandwidths band);
+std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem& system,
+                                                      double* state, Bandwidths band);
 
 // Integrates the record's state over one calibration point; md.y holds the state reached,
 // also when the integration fails. Throws IntegratorError when the integrator refuses its

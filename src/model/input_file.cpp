@@ -3,9 +3,11 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <type_traits>
 
 #include "model/errors.h"
 #include "model/input_reader.h"
+#include "output/number_text.h"
 #include "output/output_file.h"
 
 void read_input_file(model& md) {
@@ -44,12 +46,24 @@ void read_input_text(model& md, const std::string& text, const std::string& file
 
 namespace {
 
-// Writes values with the stream's default formatting (six significant digits).
+// Writes values with the stream's default formatting (six significant digits), or with
+// `exact` in the shortest text that reads back as the same double.
 struct CopyWriter {
-    explicit CopyWriter(const model& m) : md(m) {}
+    CopyWriter(const model& m, bool exactNumbers) : md(m), exact(exactNumbers) {}
 
     const model& md;
+    const bool exact;
     std::ostringstream out;
+
+    template <class T>
+    void put(const T& v) {
+        if constexpr (std::is_floating_point_v<T>)
+            if (exact) {
+                out << exact_number_text(v);
+                return;
+            }
+        out << v;
+    }
 
     // One value per layer, value(l) for layer l, blank-separated; with `leading` every
     // value, the first too, is preceded by a blank.
@@ -57,24 +71,28 @@ struct CopyWriter {
     void per_layer(F value, bool leading = false) {
         for (int l = 1; l <= md.n; ++l) {
             if (leading || l > 1) out << ' ';
-            out << value(l);
+            put(value(l));
         }
     }
     // Rate constants of component c at every interface, in input units [m/s], each
     // preceded by a blank.
     void interfaces(const SlotTable& table, int c) {
-        for (int s = 0; s <= md.n; ++s) out << ' ' << table[s][c] * md.L / md.tc;
+        for (int s = 0; s <= md.n; ++s) {
+            out << ' ';
+            put(table[s][c] * md.L / md.tc);
+        }
     }
 
     void comment(const std::string& text) { out << '\n' << text << '\n'; }
     void line(const char* text) { out << '\n' << text; }
     template <class T>
     void values(const T& first) {
-        out << first;
+        put(first);
     }
     template <class T, class... Rest>
     void values(const T& first, const Rest&... rest) {
-        out << first << ' ';
+        put(first);
+        out << ' ';
         values(rest...);
     }
 };
@@ -144,9 +162,9 @@ std::string base_name(const std::string& inputName) {
 
 }  // namespace
 
-std::string current_form_text(const model& md) {
+std::string current_form_text(const model& md, bool exactNumbers) {
     const int n = md.n;
-    CopyWriter w(md);
+    CopyWriter w(md, exactNumbers);
     w.out << "#TAVO2";
     w.comment("-- Model (0=Nernst-Planck-Poisson, 1=Fickian Diffusion only): ");
     w.values(md.modelType);
@@ -175,7 +193,10 @@ std::string current_form_text(const model& md) {
         "number, number of calibration points):");
     w.values(md.targets.empty() ? 0 : md.targets[0], md.changedIon, md.oppositeIon, md.nCalib);
     w.comment("-- calibration curve points(multiplier for each point):");
-    for (int i = 1; i <= md.nCalib; ++i) w.out << (i > 1 ? " " : "") << md.multipliers[i];
+    for (int i = 1; i <= md.nCalib; ++i) {
+        if (i > 1) w.out << ' ';
+        w.put(md.multipliers[i]);
+    }
     w.line(dashes(68).c_str());
     static constexpr ComponentLabels kLabels{
         "Diffusivity [layers]     :", "Ion charge \t             : ", "Kif [layers+1]           :",
@@ -183,9 +204,10 @@ std::string current_form_text(const model& md) {
     for (int c = 1; c <= md.R; ++c) {
         write_component(w, c, kLabels, [&] {
             w.line("Concentrations [layers+2]: ");
-            w.out << md.cL[c] * md.cScale;
+            w.put(md.cL[c] * md.cScale);
             w.per_layer([&](int l) { return md.cM.at(l).item(c) * md.cScale; }, true);
-            w.out << ' ' << md.cR[c] * md.cScale;
+            w.out << ' ';
+            w.put(md.cR[c] * md.cScale);
         });
         w.line("reactive with ligand     : ");
         w.out << md.ligand[c];
@@ -193,9 +215,15 @@ std::string current_form_text(const model& md) {
             w.line("forms complex            : ");
             w.out << md.complexOf[c];
             w.line("Kas [layers]             :");
-            for (int l = 1; l <= n; ++l) w.out << ' ' << unscaled_kas(md, l, c);
+            for (int l = 1; l <= n; ++l) {
+                w.out << ' ';
+                w.put(unscaled_kas(md, l, c));
+            }
             w.line("Kdis [layers]            :");
-            for (int l = 1; l <= n; ++l) w.out << ' ' << unscaled_kdis(md, l, c);
+            for (int l = 1; l <= n; ++l) {
+                w.out << ' ';
+                w.put(unscaled_kdis(md, l, c));
+            }
         }
     }
     w.line(dashes(68).c_str());
@@ -218,7 +246,7 @@ std::string current_form_text(const model& md) {
 
 std::string legacy_form_text(const model& md) {
     const int n = md.n;
-    CopyWriter w(md);
+    CopyWriter w(md, false);
     w.out << "#TAVO";
     w.comment("-- n - number of layers (phases):");
     w.values(n);

@@ -22,6 +22,8 @@ void read_input_text(model& md, const std::string& text, const std::string& file
 void write_input_copy(model& md);
 void write_legacy_copy(model& md);
 
-// Text of both copies, as written to the files.
-std::string current_form_text(const model& md);
+// Text of both copies, as written to the files. With `exactNumbers` the current form
+// writes every real number in the shortest text that reads back as the same double
+// (the copies themselves keep six significant digits).
+std::string current_form_text(const model& md, bool exactNumbers = false);
 std::string legacy_form_text(const model& md);

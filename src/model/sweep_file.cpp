@@ -88,8 +88,9 @@ std::string group_list() {
 
 std::string found(const std::string& token) { return ", found '" + visible_text(token) + "'"; }
 
-// The value as the input copy writes it, so that what the manifest shows is what runs.
-double as_written(double v) { return std::stod(number_text(v)); }
+// A value of a `lin` or `log` range without the rounding noise of its arithmetic (twelve
+// significant digits), so that `log 1e-13 1e-12 2` runs 1e-13 and not 9.9999999999999e-14.
+double without_noise(double v) { return std::stod(number_text(v, 12)); }
 
 bool parse_number(const std::string& token, double& v) {
     const char* first = token.data();
@@ -221,11 +222,11 @@ class SweepReader {
                 const double v = p.logSpaced
                                      ? std::pow(10.0, std::log10(a) + s * (std::log10(b) - std::log10(a)))
                                      : a + s * (b - a);
-                p.values.push_back(as_written(i == k - 1 ? b : v));
+                p.values.push_back(i == k - 1 ? b : without_noise(v));
             }
         } else {
             for (size_t i = 1; i < t.size(); ++i)
-                p.values.push_back(as_written(number(t[i], line, "a number for `" + p.label + "`")));
+                p.values.push_back(number(t[i], line, "a number for `" + p.label + "`"));
         }
     }
 
@@ -393,15 +394,15 @@ void apply_value(model& md, const SweepParameter& p, double v) {
 // automatic (zeros), or the unit scales of an unscaled legacy input; then the first grid
 // step, given or automatic (0).
 std::string requested_scales(const model& md) {
-    std::ostringstream s;
+    std::string s;
     if (md.rescalingMethod == 3)
-        s << md.xs << ' ' << md.ts << ' ' << md.cmax << ' ' << md.emax;
+        s = exact_number_text(md.xs) + ' ' + exact_number_text(md.ts) + ' ' +
+            exact_number_text(md.cmax) + ' ' + exact_number_text(md.emax);
     else if (md.rescalingMethod == 0)
-        s << "1 1 1 1";
+        s = "1 1 1 1";
     else
-        s << "0 0 0 0";
-    s << ' ' << (md.gridDebyeMethod == 3 ? md.h_min : 0.0);
-    return s.str();
+        s = "0 0 0 0";
+    return s + ' ' + exact_number_text(md.gridDebyeMethod == 3 ? md.h_min : 0.0);
 }
 
 }  // namespace
@@ -416,7 +417,7 @@ std::string combination_input_text(const SweepFile& sweep, const std::string& ba
     // with the scales in use; unit scales leave the record as read, and the scales line
     // is then put back as the base asked for it.
     md.L = md.tc = md.cScale = md.eScale = 1;
-    std::string text = current_form_text(md);
+    std::string text = current_form_text(md, true);
     const std::string scalesComment = "-- xs, ts, cmax, emax, h_min";
     const size_t comment = text.find(scalesComment);
     const size_t start = text.find('\n', comment) + 1;
@@ -428,7 +429,7 @@ std::string combination_input_text(const SweepFile& sweep, const std::string& ba
     } catch (const InputError& e) {
         std::string shown;
         for (size_t k = 0; k < values.size(); ++k)
-            shown += (k ? ", " : "") + sweep.parameters[k].label + " = " + number_text(values[k]);
+            shown += (k ? ", " : "") + sweep.parameters[k].label + " = " + exact_number_text(values[k]);
         throw InputError(sweep.fileName + ": combination " + std::to_string(id) + " (" + shown +
                          ") gives an input the reader refuses: " + e.what());
     }

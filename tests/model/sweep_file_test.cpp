@@ -104,7 +104,7 @@ TEST(SweepFile, CombinationsOfGridAndZip) {
     const SweepFile zip = read_sweep_text(
         "base b\ncombine zip\nT 290 300 310\nmultipliers[2] lin 1 3.3333333 3\n", "s.sweep");
     ASSERT_EQ(combination_count(zip), 3);
-    EXPECT_EQ(combination_values(zip, 2), (std::vector<double>{300, 2.16667}));
+    EXPECT_EQ(combination_values(zip, 2), (std::vector<double>{300, 2.16666665}));
 }
 
 // The generated input differs from the base only in the varied values, the automatic scales
@@ -128,6 +128,19 @@ TEST(SweepFile, GeneratedInputIsTheBaseWithTheNewValues) {
            "reactive with ligand     : 0\n---- Component 3");
     change("\n40\n", "\n20\n");
     EXPECT_EQ(text, expected);
+}
+
+// Nothing of the base input or of a varied value is rounded on the way into a combination:
+// the copies' six digits would turn T = 298.123456789 into 298.123.
+TEST(SweepFile, GeneratedInputKeepsEveryDigit) {
+    std::string base = example_text();
+    base.replace(base.find("\n298.15\n"), 8, "\n298.123456789\n");
+    const SweepFile s = read_sweep_text("base b\nd[1] 1.23456789e-5\n", "s.sweep");
+    model md;
+    read_input_text(md, combination_input_text(s, base, "b.cci", combination_values(s, 1), 1),
+                    "c.cci");
+    EXPECT_EQ(md.T, 298.123456789);
+    EXPECT_EQ(md.d.at(1), 1.23456789e-5);
 }
 
 TEST(SweepFile, CombinationTheReaderRefusesNamesItsValues) {
