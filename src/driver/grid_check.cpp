@@ -98,9 +98,11 @@ std::string value_text(const std::optional<double>& v, const char* unit) {
 void print_value(const GridCheckValue& v, const char* what, const char* unit) {
     std::cout << what << " " << value_text(v.coarse, unit) << " on the run's grid, "
               << value_text(v.refined, unit) << " on the refined grid";
+    // The estimate is a correction: the grid-converged value lies about e from the run's.
     if (const auto e = v.estimated_error(kGridOrder))
         std::cout << ", change " << value_text(v.change(), unit)
-                  << "; estimated error of the run's value " << value_text(e, unit);
+                  << "; grid-converged value estimated at " << value_text(*v.coarse + *e, unit)
+                  << ", " << value_text(e, unit) << " from the run's value";
 }
 
 void print_grid_check(const GridCheck& check) {
