@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::printf("%-12s %6d %7d %7d %9d %10d %9d %10lld %9.3f\n", argv[a], run.nEq, run.runs,
                     run.total.steps, run.total.rejected, run.total.jacobians,
-                    run.total.decompositions, run.total.rhsCalls, seconds);
+                    run.total.complex_decompositions, run.total.all_rhs_calls(), seconds);
     }
     return 0;
 }

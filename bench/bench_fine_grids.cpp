@@ -128,9 +128,9 @@ void whole_run(const std::string& name) {
     getrusage(RUSAGE_SELF, &usage);
     std::printf("%8d %3d/%-3d %6.2f %6d %6d %6d %6d %9lld %8.2f %8.0f %s\n", run.nEq,
                 run.band.lower, run.band.upper, cpu, run.total.steps, run.total.rejected,
-                run.total.jacobians, run.total.decompositions, run.total.rhsCalls,
+                run.total.jacobians, run.total.complex_decompositions, run.total.all_rhs_calls(),
                 1e3 * cpu / run.total.steps, static_cast<double>(usage.ru_maxrss) / 1024.0,
-                run.total.code > 0 ? "" : "FAILED");
+                run.code > 0 ? "" : "FAILED");
 }
 
 // CPU seconds of a Jacobian and of a decomposition pair on one path, `repeats` times each.

@@ -12,20 +12,16 @@
 #include "physics/point_order.h"
 
 struct WholeRun {
-    RunOutcome total;  // counters summed over every integration; code of the last
+    IntegratorStatistics total;  // counters summed over every integration
+    int code = 0;                // of the last integration
     int runs = 0;      // integrations
     int nEq = 0;
     Bandwidths band;  // of the point order
 };
 
 inline void add_counters(WholeRun& result, const IntegrationSummary& run) {
-    result.total.code = run.code;
-    result.total.steps += run.steps;
-    result.total.accepted += run.accepted;
-    result.total.rejected += run.rejected;
-    result.total.rhsCalls += run.rhsCalls;
-    result.total.jacobians += run.jacobians;
-    result.total.decompositions += run.decompositions;
+    result.code = run.code;
+    result.total += run.stats;
     ++result.runs;
 }
 

@@ -183,12 +183,7 @@ IntegrationSummary integrate_point(model& md, RunSeries& series, const char* whi
     IntegrationSummary s;
     s.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     s.code = run.code;
-    s.steps = run.steps;
-    s.accepted = run.accepted;
-    s.rejected = run.rejected;
-    s.jacobians = run.jacobians;
-    s.decompositions = run.decompositions;
-    s.rhsCalls = run.rhsCalls;
+    s.stats = run.stats;
     s.negativeConcentration = run.negativeConcentration;
     if (series.potSeries.size() > 0)
         s.finalPotential = series.potSeries[series.potSeries.size() - 1];

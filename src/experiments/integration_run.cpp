@@ -96,14 +96,7 @@ RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& optio
     RunOutcome outcome;
     outcome.code = integrator->integrate();
     system.to_record(integrator->y);
-    const IntegratorStatistics& stats = integrator->statistics();
-    outcome.steps = stats.steps;
-    outcome.accepted = stats.accepted;
-    outcome.rejected = stats.rejected;
-    outcome.rhsCalls = stats.rhs_calls + stats.jacobian_rhs_calls;
-    outcome.jacobians = stats.jacobians;
-    // a pair of decompositions is complete when its complex half is
-    outcome.decompositions = stats.complex_decompositions;
+    outcome.stats = integrator->statistics();
     outcome.negativeConcentration = system.negative_concentration_seen();
     return outcome;
 }

@@ -44,12 +44,7 @@ struct RunOptions {
 // included.
 struct RunOutcome {
     int code = 0;
-    int steps = 0;
-    int accepted = 0;
-    int rejected = 0;
-    long long rhsCalls = 0;
-    int jacobians = 0;
-    int decompositions = 0;
+    IntegratorStatistics stats;
     bool negativeConcentration = false;  // an accepted step had a concentration below -atol
 
     bool succeeded() const { return code > 0; }

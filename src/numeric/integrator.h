@@ -75,6 +75,22 @@ struct IntegratorStatistics {
     int complex_decompositions = 0;  // completed decompositions of the complex one
     long long rhs_calls = 0;            // evaluations of f for the method itself
     long long jacobian_rhs_calls = 0;   // evaluations of f for finite-difference Jacobians
+
+    // Every evaluation of f, the Jacobians' included.
+    long long all_rhs_calls() const { return rhs_calls + jacobian_rhs_calls; }
+    // Counts of several runs added up.
+    IntegratorStatistics& operator+=(const IntegratorStatistics& other) {
+        steps += other.steps;
+        accepted += other.accepted;
+        rejected += other.rejected;
+        newton_failures += other.newton_failures;
+        jacobians += other.jacobians;
+        real_decompositions += other.real_decompositions;
+        complex_decompositions += other.complex_decompositions;
+        rhs_calls += other.rhs_calls;
+        jacobian_rhs_calls += other.jacobian_rhs_calls;
+        return *this;
+    }
 };
 
 class IntegratorT {

@@ -45,12 +45,13 @@ json integration_json(const IntegrationSummary& s) {
     j["status"] = s.interrupted ? "interrupted" : s.code > 0 ? "finished" : "failed";
     j["failure"] = s.failure.empty() ? json(nullptr) : json(s.failure);
     j["final_potential_mV"] = s.finalPotential ? json(*s.finalPotential) : json(nullptr);
-    j["steps"] = s.steps;
-    j["accepted"] = s.accepted;
-    j["rejected"] = s.rejected;
-    j["jacobians"] = s.jacobians;
-    j["decompositions"] = s.decompositions;
-    j["rhs_calls"] = s.rhsCalls;
+    j["steps"] = s.stats.steps;
+    j["accepted"] = s.stats.accepted;
+    j["rejected"] = s.stats.rejected;
+    j["jacobians"] = s.stats.jacobians;
+    // pairs of decompositions, complete when the complex half is
+    j["decompositions"] = s.stats.complex_decompositions;
+    j["rhs_calls"] = s.stats.all_rhs_calls();
     j["wall_seconds"] = s.wallSeconds;
     return j;
 }
@@ -320,8 +321,8 @@ void write_report_page(model& md, const RunSummary& run) {
         page << "<tr class=\"" << row << "\"><td class=\"num\">" << p.point
              << "</td><td class=\"num\">" << number_text(p.multiplier) << "</td><td class=\"num\">"
              << (pot ? number_text(*pot) : std::string("-")) << "</td><td class=\"num\">"
-             << p.potentiometric.steps
-             << (p.currentStep ? " + " + std::to_string(p.currentStep->steps) : std::string())
+             << p.potentiometric.stats.steps
+             << (p.currentStep ? " + " + std::to_string(p.currentStep->stats.steps) : std::string())
              << "</td><td>" << escaped(point_status(p)) << "</td></tr>\n";
     }
     page << "</tbody>\n</table>\n";

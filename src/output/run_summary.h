@@ -8,18 +8,14 @@
 #include <vector>
 
 #include "model/model.h"
+#include "numeric/integrator.h"
 
 // One integration run of a point (the potentiometric run, or the current-step run of the
 // impedance and chronopotentiometric methods).
 struct IntegrationSummary {
     int code = 0;              // the integrator's result: 1 reached tEnd, negative failed
     bool interrupted = false;  // stopped between steps by SIGINT or SIGTERM before tEnd
-    int steps = 0;
-    int accepted = 0;
-    int rejected = 0;
-    int jacobians = 0;
-    int decompositions = 0;
-    long long rhsCalls = 0;  // those of the Jacobians included
+    IntegratorStatistics stats;
     double wallSeconds = 0;
     std::optional<double> finalPotential;  // [mV] of the last accepted step
     std::string failure;                   // why it failed, empty when it did not
