@@ -272,6 +272,7 @@ int run_points(model& md, RunSeries& series, const RunOptions& options, RunSumma
         summary.multiplier = md.multipliers[md.point];
         summary.folder = inside_run(md, md.folders[md.point]);
         set_initial_state(md);
+        std::cout << "\n** iteration number " << md.point << "\n";
         summary.potentiometric = integrate_point(md, series, "potentiometric", options);
         bool ok = summary.potentiometric.code > 0;
         write_profiles(md, series, "");

@@ -167,6 +167,7 @@ GridCheck check_grid(const std::string& inputName, const RunSummary& run,
                  "first grid step halved in every layer; no file is written.\n";
     RunOptions refined = options;
     refined.quiet = true;
+    refined.announce = false;
     model md;
     RunSeries series;
     md.inputName = inputName;

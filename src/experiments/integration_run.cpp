@@ -91,7 +91,7 @@ RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& optio
     MembraneSystem system(md, series, std::move(recordIndex), options);
     const auto integrator =
         make_run_integrator(md, system, banded ? state.data() : md.y.data(), band);
-    std::cout << "** NPP problem integrated with RADAU5 **\n\n";
+    if (options.announce) std::cout << "** NPP problem integrated with RADAU5 **\n\n";
     md.tStart = wall_clock_seconds();
     RunOutcome outcome;
     outcome.code = integrator->integrate();

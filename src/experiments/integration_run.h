@@ -34,6 +34,7 @@ struct RunOptions {
     ProgressLine* progress = nullptr;
     const volatile std::sig_atomic_t* stopSignal = nullptr;
     bool checkGrid = false;  // repeat every point on a refined grid after the run
+    bool announce = true;    // the "** NPP problem integrated" line before each integration
 
     bool stop_requested() const { return stopSignal != nullptr && *stopSignal != 0; }
 };

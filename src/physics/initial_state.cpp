@@ -1,7 +1,6 @@
 #include "physics/initial_state.h"
 
 #include <cassert>
-#include <iostream>
 #include <stdexcept>
 
 namespace {
@@ -88,6 +87,4 @@ void set_initial_state(model& md) {
         md.cIfLeft[0][c] = md.cL[c];
         md.cIfRight[n][c] = md.cR[c];
     }
-
-    std::cout << "\n** iteration number " << md.point << "\n";
 }
