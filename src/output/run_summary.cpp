@@ -227,6 +227,39 @@ json grid_check_json(const GridCheck& check) {
     return j;
 }
 
+std::string optional_text(const std::optional<double>& v) {
+    return v ? number_text(*v) : std::string("-");
+}
+
+// The grid check as a table: per point the final potential on both grids, the estimated
+// grid-converged value minus the run's value, and for impedance runs the same for Z'.
+void write_grid_check_section(std::ostream& page, const GridCheck& check) {
+    page << "<h2>Grid check</h2>\n<p>Every point again with N and m doubled and the first "
+            "step halved in every layer; the estimate (order "
+         << check.order << ") is how far the grid-converged value lies from the run's value. "
+         << "A point converges when it is within " << number_text(check.potentialTolerance)
+         << " mV (and " << number_text(100 * check.impedanceTolerance) << " % for Z').</p>\n";
+    if (!check.skipped.empty())
+        page << "<p class=\"failed\">Not completed: " << escaped(check.skipped) << "</p>\n";
+    page << "<table id=\"grid_check\">\n<thead><tr><th>Point</th><th>Potential [mV]</th>"
+            "<th>Refined [mV]</th><th>Estimate [mV]</th><th>Z' estimate</th><th>Converged</th>"
+            "</tr></thead>\n<tbody>\n";
+    for (const GridCheckPoint& p : check.points) {
+        page << "<tr class=\"" << (p.converged ? "finished" : "failed")
+             << "\"><td class=\"num\">" << p.point << "</td><td class=\"num\">"
+             << optional_text(p.potential.coarse) << "</td><td class=\"num\">"
+             << optional_text(p.potential.refined) << "</td><td class=\"num\">"
+             << optional_text(p.potential.estimated_error(check.order))
+             << "</td><td class=\"num\">"
+             << (p.lowZ ? optional_text(p.lowZ->estimated_error(check.order)) : std::string("-"))
+             << "</td><td>"
+             << (p.refinedFailure.empty() ? (p.converged ? "yes" : "no")
+                                          : "refined run failed: " + escaped(p.refinedFailure))
+             << "</td></tr>\n";
+    }
+    page << "</tbody>\n</table>\n";
+}
+
 }  // namespace
 
 void write_summary_json(model& md, const RunSummary& run) {
@@ -337,6 +370,8 @@ void write_report_page(model& md, const RunSummary& run) {
             page << (i ? ", " : "") << number_text(run.calibration->limits[i]);
         page << ".</p>\n";
     }
+
+    if (run.gridCheck) write_grid_check_section(page, *run.gridCheck);
 
     const auto failed = unwritten(md, run.runFolder, "report.html");
     if (!failed.empty()) {

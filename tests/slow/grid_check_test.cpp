@@ -165,6 +165,10 @@ TEST(GridCheck, UnderResolvedMembraneIsReported) {
         EXPECT_GT(std::fabs(point["final_potential_mV"]["estimated_error"].get<double>()), 1.0);
         EXPECT_FALSE(point["converged"].get<bool>());
     }
+    // The report page shows the same verdict, one row per point.
+    const std::string page = testutil::read_file(dir.path() / "salt" / "report.html");
+    EXPECT_EQ(count(page, "<tr class=\"failed\"><td class=\"num\">"), 2) << page;
+    EXPECT_NE(page.find("<table id=\"grid_check\">"), std::string::npos);
 
     testutil::ScratchDir failing;
     const auto f = run_in(failing, "fail", testutil::failing_input(), "");
