@@ -3,7 +3,8 @@
 # UndefinedBehaviorSanitizer) in build-fuzz and runs each for SECONDS seconds (default 60)
 # with the dictionary and the seed inputs:
 #
-#   tools/run_fuzz.sh [SECONDS] [TARGET...]      TARGET: input_reader, state_file, set_up
+#   tools/run_fuzz.sh [SECONDS] [TARGET...]      TARGET: input_reader, state_file, set_up,
+#                                                sweep_file
 #
 # Fails when a target finds a crash, a sanitizer report, an unexpected exception, an
 # inconsistent input copy or a hang; the input that shows it is kept as
@@ -14,7 +15,7 @@ set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-input_reader state_file set_up}
+targets=${*:-input_reader state_file set_up sweep_file}
 build="$top/build-fuzz"
 
 if ! command -v clang++ >/dev/null 2>&1; then
@@ -37,6 +38,7 @@ failed=0
 for t in $targets; do
     case $t in
         state_file) seeds="$top/tests/fuzz/corpus/state_file" ;;
+        sweep_file) seeds="$top/tests/fuzz/corpus/sweep_file" ;;
         *) seeds="$build/seeds/input" ;;
     esac
     mkdir -p "$build/corpus/$t"

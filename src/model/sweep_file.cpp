@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -90,7 +91,11 @@ std::string found(const std::string& token) { return ", found '" + visible_text(
 
 // A value of a `lin` or `log` range without the rounding noise of its arithmetic (twelve
 // significant digits), so that `log 1e-13 1e-12 2` runs 1e-13 and not 9.9999999999999e-14.
-double without_noise(double v) { return std::stod(number_text(v, 12)); }
+// strtod, not stod: a subnormal value reads back with ERANGE, which is no fault here.
+double without_noise(double v) {
+    const double rounded = std::strtod(number_text(v, 12).c_str(), nullptr);
+    return std::isfinite(rounded) ? rounded : v;
+}
 
 bool parse_number(const std::string& token, double& v) {
     const char* first = token.data();

@@ -105,6 +105,10 @@ TEST(SweepFile, CombinationsOfGridAndZip) {
         "base b\ncombine zip\nT 290 300 310\nmultipliers[2] lin 1 3.3333333 3\n", "s.sweep");
     ASSERT_EQ(combination_count(zip), 3);
     EXPECT_EQ(combination_values(zip, 2), (std::vector<double>{300, 2.16666665}));
+
+    // A range reaching into subnormal numbers is read, not refused with a library fault.
+    const SweepFile tiny = read_sweep_text("base b\nd[1] log 4.9e-324 1e-300 3\n", "s.sweep");
+    EXPECT_EQ(combination_values(tiny, 1), (std::vector<double>{4.9e-324}));
 }
 
 // The generated input differs from the base only in the varied values, the automatic scales
