@@ -85,7 +85,7 @@ std::string read_base_text(const SweepFile& sweep, const SweepLayout& layout);
 // The sweep command line (`tavoline sweep ...`, argv[0] being "sweep").
 int run_sweep_main(int argc, char** argv);
 
-// Slurm's array specification of the ids (ascending), ranges joined: "1-3,7,9-12".
+// Slurm's array notation of the ids (ascending), ranges joined: "1-3,7,9-12".
 std::string array_ranges(const std::vector<long long>& ids);
 
 // `text` in single quotes for sh, each ' written as '\''.
