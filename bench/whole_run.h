@@ -25,10 +25,13 @@ inline void add_counters(WholeRun& result, const IntegrationSummary& run) {
     ++result.runs;
 }
 
-inline WholeRun run_whole(const std::string& inputName, SolverPath path) {
+// On the grid of a Debye-length first step unless `automatic`, which first refines the
+// automatic grid until the results agree (the refinement's integrations are not counted).
+inline WholeRun run_whole(const std::string& inputName, SolverPath path, bool automatic = false) {
     RunOptions options;
     options.path = path;
     options.quiet = true;
+    options.debyeGrid = !automatic;
     // Standard output goes to a string for the length of the run, even when it throws.
     struct Silence {
         std::ostringstream sink;

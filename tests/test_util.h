@@ -72,9 +72,11 @@ inline RunResult run_command(const std::string& cmd) {
     return r;
 }
 
-// Runs the program in `dir` with the given argument (test-controlled text only).
+// Runs the program in `dir` with the given argument (test-controlled text only), on the grid
+// of a Debye-length first step that the tests' recorded numbers were taken on.
 inline RunResult run_program(const std::filesystem::path& dir, const std::string& arg) {
-    return run_command("cd '" + dir.string() + "' && '" TAVOLINE_EXE "' '" + arg + "' </dev/null");
+    return run_command("cd '" + dir.string() + "' && '" TAVOLINE_EXE "' --debye-grid '" + arg +
+                       "' </dev/null");
 }
 
 // tests/data/equilibrium.cci with a forward rate constant of 1e200 m/s at the left edge:

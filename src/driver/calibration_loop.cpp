@@ -10,7 +10,8 @@
 #include <filesystem>
 #include <iostream>
 
-#include "driver/grid_check.h"
+#include "driver/grid_study.h"
+#include "driver/point_sequence.h"
 #include "driver/stop_signal.h"
 #include "experiments/calibration.h"
 #include "experiments/impedance.h"
@@ -100,7 +101,17 @@ void check_problem_size(const model& md, long long unknowns, SolverPath path) {
 
 }  // namespace
 
-void prepare_problem(model& md, RunSeries& series, SolverPath path, double firstStepFactor) {
+void prepare_problem(model& md, RunSeries& series, SolverPath path, const GridPlan* plan) {
+    if (plan != nullptr) {
+        // The copies of the input keep its own N and m.
+        md.inputN.clear();
+        md.inputM.clear();
+        for (int l = 1; l <= md.n; ++l) {
+            md.inputN.push_back(md.N.at(l));
+            md.inputM.push_back(md.m.at(l));
+        }
+        apply_cell_counts(md, *plan);
+    }
     md.layerStart.init(&md.layer, md.n);
     md.F_RT = md.F / (md.Rgas * md.T);
     long long unknowns = 0;
@@ -124,13 +135,13 @@ void prepare_problem(model& md, RunSeries& series, SolverPath path, double first
     md.outFile.precision(15);
 
     at_input_line(md, "scales", [&] { scale_model(md); });
-    md.hDebye *= firstStepFactor;
+    if (plan != nullptr) apply_first_steps(md, *plan);
     at_input_line(md, "N", [&] { build_grid(md); });
 }
 
-void set_up(model& md, RunSeries& series, SolverPath path) {
+void set_up(model& md, RunSeries& series, SolverPath path, const GridPlan* plan) {
     // Everything the input and y.vec decide is checked before the first file is written.
-    prepare_problem(md, series, path);
+    prepare_problem(md, series, path, plan);
     if (md.loadYvec == 1) read_state_file(md);
 
     keep_earlier_run(md);
@@ -140,107 +151,7 @@ void set_up(model& md, RunSeries& series, SolverPath path) {
     write_run_report(md);
 }
 
-bool collect_point_results(const model& md, RunSeries& series) {
-    if (md.nCalib < 2) return true;
-    if (series.potSeries.size() == 0) return false;
-    series.calMult.append(md.multipliers[md.point]);
-    series.calPot.append(series.potSeries[series.potSeries.size() - 1]);
-    series.calTcalc.append(md.t_calc);
-    series.calLogMult.append(std::log10(md.multipliers[md.point]));
-    const double shift = (md.point - 1) * md.tEnd * md.tc;
-    for (int i = 0; i < series.potSeries.size(); ++i) {
-        series.allPot.append(series.potSeries[i]);
-        series.allTime.append(series.timeSeries[i] + shift);
-    }
-    return true;
-}
-
-void end_point(model& md, RunSeries& series) {
-    const double mult = md.multipliers[md.point];
-    for (int k = 0; k < md.nTargets; ++k)
-        region_concentration(md, md.targets[k], md.changedIon) /= mult;
-    for (int k = 0; k < md.nTargets; ++k) restore_electroneutrality(md, md.targets[k]);
-    if (md.method != 0) {
-        md.Zprim.clear();
-        md.Zbis.clear();
-    }
-    series.potSeries.clear();
-    series.timeSeries.clear();
-    series.tcalcSeries.clear();
-    md.eisRun = 0;
-}
-
 namespace {
-
-// Integrates once and, when the integrator gave up, says so; the point's files are still
-// written from the state reached. A run stopped by a signal is marked interrupted.
-IntegrationSummary integrate_point(model& md, RunSeries& series, const char* which,
-                                   const RunOptions& options) {
-    if (options.progress != nullptr) options.progress->start_run(md.point, md.nCalib, which);
-    const auto start = std::chrono::steady_clock::now();
-    const RunOutcome run = run_integration(md, series, options);
-    if (options.progress != nullptr) options.progress->clear();
-    IntegrationSummary s;
-    s.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    s.code = run.code;
-    s.stats = run.stats;
-    s.negativeConcentration = run.negativeConcentration;
-    if (series.potSeries.size() > 0)
-        s.finalPotential = series.potSeries[series.potSeries.size() - 1];
-    s.interrupted = run.code == StiffIntegratorT::kStoppedByOutput && options.stop_requested();
-    if (run.succeeded()) return s;
-    s.failure = describe_failure(run.code) + " (code " + std::to_string(run.code) + ")";
-    std::cout << "\nCalibration point " << md.point << " (multiplier " << md.multipliers[md.point]
-              << "): the " << which << " integration failed: " << s.failure
-              << ". Its files describe the state reached.\n";
-    return s;
-}
-
-// A folder of the run relative to the run folder, "" for the run folder itself.
-std::string inside_run(const model& md, const std::string& folder) {
-    const std::string rel =
-        std::filesystem::path(folder).lexically_relative(md.folders[0]).generic_string();
-    return rel == "." ? "" : rel;
-}
-
-void write_run_summaries(model& md, const RunSummary& run) {
-    write_summary_json(md, run);
-    write_report_page(md, run);
-}
-
-// Ends the run on the signal received: says so on standard output and in the summaries
-// (whose points end with the interrupted one, when a point was under way). Returns the
-// exit status, 128 + the signal's number.
-int interrupt_run(const model& md, const RunSeries& series, const RunOptions& options,
-                  RunSummary& run) {
-    const int signal = *options.stopSignal;
-    const std::string name = signal_name(signal);
-    int complete = static_cast<int>(run.points.size());
-    run.message = name;
-    if (!run.points.empty() && run.points.back().interrupted()) {
-        --complete;
-        const bool currentStep = run.points.back().currentStep.has_value();
-        const int samples = series.timeSeries.size();
-        const double reached = samples > 0 ? series.timeSeries[samples - 1] : 0.0;  // s
-        const char* which = currentStep ? "current-step" : "potentiometric";
-        std::cout << "\nCalibration point " << md.point << " (multiplier "
-                  << md.multipliers[md.point] << "): the " << which
-                  << " integration was interrupted by " << name << " at t = " << reached
-                  << " s. Its files describe the state reached.\n";
-        run.message += " during calibration point " + std::to_string(md.point) +
-                       ", at t = " + number_text(reached) + " s of its " + which + " run";
-    } else if (complete > 0) {
-        run.message += " after calibration point " + std::to_string(complete);
-    } else {
-        run.message += " before the first calibration point";
-    }
-    run.message += "; " + std::to_string(complete) + " of " + std::to_string(md.nCalib) +
-                   " calibration points complete";
-    std::cout << "\nThe run was interrupted by " << name << " after " << complete << " of "
-              << md.nCalib << " calibration points.\n";
-    run.status = "interrupted";
-    return 128 + signal;
-}
 
 // Checks that standard output took everything written to it; when it did not, it is
 // entered as a file not written.
@@ -259,68 +170,6 @@ int with_unwritten_files(const model& md, int status) {
     return (status == 0 || status == 2) && !md.unwrittenFiles.empty() ? 3 : status;
 }
 
-// The calibration points one after another; returns the exit status: 0, 2 when the
-// integration of a point failed, or 128 + the signal's number when a signal ended the run.
-// An interrupted point keeps the files of the state it reached, but adds nothing to the
-// calibration curve and gets no current-step run or spectrum.
-int run_points(model& md, RunSeries& series, const RunOptions& options, RunSummary& run) {
-    int failedPoints = 0;
-    for (md.point = 1; md.point <= md.nCalib; ++md.point) {
-        if (options.stop_requested()) return interrupt_run(md, series, options, run);
-        PointSummary summary;
-        summary.point = md.point;
-        summary.multiplier = md.multipliers[md.point];
-        summary.folder = inside_run(md, md.folders[md.point]);
-        set_initial_state(md);
-        std::cout << "\n** iteration number " << md.point << "\n";
-        summary.potentiometric = integrate_point(md, series, "potentiometric", options);
-        bool ok = summary.potentiometric.code > 0;
-        write_profiles(md, series, "");
-        write_time_course(md, series, "");
-        if (summary.interrupted()) {
-            run.points.push_back(summary);
-            return interrupt_run(md, series, options, run);
-        }
-        if (!collect_point_results(md, series)) {
-            std::cout << "\nCalibration point " << md.point
-                      << ": no integration step was completed, so the point adds nothing to "
-                         "the calibration curve.\n";
-            ok = false;
-        }
-        if (auto line = write_calibration_curve(md, series)) run.calibration = line;
-        if (md.method > 0) {
-            start_impedance_run(md, series);
-            summary.currentStep = integrate_point(md, series, "current-step", options);
-            ok = summary.currentStep->code > 0 && ok;
-            write_profiles(md, series, "spectrum//");
-            write_time_course(md, series, "spectrum//");
-            if (summary.interrupted()) {
-                run.points.push_back(summary);
-                return interrupt_run(md, series, options, run);
-            }
-            compute_spectrum(md, series);
-            if (!md.Zprim.empty()) summary.lowFrequencyZ = md.Zprim[0];
-            write_spectrum(md);
-            summary.spectrumFile =
-                summary.folder.empty() ? "spectrum.dat" : summary.folder + "/spectrum.dat";
-        }
-        end_point(md, series);
-        if (!ok) ++failedPoints;
-        const bool negative = summary.potentiometric.negativeConcentration ||
-                              (summary.currentStep && summary.currentStep->negativeConcentration);
-        if (!ok || negative) print_point_grid_advice(md.point, !ok);
-        run.points.push_back(summary);
-        write_run_summaries(md, run);
-    }
-    if (options.stop_requested()) return interrupt_run(md, series, options, run);
-    if (failedPoints > 0) {
-        std::cout << "\nThe integration failed at " << failedPoints << " of " << md.nCalib
-                  << " calibration points; see the messages above.\n";
-        return 2;
-    }
-    return 0;
-}
-
 }  // namespace
 
 int run_program(const std::string& inputName, const RunOptions& options) {
@@ -334,17 +183,27 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
     write_banner();
     check_input_name(inputName);
     read_input_file(md);
-    set_up(md, series, options.path);
+
+    // The automatic grid is chosen before anything is written: the calibration runs on
+    // finer and finer grids until its results agree, then once more on the grid chosen,
+    // writing its files.
+    std::optional<GridStudy> study;
+    if (automatic_grid_applies(md, options)) study = refine_automatic_grid(inputName, options);
+    const GridPlan* plan = study && !study->grids.empty()
+                               ? &study->grids[static_cast<std::size_t>(study->chosen)]
+                               : nullptr;
+    set_up(md, series, options.path, plan);
 
     RunSummary run;
     run.inputName = md.inputName;
     run.runFolder = md.folders[0];
     run.path = solver_path_name(options.path);
+    run.grid = study;
     const Bandwidths band = point_order_bandwidths(md);
     run.bandLower = band.lower;
     run.bandUpper = band.upper;
     try {
-        run.exitCode = run_points(md, series, options, run);
+        run.exitCode = run_point_sequence(md, series, options, run);
     } catch (const std::exception& e) {
         // The run stops with status 1; the summaries say where and why.
         if (options.progress != nullptr) options.progress->clear();
@@ -355,9 +214,10 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
         throw;
     }
     if (run.status == "running") run.status = run.exitCode == 0 ? "finished" : "failed";
+    if (run.grid && run.status != "interrupted") print_grid_study(*run.grid);
     if (options.checkGrid && run.status != "interrupted")
-        run.gridCheck = check_grid(md.inputName, run, options);
-    else if (!options.checkGrid && grid_advice_due(md))
+        run.gridCheck = check_grid(md.inputName, plan ? *plan : input_grid_plan(md), run, options);
+    else if (!options.checkGrid && !run.grid && grid_advice_due(md))
         print_grid_advice();
     check_standard_output(md);  // before the summaries, so that they can say so
     run.exitCode = with_unwritten_files(md, run.exitCode);

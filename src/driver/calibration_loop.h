@@ -6,7 +6,9 @@
 
 #include "experiments/integration_run.h"
 #include "model/model.h"
+#include "driver/point_sequence.h"
 #include "output/run_summary.h"
+#include "physics/grid_plan.h"
 
 // Largest number of unknowns a dense run accepts: the integrator's four dense matrices of
 // this order take 12.8 GB.
@@ -21,20 +23,13 @@ void write_banner();
 // Everything that runs once before the first calibration point, in this order: state
 // layout, constants, the size check of the chosen solver path, totals, run folders,
 // scaling, grid and its file, input copies and the run report.
-void set_up(model& md, RunSeries& series, SolverPath path);
+void set_up(model& md, RunSeries& series, SolverPath path, const GridPlan* plan = nullptr);
 
 // The part of set_up that writes nothing: state layout, constants, size check, totals,
-// scaling and grid, whose first step is multiplied by `firstStepFactor` after scaling (the
-// scales stay those of the input).
-void prepare_problem(model& md, RunSeries& series, SolverPath path, double firstStepFactor = 1);
-
-// Appends the point's results to the calibration series (only when there are two or
-// more points). Returns false, recording nothing, when the run reported no step.
-bool collect_point_results(const model& md, RunSeries& series);
-
-// Undoes the point's concentration change, restores electroneutrality at the targets
-// and empties the run series.
-void end_point(model& md, RunSeries& series);
+// scaling and grid. Given a plan, the grid is the plan's (its N and m, and its first step in
+// every layer) instead of the input's; the scales stay those of the input.
+void prepare_problem(model& md, RunSeries& series, SolverPath path,
+                     const GridPlan* plan = nullptr);
 
 // Runs the whole program on the input `inputName`.cci; returns the exit status. After every
 // calibration point and at the end, summary.json and report.html in the run folder say

@@ -23,6 +23,8 @@ struct CommandLine {
     SolverPath path = SolverPath::banded;
     bool quiet = false;
     bool checkGrid = false;
+    bool debyeGrid = false;
+    double accuracy = 0.1;
 };
 
 // Reads the command line into `line`. Returns -1 to go on, or the exit status when the
@@ -42,9 +44,17 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
                  "order of unknowns (at most 20000 unknowns); default: band decompositions in "
                  "point order");
     app.add_flag("--check-grid", line.checkGrid,
-                 "after the run, repeat every calibration point with every cell about half as "
-                 "wide (N and m doubled, first step halved) and report the change of the results "
-                 "with an estimate of their grid error; writes no further file");
+                 "after the run, repeat every calibration point on two grids, every cell about "
+                 "half as wide each time, and report the observed order and an interval for the "
+                 "grid-converged results; writes no further file");
+    app.add_flag("--debye-grid", line.debyeGrid,
+                 "an automatic first grid step is one Debye length of the mean ionic strength, "
+                 "with the input's N and m (the grid of earlier versions); default: the grid is "
+                 "refined until the results agree within --accuracy");
+    app.add_option("--accuracy", line.accuracy,
+                   "target of the automatic grid for every final potential [mV]")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -72,6 +82,8 @@ int run_main(int argc, char** argv) {
     options.path = line.path;
     options.quiet = line.quiet;
     options.checkGrid = line.checkGrid;
+    options.debyeGrid = line.debyeGrid;
+    options.accuracy = line.accuracy;
     // SIGINT and SIGTERM end the run between integration steps (driver/stop_signal.h).
     options.stopSignal = catch_stop_signals();
     // A progress line on standard error when that is a terminal, unless the "Step" lines

@@ -33,8 +33,11 @@ struct RunOptions {
     bool quiet = false;
     ProgressLine* progress = nullptr;
     const volatile std::sig_atomic_t* stopSignal = nullptr;
-    bool checkGrid = false;  // repeat every point on a refined grid after the run
+    bool checkGrid = false;  // repeat every point on two refined grids after the run
     bool announce = true;    // the "** NPP problem integrated" line before each integration
+    bool writeFiles = true;  // the points write their files and print their messages
+    bool debyeGrid = false;  // an automatic first step is one Debye length, as given
+    double accuracy = 0.1;   // [mV] target of the automatic grid for every final potential
 
     bool stop_requested() const { return stopSignal != nullptr && *stopSignal != 0; }
 };

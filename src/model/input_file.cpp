@@ -125,6 +125,11 @@ void write_component(CopyWriter& w, int c, const ComponentLabels& labels,
     w.interfaces(md.Kib, c);
 }
 
+// A per-layer count as the input gives it: `inUse` unless the grid in use replaced it.
+int as_read(const std::vector<int>& read, int inUse, int l) {
+    return read.empty() ? inUse : read.at(static_cast<std::size_t>(l - 1));
+}
+
 // The grid of both forms, each group headed "-- <name><layers>...", then the y.vec switch
 // and genPS, which each form explains in its own words.
 void write_grid_and_switches(CopyWriter& w, const std::string& layers, const char* genPSComment) {
@@ -132,9 +137,9 @@ void write_grid_and_switches(CopyWriter& w, const std::string& layers, const cha
     w.comment("-- grid_type" + layers + ":");
     w.per_layer([&](int l) { return md.grid_type.at(l); });
     w.comment("-- N" + layers + " (number of points in discretization):");
-    w.per_layer([&](int l) { return md.N.at(l); });
+    w.per_layer([&](int l) { return as_read(md.inputN, md.N.at(l), l); });
     w.comment("-- m" + layers + " (number of points in Debye length):");
-    w.per_layer([&](int l) { return md.m.at(l); });
+    w.per_layer([&](int l) { return as_read(md.inputM, md.m.at(l), l); });
     w.comment("-- Load initial concentration from file y.vec (1-Yes, 0-No);");
     w.values(md.loadYvec);
     w.comment(genPSComment);

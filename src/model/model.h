@@ -49,6 +49,12 @@ class dane {
     layer_double epsilon;              // dielectric constant [C^2/(J m)]
     double T = 0;                      // temperature [K]
     double hDebye = 0;                 // first grid step in use
+    // First grid step of each layer [m], index 1..n, when the grid is chosen per layer
+    // (the automatic grid); empty: every layer starts with hDebye.
+    std::vector<double> firstStep;
+    // N and m per layer (layer l at index l - 1) as the input gives them, when the grid in
+    // use has its own; the copies of the input write these.
+    std::vector<int> inputN, inputM;
     double currentDensity = 0;         // applied current density [A/m^2]
     layer_double_tab D;                // diffusivity per layer and component [m^2/s]
     layer_double_tab cM;               // initial concentration in each layer (scaled)

@@ -182,44 +182,68 @@ std::string method_name(int method) {
     }
 }
 
-std::optional<double> GridCheckValue::change() const {
-    if (!coarse || !refined) return std::nullopt;
-    return *refined - *coarse;
-}
-
-std::optional<double> GridCheckValue::estimated_error(int order) const {
-    const auto d = change();
-    if (!d) return std::nullopt;
-    const double r = std::pow(2.0, order);
-    return *d * r / (r - 1);
-}
-
 namespace {
 
 json optional_json(const std::optional<double>& v) { return v ? json(*v) : json(nullptr); }
 
-json grid_value_json(const GridCheckValue& v, int order) {
-    return {{"coarse", optional_json(v.coarse)},
-            {"refined", optional_json(v.refined)},
-            {"change", optional_json(v.change())},
-            {"estimated_error", optional_json(v.estimated_error(order))}};
+json optional_values(const std::vector<std::optional<double>>& values) {
+    json list = json::array();
+    for (const auto& v : values) list.push_back(optional_json(v));
+    return list;
 }
 
-json grid_check_json(const GridCheck& check) {
+json estimate_json(const GridEstimate& e) {
+    return {{"observed_order", optional_json(e.order)},
+            {"asymptotic", e.asymptotic},
+            {"extrapolated", optional_json(e.extrapolated)},
+            {"interval", e.low && e.high ? json::array({*e.low, *e.high}) : json(nullptr)},
+            {"estimated_error", optional_json(e.half_width())}};
+}
+
+json study_json(const GridStudy& study) {
     json j;
-    j["refinement"] = "N and m doubled and the first step halved in every layer";
-    j["assumed_order"] = check.order;
-    j["potential_tolerance_mV"] = check.potentialTolerance;
-    j["impedance_tolerance_relative"] = check.impedanceTolerance;
-    j["skipped"] = check.skipped.empty() ? json(nullptr) : json(check.skipped);
+    j["refinement"] = "every cell halved from one grid to the next: N and m doubled, first "
+                      "step halved in every layer";
+    j["grids"] = json::array();
+    for (std::size_t g = 0; g < study.grids.size(); ++g) {
+        json layers = json::array();
+        for (const LayerGrid& l : study.grids[g])
+            layers.push_back({{"first_step_m", l.firstStep}, {"N", l.N}, {"m", l.m}});
+        j["grids"].push_back({{"layers", layers},
+                              {"unknowns", g < study.unknowns.size() ? study.unknowns[g] : 0}});
+    }
+    j["grid_used"] = study.chosen;
+    j["method_order"] = 2;
+    j["potential_target_mV"] = study.potentialTarget;
+    j["impedance_target_relative"] = study.impedanceTarget;
+    j["converged"] = study.converged;
+    j["note"] = study.note.empty() ? json(nullptr) : json(study.note);
     json points = json::array();
-    for (const GridCheckPoint& p : check.points) {
+    for (const GridPointStudy& p : study.points) {
         json jp;
         jp["point"] = p.point;
         jp["multiplier"] = p.multiplier;
-        jp["final_potential_mV"] = grid_value_json(p.potential, check.order);
-        jp["low_frequency_Zprim"] = p.lowZ ? grid_value_json(*p.lowZ, check.order) : json(nullptr);
-        jp["refined_failure"] = p.refinedFailure.empty() ? json(nullptr) : json(p.refinedFailure);
+        jp["final_potential_mV"] = {{"values", optional_values(p.potential)},
+                                    {"estimate", estimate_json(p.potentialEstimate)}};
+        if (!p.lowZ.empty() && p.lowZ.back()) {
+            jp["low_frequency_Zprim"] = {{"values", optional_values(p.lowZ)},
+                                         {"estimate", estimate_json(p.lowZEstimate)}};
+            jp["apex_frequency_Hz"] = {{"values", optional_values(p.apex)},
+                                       {"estimate", estimate_json(p.apexEstimate)}};
+        }
+        if (!p.sampleTimes.empty()) {
+            json samples = json::array();
+            for (std::size_t k = 0; k < p.sampleTimes.size(); ++k)
+                samples.push_back({{"t_s", p.sampleTimes[k]},
+                                   {"values_mV", optional_values(p.transient[k])},
+                                   {"estimate", k < p.transientEstimates.size()
+                                                    ? estimate_json(p.transientEstimates[k])
+                                                    : json(nullptr)}});
+            jp["chronopotentiogram"] = samples;
+            jp["transition_time_s"] = optional_json(p.transitionTime);
+            jp["not_resolved_from_s"] = optional_json(p.unresolvedFrom);
+        }
+        jp["failure"] = p.failure.empty() ? json(nullptr) : json(p.failure);
         jp["converged"] = p.converged;
         points.push_back(jp);
     }
@@ -231,31 +255,52 @@ std::string optional_text(const std::optional<double>& v) {
     return v ? number_text(*v) : std::string("-");
 }
 
-// The grid check as a table: per point the final potential on both grids, the estimated
-// grid-converged value minus the run's value, and for impedance runs the same for Z'.
-void write_grid_check_section(std::ostream& page, const GridCheck& check) {
-    page << "<h2>Grid check</h2>\n<p>Every point again with N and m doubled and the first "
-            "step halved in every layer; the estimate (order "
-         << check.order << ") is how far the grid-converged value lies from the run's value. "
-         << "A point converges when it is within " << number_text(check.potentialTolerance)
-         << " mV (and " << number_text(100 * check.impedanceTolerance) << " % for Z').</p>\n";
-    if (!check.skipped.empty())
-        page << "<p class=\"failed\">Not completed: " << escaped(check.skipped) << "</p>\n";
-    page << "<table id=\"grid_check\">\n<thead><tr><th>Point</th><th>Potential [mV]</th>"
-            "<th>Refined [mV]</th><th>Estimate [mV]</th><th>Z' estimate</th><th>Converged</th>"
+std::string interval_text(const GridEstimate& e) {
+    if (e.low && e.high) return "[" + number_text(*e.low) + ", " + number_text(*e.high) + "]";
+    return "not in the asymptotic range";
+}
+
+// A grid study as a table: per point the final potential on every grid, the observed
+// order and the interval for the grid-converged value.
+void write_grid_section(std::ostream& page, const GridStudy& study) {
+    if (study.automatic) {
+        page << "<h2>Grid</h2>\n<p>The grid was refined, every cell halved each time, until "
+                "every final potential agreed within "
+             << number_text(study.potentialTarget) << " mV between grids: ";
+    } else {
+        page << "<h2>Grid check</h2>\n<p>Every point again on two grids, every cell halved "
+                "each time: ";
+    }
+    page << study.grids.size() << " grids; the run used grid " << study.chosen + 1 << " (";
+    if (static_cast<std::size_t>(study.chosen) < study.grids.size()) {
+        const GridPlan& used = study.grids[static_cast<std::size_t>(study.chosen)];
+        for (std::size_t l = 0; l < used.size(); ++l)
+            page << (l ? "; " : "") << "layer " << l + 1 << ": N = " << used[l].N
+                 << ", m = " << used[l].m << ", first step " << number_text(used[l].firstStep)
+                 << " m";
+    }
+    page << "). The interval holds the grid-converged value by Richardson extrapolation at the "
+            "observed order, with a safety factor of 1.25.</p>\n";
+    if (!study.note.empty())
+        page << "<p class=\"failed\">" << (study.automatic ? "Not converged: " : "Not completed: ")
+             << escaped(study.note) << "</p>\n";
+    page << "<table id=\"" << (study.automatic ? "grid" : "grid_check")
+         << "\">\n<thead><tr><th>Point</th><th>Potentials [mV], coarse to fine</th>"
+            "<th>Observed order</th><th>Grid-converged [mV]</th><th>Converged</th>"
             "</tr></thead>\n<tbody>\n";
-    for (const GridCheckPoint& p : check.points) {
+    for (const GridPointStudy& p : study.points) {
         page << "<tr class=\"" << (p.converged ? "finished" : "failed")
-             << "\"><td class=\"num\">" << p.point << "</td><td class=\"num\">"
-             << optional_text(p.potential.coarse) << "</td><td class=\"num\">"
-             << optional_text(p.potential.refined) << "</td><td class=\"num\">"
-             << optional_text(p.potential.estimated_error(check.order))
-             << "</td><td class=\"num\">"
-             << (p.lowZ ? optional_text(p.lowZ->estimated_error(check.order)) : std::string("-"))
-             << "</td><td>"
-             << (p.refinedFailure.empty() ? (p.converged ? "yes" : "no")
-                                          : "refined run failed: " + escaped(p.refinedFailure))
-             << "</td></tr>\n";
+             << "\"><td class=\"num\">" << p.point << "</td><td class=\"num\">";
+        for (std::size_t g = 0; g < p.potential.size(); ++g)
+            page << (g ? ", " : "") << optional_text(p.potential[g]);
+        page << "</td><td class=\"num\">" << optional_text(p.potentialEstimate.order)
+             << "</td><td>" << interval_text(p.potentialEstimate) << "</td><td>"
+             << (p.converged ? "yes" : "no");
+        if (p.transitionTime) page << "; transition at " << number_text(*p.transitionTime) << " s";
+        if (p.unresolvedFrom)
+            page << "; not resolved from " << number_text(*p.unresolvedFrom) << " s";
+        if (!p.failure.empty()) page << "; " << escaped(p.failure);
+        page << "</td></tr>\n";
     }
     page << "</tbody>\n</table>\n";
 }
@@ -300,7 +345,8 @@ void write_summary_json(model& md, const RunSummary& run) {
     } else {
         j["calibration"] = nullptr;
     }
-    if (run.gridCheck) j["grid_check"] = grid_check_json(*run.gridCheck);
+    if (run.grid) j["grid"] = study_json(*run.grid);
+    if (run.gridCheck) j["grid_check"] = study_json(*run.gridCheck);
     std::vector<std::string> files = run_files(run.runFolder);
     list_own(files, "summary.json");
     j["files"] = files;
@@ -371,7 +417,8 @@ void write_report_page(model& md, const RunSummary& run) {
         page << ".</p>\n";
     }
 
-    if (run.gridCheck) write_grid_check_section(page, *run.gridCheck);
+    if (run.grid) write_grid_section(page, *run.grid);
+    if (run.gridCheck) write_grid_section(page, *run.gridCheck);
 
     const auto failed = unwritten(md, run.runFolder, "report.html");
     if (!failed.empty()) {

@@ -9,6 +9,7 @@
 
 #include "model/model.h"
 #include "numeric/integrator.h"
+#include "physics/grid_plan.h"
 
 // One integration run of a point (the potentiometric run, or the current-step run of the
 // impedance and chronopotentiometric methods).
@@ -30,6 +31,9 @@ struct PointSummary {
     std::optional<IntegrationSummary> currentStep;
     std::string spectrumFile;             // relative to the run folder, when written
     std::optional<double> lowFrequencyZ;  // Z' at the lowest frequency of an impedance run
+    std::optional<double> apexFrequency;  // [Hz] where -Z'' of the spectrum is largest
+    // The potential transient of the current-step run: (t [s], E [mV]) per reported step.
+    std::vector<std::pair<double, double>> transient;
     bool ok() const;                      // every run of the point reached its end
     bool interrupted() const;             // a run of the point was stopped by a signal
 };
@@ -41,33 +45,48 @@ struct CalibrationLine {
     std::vector<double> limits;  // log10 multipliers
 };
 
-// One calibration point repeated on the refined grid: its value on the run's grid, on the
-// refined one, and the Richardson estimate of the error left in the run's value,
-// (refined - coarse) 2^p / (2^p - 1) for a discretisation of order p.
-struct GridCheckValue {
-    std::optional<double> coarse;
-    std::optional<double> refined;
-    std::optional<double> change() const;
-    std::optional<double> estimated_error(int order) const;
+// What successive grids, each with every cell about half as wide as the one before, say
+// about the discretisation error of one result.
+struct GridEstimate {
+    std::optional<double> order;         // observed, from the last three grids
+    bool asymptotic = false;             // the observed order is near the method's
+    bool belowNoise = false;             // the last changes are too small to show an order
+    std::optional<double> extrapolated;  // Richardson estimate of the grid-converged value
+    std::optional<double> low, high;     // interval for the grid-converged value
+    // Half the width of the interval: how far the finest grid's value may be from the
+    // grid-converged one.
+    std::optional<double> half_width() const;
 };
 
-struct GridCheckPoint {
+// One calibration point on successive grids, coarse to fine.
+struct GridPointStudy {
     int point = 0;
     double multiplier = 0;
-    GridCheckValue potential;            // final membrane potential [mV]
-    std::optional<GridCheckValue> lowZ;  // impedance: Z' at the lowest frequency
-    std::string refinedFailure;          // why the refined run failed, empty when it did not
-    bool converged = false;              // estimates within the tolerances below
+    std::vector<std::optional<double>> potential;  // final potential [mV]
+    std::vector<std::optional<double>> lowZ;       // Z' at the lowest frequency
+    std::vector<std::optional<double>> apex;       // [Hz] apex of the impedance arc
+    std::vector<double> sampleTimes;               // [s] where the transient is compared
+    std::vector<std::vector<std::optional<double>>> transient;  // [sample][grid] E [mV]
+    GridEstimate potentialEstimate, lowZEstimate, apexEstimate;
+    std::vector<GridEstimate> transientEstimates;  // per sample time
+    std::optional<double> transitionTime;  // [s] steepest rise of the transient
+    std::optional<double> unresolvedFrom;  // [s] from here on the last grids disagree
+    std::string failure;                   // a grid on which the point failed, and why
+    bool converged = false;                // every estimate within the targets
 };
 
-// The grid check of a run (--check-grid): every point again with every cell about half as
-// wide. `skipped` says why it could not be made, when it could not.
-struct GridCheck {
-    int order = 0;                  // assumed order of the spatial discretisation
-    double potentialTolerance = 0;  // [mV]
-    double impedanceTolerance = 0;  // relative
-    std::vector<GridCheckPoint> points;
-    std::string skipped;
+// A grid study: the automatic grid (refined until the results agree) or the check of a
+// run's grid (--check-grid: the run's grid and two refinements of it).
+struct GridStudy {
+    bool automatic = false;
+    std::vector<GridPlan> grids;  // coarse to fine
+    std::vector<long long> unknowns;
+    int chosen = 0;                // the grid the run used
+    double potentialTarget = 0;    // [mV]
+    double impedanceTarget = 0;    // relative
+    std::vector<GridPointStudy> points;
+    bool converged = false;
+    std::string note;  // why the study stopped early or was not made, when it was
 };
 
 struct RunSummary {
@@ -82,7 +101,8 @@ struct RunSummary {
     std::string message;  // why the run stopped or was interrupted, when it was
     std::vector<PointSummary> points;
     std::optional<CalibrationLine> calibration;
-    std::optional<GridCheck> gridCheck;  // only when it was asked for
+    std::optional<GridStudy> grid;       // the automatic grid's refinement, when it ran
+    std::optional<GridStudy> gridCheck;  // only when it was asked for
 };
 
 // "Potentiometry", "Electrochemical Impedance Spectroscopy" or "Chronopotentiometry".

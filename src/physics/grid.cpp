@@ -19,6 +19,11 @@ std::string num(double v) {
     return s.str();
 }
 
+// First grid step of layer l [m].
+double first_step(const model& md, int l) {
+    return md.firstStep.empty() ? md.hDebye : md.firstStep.at(static_cast<std::size_t>(l));
+}
+
 std::string layer_name(int l) { return "Grid: layer " + std::to_string(l); }
 
 // Length of the refined stretch in units of h0 beyond its m cells of width h0: half the
@@ -59,7 +64,7 @@ double edge_distance(int j, int m, double h0, double q) {
 void check_layer(const model& md, int l, int type, double h0) {
     if (type == 3) return;
     if (!(std::isfinite(h0) && h0 > 0))
-        throw InputError(layer_name(l) + ": the first grid step is " + num(md.hDebye) +
+        throw InputError(layer_name(l) + ": the first grid step is " + num(first_step(md, l)) +
                              " m; it must be positive",
                          "scales");
 }
@@ -72,8 +77,8 @@ void build_grid(model& md) {
     md.gridY.init(&md.layer, n, md.N, 2);
     md.gridH.init(&md.layer, n, md.N, 0);
 
-    const double h0 = md.hDebye / md.L;
     for (int l = 1; l <= n; ++l) {
+        const double h0 = first_step(md, l) / md.L;
         const int type = md.grid_type.at(l);
         const int N = md.N.at(l);
         const int m = md.m.at(l);
@@ -94,11 +99,11 @@ void build_grid(model& md) {
             const double closure = (type == 0 ? Ls * 0.5 : Ls) - edge_distance(P + m, m, h0, q);
             if (!(std::isfinite(q) && q > 1) || !(std::fabs(closure) <= 1e-6 * Ls)) {
                 // The stretch must be longer than a uniform grid of step h0 would make it.
-                const double minimum = (type == 0 ? 2 * (N / 2) : N) * md.hDebye;
+                const double minimum = (type == 0 ? 2 * (N / 2) : N) * first_step(md, l);
                 throw InputError(layer_name(l) + " is too thin for its refined grid: thickness " +
                                      num(md.d.at(l)) + " m, but N = " + std::to_string(N) +
                                      ", m = " + std::to_string(m) + " and a first step of " +
-                                     num(md.hDebye) + " m need a thickness above " + num(minimum) +
+                                     num(first_step(md, l)) + " m need a thickness above " + num(minimum) +
                                      " m (the cells cannot grow from the first step to fill it)",
                                  "N");
             }
@@ -126,7 +131,7 @@ void build_grid(model& md) {
             if (!(H[k] > 0 && std::isfinite(H[k])))
                 throw InputError(layer_name(l) + ": cell " + std::to_string(k + 1) + " has width " +
                                      num(H[k] * md.L) + " m; thickness " + num(md.d.at(l)) +
-                                     " m and first step " + num(md.hDebye) +
+                                     " m and first step " + num(first_step(md, l)) +
                                      " m do not give a usable grid for N = " + std::to_string(N),
                                  "N");
         }

@@ -247,7 +247,7 @@ TEST(BadInputFile, RunFolderAndNames) {
                          testutil::read_file(std::string(TAVOLINE_EXAMPLES) + "/b.cci"));
     testutil::write_file(dir.path() / ".cci",
                          testutil::read_file(std::string(TAVOLINE_EXAMPLES) + "/b.cci"));
-    const std::string in = "cd '" + dir.str() + "' && '" TAVOLINE_EXE "' ";
+    const std::string in = "cd '" + dir.str() + "' && '" TAVOLINE_EXE "' --debye-grid ";
     for (const char* name : {"''", ".", "..", "sub/"}) {
         const auto r = testutil::run_command(in + name + " </dev/null");
         EXPECT_EQ(r.status, 1) << name << r.output;
@@ -285,7 +285,7 @@ TEST(BadInputFile, RunFolderAndNames) {
 // size limit of the dense matrices, which the banded default does not have.
 TEST(CommandLine, UnknownOptionAndDenseSizeLimit) {
     testutil::ScratchDir dir;
-    const std::string in = "cd '" + dir.str() + "' && '" TAVOLINE_EXE "' ";
+    const std::string in = "cd '" + dir.str() + "' && '" TAVOLINE_EXE "' --debye-grid ";
     auto r = testutil::run_command(in + "--fast b </dev/null");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("--fast"), std::string::npos) << r.output;
@@ -304,7 +304,7 @@ TEST(CommandLine, UnknownOptionAndDenseSizeLimit) {
 // --quiet drops the per-step lines only; --version names the program.
 TEST(CommandLine, QuietAndVersion) {
     testutil::ScratchDir dir;
-    const std::string in = "cd '" + dir.str() + "' && '" TAVOLINE_EXE "' ";
+    const std::string in = "cd '" + dir.str() + "' && '" TAVOLINE_EXE "' --debye-grid ";
     auto r = testutil::run_command(in + "--version");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.output, "Tavoline 2.0 (22.12.2014)\n");

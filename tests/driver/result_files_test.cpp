@@ -161,7 +161,7 @@ TEST(ResultFiles, StandardOutputThatCannotBeWrittenGivesStatusThree) {
     testutil::ScratchDir scratch("stdout");
     copy_example("chrono", scratch.path());
     const auto r = testutil::run_command("(cd '" + scratch.str() +
-                                         "' && '" TAVOLINE_EXE "' chrono </dev/null >/dev/full)");
+                                         "' && '" TAVOLINE_EXE "' --debye-grid chrono </dev/null >/dev/full)");
     EXPECT_EQ(r.status, 3) << r.output;
     const json s = json::parse(testutil::read_file(scratch.path() / "chrono" / "summary.json"));
     EXPECT_EQ(s["status"], "finished");
@@ -187,7 +187,7 @@ TEST(ResultFiles, SigtermEndsTheRunAfterTheStepUnderWay) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         if (chdir(scratch.str().c_str()) != 0 || !freopen("s.out", "w", stdout)) _exit(126);
-        execl(TAVOLINE_EXE, "tavoline", "-q", "s", static_cast<char*>(nullptr));
+        execl(TAVOLINE_EXE, "tavoline", "-q", "--debye-grid", "s", static_cast<char*>(nullptr));
         _exit(127);
     }
     const fs::path run = scratch.path() / "s";

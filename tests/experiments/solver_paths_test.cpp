@@ -99,7 +99,7 @@ TEST_P(SolverPaths, AgreeWithinTheTolerancesAndDenseResultsStayAsTheyWere) {
     fs::copy_file(fs::path(p.folder) / file, dense.path() / file);
     const auto rb = testutil::run_program(banded.path(), p.name);
     const auto rd = testutil::run_command(
-        "cd '" + dense.str() + "' && '" TAVOLINE_EXE "' --dense '" + p.name + "' </dev/null");
+        "cd '" + dense.str() + "' && '" TAVOLINE_EXE "' --debye-grid --dense '" + p.name + "' </dev/null");
     ASSERT_EQ(rb.status, 0) << rb.output;
     ASSERT_EQ(rd.status, 0) << rd.output;
     const fs::path runB = banded.path() / p.name;

@@ -1,0 +1,470 @@
+#include "driver/grid_study.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <iostream>
+#include <sstream>
+
+#include "driver/calibration_loop.h"
+#include "experiments/impedance.h"
+#include "model/errors.h"
+#include "model/input_file.h"
+
+namespace {
+
+// Partition ratio Kif/Kib of component c at interface s; infinite when only Kif is set.
+double partition_ratio(const model& md, int s, int c) { return md.Kif[s][c] / md.Kib[s][c]; }
+
+bool transfers(const model& md, int s, int c) { return md.Kif[s][c] != 0 || md.Kib[s][c] != 0; }
+
+bool held_in_layer(const model& md, int l, int c) {
+    if (md.z[c] == 0 || !(md.cM.at(l).item(c) > 0)) return false;
+    return md.D.at(l).item(c) == 0 || (!transfers(md, l - 1, c) && !transfers(md, l, c));
+}
+
+bool unequal_partition(const model& md, int s) {
+    double first = 0;
+    bool seen = false;
+    for (int c = 1; c <= md.R; ++c) {
+        if (md.z[c] == 0 || !transfers(md, s, c)) continue;
+        const double ratio = partition_ratio(md, s, c);
+        if (seen && ratio != first) return true;
+        first = ratio;
+        seen = true;
+    }
+    return false;
+}
+
+// The result values of one run of the calibration on one grid, appended to the study's
+// points (created on the first grid).
+void add_grid_results(GridStudy& study, const RunSummary& run, const model& md) {
+    const std::size_t grid = study.grids.size() - 1;
+    const double tEnd = md.tEnd * md.tc;  // [s]
+    for (int p = 1; p <= md.nCalib; ++p) {
+        if (static_cast<int>(study.points.size()) < p) {
+            GridPointStudy s;
+            s.point = p;
+            s.multiplier = md.multipliers[p];
+            if (md.method > 0)
+                for (int j = 1; j <= kTransientSamples; ++j)
+                    s.sampleTimes.push_back(tEnd * j / kTransientSamples);
+            s.transient.resize(s.sampleTimes.size());
+            study.points.push_back(s);
+        }
+        GridPointStudy& s = study.points[static_cast<std::size_t>(p - 1)];
+        const PointSummary* done = nullptr;
+        for (const PointSummary& r : run.points)
+            if (r.point == p) done = &r;
+        const bool ok = done != nullptr && done->ok();
+        s.potential.resize(grid + 1);
+        s.lowZ.resize(grid + 1);
+        s.apex.resize(grid + 1);
+        for (auto& t : s.transient) t.resize(grid + 1);
+        if (done != nullptr && !ok && s.failure.empty())
+            s.failure = "the integration failed on grid " + std::to_string(grid + 1);
+        if (!ok) continue;
+        s.potential[grid] = done->potentiometric.finalPotential;
+        if (md.method == 1) {
+            s.lowZ[grid] = done->lowFrequencyZ;
+            s.apex[grid] = done->apexFrequency;
+        }
+        // The transient at the sample times, linear between its reported steps.
+        const auto& tr = done->transient;
+        for (std::size_t j = 0; j < s.sampleTimes.size() && !tr.empty(); ++j) {
+            const double t = s.sampleTimes[j];
+            auto it = std::lower_bound(tr.begin(), tr.end(), t,
+                                       [](const auto& a, double v) { return a.first < v; });
+            if (it == tr.end()) {
+                if (t - tr.back().first <= 1e-9 * tEnd) s.transient[j][grid] = tr.back().second;
+                continue;
+            }
+            if (it == tr.begin() || it->first == t) {
+                s.transient[j][grid] = it->second;
+                continue;
+            }
+            const auto& a = *(it - 1);
+            const double w = (t - a.first) / (it->first - a.first);
+            s.transient[j][grid] = a.second + w * (it->second - a.second);
+        }
+        if (md.method == 2 && grid + 1 == study.grids.size()) s.transitionTime = transition_time(tr);
+    }
+}
+
+// Estimates every value of every point and decides whether the point has converged: the
+// final potential and the chronopotentiogram before its transition within the potential
+// target, the low-frequency impedance within its relative target.
+void estimate_study(GridStudy& study) {
+    study.converged = !study.points.empty();
+    const double noise = study.potentialTarget / 8;
+    const auto used = static_cast<std::size_t>(study.chosen);
+    // The run's value is within the target when the whole interval for the grid-converged
+    // value is.
+    const auto within = [used](const GridEstimate& e, const std::vector<std::optional<double>>& v,
+                               double target) {
+        if (!e.low || !e.high || used >= v.size() || !v[used]) return false;
+        return std::max(std::fabs(*e.low - *v[used]), std::fabs(*e.high - *v[used])) <= target;
+    };
+    for (GridPointStudy& s : study.points) {
+        s.potentialEstimate = estimate_grid_error(s.potential, noise);
+        s.converged = within(s.potentialEstimate, s.potential, study.potentialTarget);
+        if (!s.lowZ.empty() && s.lowZ.back()) {
+            const double target = study.impedanceTarget * std::fabs(*s.lowZ.back());
+            s.lowZEstimate = estimate_grid_error(s.lowZ, target / 8);
+            // The apex is read off the spectrum's frequencies, one per cent apart: changes
+            // within that step are the spacing, not the grid.
+            s.apexEstimate = estimate_grid_error(
+                s.apex, s.apex.back() ? 1.01 * (kOmegaRatio - 1) * *s.apex.back() : 0);
+            s.converged = s.converged && within(s.lowZEstimate, s.lowZ, target);
+        }
+        s.transientEstimates.clear();
+        s.unresolvedFrom.reset();
+        // The chronopotentiogram counts as converged within the relative target of its
+        // largest potential before the transition (the potential target at least). Its
+        // samples lie between the integrator's steps, whose placement differs from grid to
+        // grid: changes below half the target are that noise, not the grid's error.
+        double largest = 0;
+        for (std::size_t j = 0; j < s.sampleTimes.size(); ++j)
+            if (!(s.transitionTime && s.sampleTimes[j] > *s.transitionTime) && s.transient[j].back())
+                largest = std::max(largest, std::fabs(*s.transient[j].back()));
+        const double transientTarget =
+            std::max(study.potentialTarget, study.impedanceTarget * largest);
+        for (std::size_t j = 0; j < s.sampleTimes.size(); ++j) {
+            s.transientEstimates.push_back(
+                estimate_grid_error(s.transient[j], std::max(noise, transientTarget / 2)));
+            const bool ok = within(s.transientEstimates.back(), s.transient[j], transientTarget);
+            const bool pastTransition = s.transitionTime && s.sampleTimes[j] > *s.transitionTime;
+            if (!ok && pastTransition && !s.unresolvedFrom) s.unresolvedFrom = s.sampleTimes[j];
+            // Past the transition the potential grows without bound in this model (nothing
+            // limits it, such as water splitting), and no grid resolves it: that part is
+            // reported as not resolved instead of holding up the rest.
+            if (!ok && !pastTransition) s.converged = false;
+        }
+        study.converged = study.converged && s.converged;
+    }
+}
+
+RunOptions silent_options(const RunOptions& options) {
+    RunOptions silent = options;
+    silent.quiet = true;
+    silent.announce = false;
+    silent.writeFiles = false;
+    silent.checkGrid = false;
+    return silent;
+}
+
+// Runs the whole calibration of the input on `plan` without writing; false when a signal
+// asked the run to stop.
+bool run_on_grid(const std::string& inputName, const GridPlan& plan, const RunOptions& options,
+                 GridStudy& study) {
+    model md;
+    RunSeries series;
+    md.inputName = inputName;
+    read_input_file(md);
+    prepare_problem(md, series, options.path, &plan);
+    study.grids.push_back(plan);
+    study.unknowns.push_back(md.nEq);
+    RunSummary run;
+    const RunOptions silent = silent_options(options);
+    run_point_sequence(md, series, silent, run);
+    if (options.stop_requested()) return false;
+    add_grid_results(study, run, md);
+    return true;
+}
+
+// Whether some point has no final potential on the last two grids.
+bool failed_twice(const GridStudy& study) {
+    for (const GridPointStudy& s : study.points) {
+        const std::size_t n = s.potential.size();
+        if (n >= 2 && !s.potential[n - 1] && !s.potential[n - 2]) return true;
+    }
+    return false;
+}
+
+std::string plan_text(const GridPlan& plan) {
+    std::ostringstream s;
+    s.precision(3);
+    for (std::size_t l = 0; l < plan.size(); ++l)
+        s << (l ? "; " : "") << "layer " << l + 1 << ": N = " << plan[l].N << ", m = " << plan[l].m
+          << ", first step " << plan[l].firstStep << " m";
+    return s.str();
+}
+
+// Largest change of the final potentials between the last two grids [mV].
+double largest_change(const GridStudy& study) {
+    double largest = 0;
+    for (const GridPointStudy& s : study.points) {
+        const std::size_t n = s.potential.size();
+        if (n >= 2 && s.potential[n - 1] && s.potential[n - 2])
+            largest = std::max(largest, std::fabs(*s.potential[n - 1] - *s.potential[n - 2]));
+    }
+    return largest;
+}
+
+std::string number(double v) {
+    std::ostringstream s;
+    s.precision(6);
+    s << v;
+    return s.str();
+}
+
+std::string value_text(const std::optional<double>& v, const char* unit) {
+    return v ? number(*v) + unit : std::string("none");
+}
+
+// "within [a, b] UNIT", or why there is no interval.
+std::string estimate_text(const GridEstimate& e, const char* unit) {
+    if (e.low && e.high) {
+        std::string text = "grid-converged value in [" + number(*e.low) + ", " + number(*e.high) +
+                           "]" + unit;
+        if (e.order) text += " (observed order " + number(*e.order) + ")";
+        return text;
+    }
+    if (e.order) return "not in the asymptotic range (observed order " + number(*e.order) + ")";
+    return "not in the asymptotic range";
+}
+
+}  // namespace
+
+std::optional<double> GridEstimate::half_width() const {
+    if (!low || !high) return std::nullopt;
+    return (*high - *low) / 2;
+}
+
+GridEstimate estimate_grid_error(const std::vector<std::optional<double>>& values, double noise) {
+    GridEstimate e;
+    const std::size_t n = values.size();
+    if (n < 3 || !values[n - 1] || !values[n - 2] || !values[n - 3]) return e;
+    const double fine = *values[n - 1];
+    const double d1 = fine - *values[n - 2];           // last change
+    const double d0 = *values[n - 2] - *values[n - 3];  // the one before
+    if (d0 != 0 && d1 != 0 && (d0 > 0) == (d1 > 0) && std::fabs(d1) < std::fabs(d0))
+        e.order = std::log2(d0 / d1);
+    e.asymptotic = e.order && std::fabs(*e.order - kGridOrder) <= kOrderTolerance;
+    e.belowNoise = std::fabs(d1) <= noise && std::fabs(d0) <= noise;
+    if (e.asymptotic) {
+        // Richardson: the error of the finest value is d1 / (2^p - 1); an observed order
+        // above the method's is not trusted beyond it.
+        const double p = std::min(*e.order, static_cast<double>(kGridOrder));
+        const double delta = d1 / (std::pow(2.0, p) - 1);
+        e.extrapolated = fine + delta;
+        e.low = fine - kSafetyFactor * std::fabs(delta);
+        e.high = fine + kSafetyFactor * std::fabs(delta);
+    } else if (e.belowNoise) {
+        // Changes this small say nothing of an order; the last one bounds the error as a
+        // first-order estimate would.
+        const double bound = kSafetyFactor * std::max(std::fabs(d1), std::fabs(d0));
+        e.low = fine - bound;
+        e.high = fine + bound;
+    }
+    return e;
+}
+
+std::optional<double> transition_time(const std::vector<std::pair<double, double>>& transient) {
+    if (transient.size() < 4) return std::nullopt;
+    const double tEnd = transient.back().first;
+    const double rise = transient.back().second - transient.front().second;
+    const double sign = rise < 0 ? -1 : 1;
+    // The integrator's steps crowd where the potential moves fast; on evenly spaced times
+    // the median rate is that of the quiet part of the run.
+    constexpr int kSamples = 400;
+    std::vector<double> times, rates;
+    std::size_t i = 0;
+    double previous = 0;
+    for (int k = 0; k <= kSamples; ++k) {
+        const double t = tEnd * k / kSamples;
+        while (i + 1 < transient.size() && transient[i + 1].first < t) ++i;
+        const auto& a = transient[i];
+        const auto& b = transient[std::min(i + 1, transient.size() - 1)];
+        const double w = b.first > a.first ? std::clamp((t - a.first) / (b.first - a.first), 0.0, 1.0) : 0.0;
+        const double e = a.second + w * (b.second - a.second);
+        if (k > 0 && t >= 0.01 * tEnd) {
+            times.push_back(t);
+            rates.push_back(sign * (e - previous) * kSamples / tEnd);
+        }
+        previous = e;
+    }
+    if (rates.size() < 3) return std::nullopt;
+    std::vector<double> sorted = rates;
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(sorted.size() / 2),
+                     sorted.end());
+    const double median = std::fabs(sorted[sorted.size() / 2]);
+    // The transition starts where the potential rises at least 20 times faster than it
+    // does over most of the run.
+    for (std::size_t k = 0; k < rates.size(); ++k)
+        if (rates[k] > 20 * median && median > 0) return times[k] - 0.5 * tEnd / kSamples;
+    return std::nullopt;
+}
+
+bool automatic_grid_applies(const model& md, const RunOptions& options) {
+    return !options.debyeGrid && md.loadYvec != 1 &&
+           (md.gridDebyeMethod == 1 || md.gridDebyeMethod == 2);
+}
+
+GridStudy refine_automatic_grid(const std::string& inputName, const RunOptions& options) {
+    GridStudy study;
+    study.automatic = true;
+    study.potentialTarget = options.accuracy;
+    study.impedanceTarget = kImpedanceTolerance;
+    model first;
+    first.inputName = inputName;
+    read_input_file(first);
+    GridPlan plan = initial_grid_plan(first);
+    if (first.gridDebyeMethod == 2) {
+        // The divisor method asks for a first step of at most a Debye length over h_min.
+        model scaled;
+        scaled.inputName = inputName;
+        read_input_file(scaled);
+        RunSeries series;
+        prepare_problem(scaled, series, options.path);
+        for (LayerGrid& g : plan) g.firstStep = std::min(g.firstStep, scaled.hDebye);
+    }
+    std::cout << "\nAutomatic grid: the calibration runs on successively finer grids, every "
+                 "cell halved each time, until every final potential agrees within "
+              << number(options.accuracy) << " mV; no file is written meanwhile.\n";
+    for (int level = 0; level <= kMaxRefinements; ++level) {
+        if (level > 0) {
+            const GridPlan finer = refined_plan(plan);
+            if (plan_unknowns(first, finer) > kMaxAutomaticUnknowns) {
+                study.note = "the next grid would have " +
+                             std::to_string(plan_unknowns(first, finer)) + " unknowns, more than " +
+                             std::to_string(kMaxAutomaticUnknowns);
+                break;
+            }
+            plan = finer;
+        }
+        try {
+            if (!run_on_grid(inputName, plan, options, study)) {
+                study.note = "the run was asked to stop";
+                break;
+            }
+        } catch (const InputError& e) {
+            if (level == 0) throw;
+            study.note = std::string("the next grid could not be run: ") + e.what();
+            break;
+        }
+        study.chosen = static_cast<int>(study.grids.size()) - 1;
+        estimate_study(study);
+        std::cout << "Grid " << study.grids.size() << " (" << study.unknowns.back()
+                  << " unknowns; " << plan_text(plan) << ")";
+        if (study.grids.size() > 1)
+            std::cout << ": final potentials changed by up to " << number(largest_change(study))
+                      << " mV";
+        std::cout << (study.converged ? "; converged.\n" : ".\n");
+        if (study.converged) break;
+        if (failed_twice(study)) {
+            study.note = "a calibration point failed on the last two grids; finer grids do not "
+                         "mend it";
+            break;
+        }
+    }
+    if (study.grids.empty()) return study;
+    study.chosen = static_cast<int>(study.grids.size()) - 1;
+    if (!study.converged && study.note.empty())
+        study.note = "the results still change after " + std::to_string(kMaxRefinements) +
+                     " refinements";
+    if (!study.converged)
+        std::cout << "The automatic grid did not converge to " << number(options.accuracy)
+                  << " mV (" << study.note << "); the run uses the finest grid reached.\n";
+    return study;
+}
+
+GridStudy check_grid(const std::string& inputName, const GridPlan& plan, const RunSummary& run,
+                     const RunOptions& options) {
+    GridStudy study;
+    study.potentialTarget = options.accuracy;
+    study.impedanceTarget = kImpedanceTolerance;
+    std::cout << "\nGrid check: every calibration point again on two grids, every cell halved "
+                 "each time; no file is written.\n";
+    try {
+        model md;
+        md.inputName = inputName;
+        read_input_file(md);
+        if (md.loadYvec == 1) {
+            study.note = "the run starts from the saved state y.vec, which fits its own grid only";
+        } else {
+            study.grids.push_back(plan);
+            study.unknowns.push_back(plan_unknowns(md, plan));
+            RunSeries series;
+            prepare_problem(md, series, options.path, &plan);
+            add_grid_results(study, run, md);
+            GridPlan finer = plan;
+            for (int k = 0; k < 2; ++k) {
+                finer = refined_plan(finer);
+                if (!run_on_grid(inputName, finer, options, study)) {
+                    study.note = "the run was asked to stop";
+                    break;
+                }
+            }
+            estimate_study(study);
+        }
+    } catch (const std::exception& e) {
+        // The run's own results stand; the check says why it could not be made.
+        study.note = e.what();
+    }
+    print_grid_study(study);
+    return study;
+}
+
+void print_grid_study(const GridStudy& study) {
+    const char* what = study.automatic ? "Grid error" : "Grid check";
+    if (!study.note.empty() && !study.automatic)
+        std::cout << "\nGrid check not completed: " << study.note << "\n";
+    for (const GridPointStudy& s : study.points) {
+        std::cout << "\n" << what << ", calibration point " << s.point << " (multiplier "
+                  << s.multiplier << "): final potential";
+        for (std::size_t g = 0; g < s.potential.size(); ++g)
+            std::cout << (g ? ", " : " ") << value_text(s.potential[g], "");
+        std::cout << " mV on " << s.potential.size() << " grids; "
+                  << estimate_text(s.potentialEstimate, " mV");
+        if (!s.lowZ.empty() && s.lowZ.back())
+            std::cout << "; Z' at the lowest frequency " << estimate_text(s.lowZEstimate, "")
+                      << "; apex of the arc at " << value_text(s.apex.back(), " Hz") << ", "
+                      << estimate_text(s.apexEstimate, " Hz");
+        if (s.transitionTime)
+            std::cout << "; transition time " << number(*s.transitionTime) << " s";
+        if (s.unresolvedFrom)
+            std::cout << "; the chronopotentiogram is not resolved from t = "
+                      << number(*s.unresolvedFrom) << " s on";
+        if (!s.failure.empty()) std::cout << "; " << s.failure;
+        std::cout << (s.converged ? "; within the target.\n" : "; NOT CONVERGED.\n");
+    }
+    if (study.automatic || study.points.empty()) return;
+    const auto coarse = std::count_if(study.points.begin(), study.points.end(),
+                                      [](const GridPointStudy& s) { return !s.converged; });
+    std::cout << "\nGrid check (target " << number(study.potentialTarget) << " mV";
+    if (!study.points.front().lowZ.empty() && study.points.front().lowZ.front())
+        std::cout << " and " << number(100 * study.impedanceTarget) << " % for Z'";
+    std::cout << "): ";
+    if (coarse == 0)
+        std::cout << "every point of the run is within the target of the grid limit.\n";
+    else
+        std::cout << coarse << " of " << study.points.size()
+                  << " points are not within the target of the grid limit: the grid is too "
+                     "coarse. Run without --debye-grid and without h_min for a grid refined "
+                     "until the results agree, or refine it and check again.\n";
+}
+
+bool edges_charged(const model& md) {
+    bool charged = false;
+    for (int l = 1; l <= md.n && !charged; ++l)
+        for (int c = 1; c <= md.R && !charged; ++c) charged = held_in_layer(md, l, c);
+    for (int s = 0; s <= md.n && !charged; ++s) charged = unequal_partition(md, s);
+    return charged;
+}
+
+bool grid_advice_due(const model& md) { return md.gridDebyeMethod == 1 && edges_charged(md); }
+
+void print_grid_advice() {
+    std::cout << "\nThe layer edges are charged and the first grid step is the automatic one (a "
+                 "Debye length of the mean ionic strength), which can leave interface potentials "
+                 "millivolts off; run again with --check-grid to estimate the grid error.\n";
+}
+
+void print_point_grid_advice(int point, bool failed) {
+    std::cout << "\nCalibration point " << point << ": "
+              << (failed ? "the integration failed" : "a concentration turned negative")
+              << "; the grid may be too coarse for this problem. Run again with --check-grid to "
+                 "see how much the results change on a finer grid.\n";
+}
+

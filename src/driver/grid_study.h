@@ -1,0 +1,85 @@
+// Whether a run's answers depend on its grid. The automatic grid refines until successive
+// grids agree within the target accuracy; the grid check repeats every calibration point on
+// two refinements of the run's grid; both estimate the discretisation error from the
+// observed order of convergence. Also the advice lines of a run on a grid that may be
+// too coarse.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "experiments/integration_run.h"
+#include "model/model.h"
+#include "output/run_summary.h"
+#include "physics/grid_plan.h"
+
+// Order of the spatial discretisation: second-order fluxes on the refined grid. Measured
+// on examples/b, refining the automatic grid from N = 100 to 1600 per layer, the changes of
+// every final potential fall by 3.9 to 5.2 per halving of the cells.
+constexpr int kGridOrder = 2;
+
+// An observed order within this distance of kGridOrder counts as the asymptotic range,
+// where the Richardson estimate can be believed.
+constexpr double kOrderTolerance = 1.0;
+
+// Safety factor on the Richardson estimate of a three-grid study: the interval for the
+// grid-converged value reaches this many estimated errors on each side of the finest value.
+constexpr double kSafetyFactor = 1.25;
+
+// The low-frequency impedance counts as converged within this fraction, and so does the
+// chronopotentiogram, of its largest potential.
+constexpr double kImpedanceTolerance = 0.01;
+
+// The automatic grid refines at most this many times beyond its first grid, and never to
+// more unknowns than this.
+constexpr int kMaxRefinements = 6;
+constexpr long long kMaxAutomaticUnknowns = 2000000;
+
+// Number of times at which a chronopotentiogram is compared between grids.
+constexpr int kTransientSamples = 20;
+
+// What successive values (coarse to fine, every cell halved each time) say about the
+// discretisation error of the last one. Changes below `noise` count as agreement whatever
+// their ratio.
+GridEstimate estimate_grid_error(const std::vector<std::optional<double>>& values, double noise);
+
+// The transition time of a chronopotentiogram (t [s], E [mV]): where its steep rise
+// starts, the rate of rise at least 20 times its median over the run (on evenly spaced
+// times past the first hundredth of the run). None without such a rise.
+std::optional<double> transition_time(const std::vector<std::pair<double, double>>& transient);
+
+// Whether the input asks for the automatic grid: an automatic first step (method 1, or 2
+// with its divisor), not --debye-grid, and no saved state to start from.
+bool automatic_grid_applies(const model& md, const RunOptions& options);
+
+// Refines the automatic grid of the input `inputName`.cci from initial_grid_plan until every
+// result agrees within the targets, running the calibration without writing any file;
+// prints one line per grid and returns the study (its chosen grid is the one to run).
+GridStudy refine_automatic_grid(const std::string& inputName, const RunOptions& options);
+
+// The grid check: every calibration point again on two refinements of `plan` (the run's
+// grid), without writing any file; the run's own results are the first grid. Prints the
+// report and returns it.
+GridStudy check_grid(const std::string& inputName, const GridPlan& plan, const RunSummary& run,
+                     const RunOptions& options);
+
+// Standard output's lines of a study: one per point with its values and error estimate.
+void print_grid_study(const GridStudy& study);
+
+// True when some layer edge carries space charge at rest: a charged component held inside a
+// layer (D = 0, or no transfer through either edge of a layer that holds it), or two charged
+// components with different partition ratios Kif/Kib at one interface.
+bool edges_charged(const model& md);
+
+// True when the first grid step is one Debye length of the mean ionic strength (on
+// --debye-grid) and the layer edges are charged, so interface potentials may be resolved
+// poorly: the run then suggests --check-grid once.
+bool grid_advice_due(const model& md);
+
+// The advisory line printed once per run when grid_advice_due().
+void print_grid_advice();
+
+// The advisory line printed once for a point that failed or went through a negative
+// concentration.
+void print_point_grid_advice(int point, bool failed);

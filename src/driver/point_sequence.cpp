@@ -1,0 +1,215 @@
+#include "driver/point_sequence.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <iostream>
+#include <numbers>
+
+#include "driver/grid_study.h"
+#include "experiments/calibration.h"
+#include "experiments/impedance.h"
+#include "experiments/time_course.h"
+#include "output/number_text.h"
+#include "output/profiles.h"
+#include "output/report.h"
+#include "physics/initial_state.h"
+#include "driver/stop_signal.h"
+
+bool collect_point_results(const model& md, RunSeries& series) {
+    if (md.nCalib < 2) return true;
+    if (series.potSeries.size() == 0) return false;
+    series.calMult.append(md.multipliers[md.point]);
+    series.calPot.append(series.potSeries[series.potSeries.size() - 1]);
+    series.calTcalc.append(md.t_calc);
+    series.calLogMult.append(std::log10(md.multipliers[md.point]));
+    const double shift = (md.point - 1) * md.tEnd * md.tc;
+    for (int i = 0; i < series.potSeries.size(); ++i) {
+        series.allPot.append(series.potSeries[i]);
+        series.allTime.append(series.timeSeries[i] + shift);
+    }
+    return true;
+}
+
+void end_point(model& md, RunSeries& series) {
+    const double mult = md.multipliers[md.point];
+    for (int k = 0; k < md.nTargets; ++k)
+        region_concentration(md, md.targets[k], md.changedIon) /= mult;
+    for (int k = 0; k < md.nTargets; ++k) restore_electroneutrality(md, md.targets[k]);
+    if (md.method != 0) {
+        md.Zprim.clear();
+        md.Zbis.clear();
+    }
+    series.potSeries.clear();
+    series.timeSeries.clear();
+    series.tcalcSeries.clear();
+    md.eisRun = 0;
+}
+
+namespace {
+
+// Integrates once and, when the integrator gave up, says so; the point's files are still
+// written from the state reached. A run stopped by a signal is marked interrupted.
+IntegrationSummary integrate_point(model& md, RunSeries& series, const char* which,
+                                   const RunOptions& options) {
+    if (options.progress != nullptr) options.progress->start_run(md.point, md.nCalib, which);
+    const auto start = std::chrono::steady_clock::now();
+    const RunOutcome run = run_integration(md, series, options);
+    if (options.progress != nullptr) options.progress->clear();
+    IntegrationSummary s;
+    s.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    s.code = run.code;
+    s.stats = run.stats;
+    s.negativeConcentration = run.negativeConcentration;
+    if (series.potSeries.size() > 0)
+        s.finalPotential = series.potSeries[series.potSeries.size() - 1];
+    s.interrupted = run.code == StiffIntegratorT::kStoppedByOutput && options.stop_requested();
+    if (run.succeeded()) return s;
+    s.failure = describe_failure(run.code) + " (code " + std::to_string(run.code) + ")";
+    if (options.writeFiles)
+        std::cout << "\nCalibration point " << md.point << " (multiplier " << md.multipliers[md.point]
+              << "): the " << which << " integration failed: " << s.failure
+              << ". Its files describe the state reached.\n";
+    return s;
+}
+
+// A folder of the run relative to the run folder, "" for the run folder itself.
+std::string inside_run(const model& md, const std::string& folder) {
+    const std::string rel =
+        std::filesystem::path(folder).lexically_relative(md.folders[0]).generic_string();
+    return rel == "." ? "" : rel;
+}
+
+// Ends the run on the signal received: says so on standard output and in the summaries
+// (whose points end with the interrupted one, when a point was under way). Returns the
+// exit status, 128 + the signal's number.
+int interrupt_run(const model& md, const RunSeries& series, const RunOptions& options,
+                  RunSummary& run) {
+    const int signal = *options.stopSignal;
+    if (!options.writeFiles) return 128 + signal;
+    const std::string name = signal_name(signal);
+    int complete = static_cast<int>(run.points.size());
+    run.message = name;
+    if (!run.points.empty() && run.points.back().interrupted()) {
+        --complete;
+        const bool currentStep = run.points.back().currentStep.has_value();
+        const int samples = series.timeSeries.size();
+        const double reached = samples > 0 ? series.timeSeries[samples - 1] : 0.0;  // s
+        const char* which = currentStep ? "current-step" : "potentiometric";
+        std::cout << "\nCalibration point " << md.point << " (multiplier "
+                  << md.multipliers[md.point] << "): the " << which
+                  << " integration was interrupted by " << name << " at t = " << reached
+                  << " s. Its files describe the state reached.\n";
+        run.message += " during calibration point " + std::to_string(md.point) +
+                       ", at t = " + number_text(reached) + " s of its " + which + " run";
+    } else if (complete > 0) {
+        run.message += " after calibration point " + std::to_string(complete);
+    } else {
+        run.message += " before the first calibration point";
+    }
+    run.message += "; " + std::to_string(complete) + " of " + std::to_string(md.nCalib) +
+                   " calibration points complete";
+    std::cout << "\nThe run was interrupted by " << name << " after " << complete << " of "
+              << md.nCalib << " calibration points.\n";
+    run.status = "interrupted";
+    return 128 + signal;
+}
+
+// The frequency [Hz] at which -Z'' of the spectrum in the record is largest: the apex of
+// its arc. None when the spectrum is empty.
+std::optional<double> apex_frequency(const model& md) {
+    const int count = std::min(md.Zprim.size(), md.Zbis.size()) > 0
+                          ? static_cast<int>(std::min(md.Zprim.size(), md.Zbis.size()))
+                          : 0;
+    std::optional<double> apex;
+    double largest = 0;
+    double omega = kOmegaFirst;
+    for (int k = 0; k < count; ++k) {
+        const double v = std::fabs(md.Zbis[static_cast<std::size_t>(k)]);
+        if (!apex || v > largest) {
+            largest = v;
+            apex = omega / (2 * std::numbers::pi);
+        }
+        omega = omega * kOmegaRatio;
+    }
+    return apex;
+}
+
+}  // namespace
+
+int run_point_sequence(model& md, RunSeries& series, const RunOptions& options, RunSummary& run) {
+    const bool write = options.writeFiles;
+    int failedPoints = 0;
+    for (md.point = 1; md.point <= md.nCalib; ++md.point) {
+        if (options.stop_requested()) return interrupt_run(md, series, options, run);
+        PointSummary summary;
+        summary.point = md.point;
+        summary.multiplier = md.multipliers[md.point];
+        if (write) summary.folder = inside_run(md, md.folders[md.point]);
+        set_initial_state(md);
+        if (write) std::cout << "\n** iteration number " << md.point << "\n";
+        summary.potentiometric = integrate_point(md, series, "potentiometric", options);
+        bool ok = summary.potentiometric.code > 0;
+        if (write) {
+            write_profiles(md, series, "");
+            write_time_course(md, series, "");
+        }
+        if (summary.interrupted()) {
+            run.points.push_back(summary);
+            return interrupt_run(md, series, options, run);
+        }
+        if (!collect_point_results(md, series)) {
+            if (write)
+                std::cout << "\nCalibration point " << md.point
+                          << ": no integration step was completed, so the point adds nothing "
+                             "to the calibration curve.\n";
+            ok = false;
+        }
+        if (write)
+            if (auto line = write_calibration_curve(md, series)) run.calibration = line;
+        if (md.method > 0) {
+            start_impedance_run(md, series);
+            summary.currentStep = integrate_point(md, series, "current-step", options);
+            ok = summary.currentStep->code > 0 && ok;
+            if (write) {
+                write_profiles(md, series, "spectrum//");
+                write_time_course(md, series, "spectrum//");
+            }
+            if (summary.interrupted()) {
+                run.points.push_back(summary);
+                return interrupt_run(md, series, options, run);
+            }
+            compute_spectrum(md, series);
+            if (!md.Zprim.empty()) summary.lowFrequencyZ = md.Zprim[0];
+            summary.apexFrequency = apex_frequency(md);
+            for (int i = 0; i < std::min(series.timeSeries.size(), series.potSeries.size()); ++i)
+                summary.transient.emplace_back(series.timeSeries[i], series.potSeries[i]);
+            if (write) {
+                write_spectrum(md);
+                summary.spectrumFile =
+                    summary.folder.empty() ? "spectrum.dat" : summary.folder + "/spectrum.dat";
+            }
+        }
+        end_point(md, series);
+        if (!ok) ++failedPoints;
+        const bool negative = summary.potentiometric.negativeConcentration ||
+                              (summary.currentStep && summary.currentStep->negativeConcentration);
+        if (write && (!ok || negative)) print_point_grid_advice(md.point, !ok);
+        run.points.push_back(summary);
+        if (write) write_run_summaries(md, run);
+    }
+    if (options.stop_requested()) return interrupt_run(md, series, options, run);
+    if (failedPoints > 0) {
+        if (write)
+            std::cout << "\nThe integration failed at " << failedPoints << " of " << md.nCalib
+                      << " calibration points; see the messages above.\n";
+        return 2;
+    }
+    return 0;
+}
+
+void write_run_summaries(model& md, const RunSummary& run) {
+    write_summary_json(md, run);
+    write_report_page(md, run);
+}

@@ -1,0 +1,77 @@
+// Error estimates from successive grids against sequences whose limit and order are known,
+// and the transition time of a chronopotentiogram against Sand's closed form.
+#include "driver/grid_study.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// v_k = limit + C r^-k on grids k = 0..count-1: the error of a method of order log2(r).
+std::vector<std::optional<double>> converging(double limit, double C, double r, int count) {
+    std::vector<std::optional<double>> v;
+    for (int k = 0; k < count; ++k) v.push_back(limit + C * std::pow(r, -k));
+    return v;
+}
+
+}  // namespace
+
+TEST(GridEstimate, RichardsonRecoversTheLimitAndOrder) {
+    // Second order: the extrapolation is exact, the interval holds the limit.
+    GridEstimate e = estimate_grid_error(converging(-42.3, 3.0, 4.0, 4), 0);
+    ASSERT_TRUE(e.order && e.extrapolated && e.low && e.high);
+    EXPECT_NEAR(*e.order, 2.0, 1e-9);
+    EXPECT_NEAR(*e.extrapolated, -42.3, 1e-12);
+    EXPECT_LE(*e.low, -42.3);
+    EXPECT_GE(*e.high, -42.3);
+    // The finest value is 3/64 from the limit; the safety factor widens the bound by 1.25.
+    EXPECT_NEAR(*e.half_width(), 1.25 * 3.0 / 64, 1e-12);
+
+    // First order is in range and extrapolates with its own order.
+    e = estimate_grid_error(converging(5.0, -1.0, 2.0, 3), 0);
+    ASSERT_TRUE(e.asymptotic && e.extrapolated);
+    EXPECT_NEAR(*e.extrapolated, 5.0, 1e-12);
+
+    // Fourth order is far from the method's: no number, unless the changes are noise.
+    e = estimate_grid_error(converging(1.0, 2.0, 16.0, 3), 0);
+    EXPECT_FALSE(e.asymptotic);
+    EXPECT_FALSE(e.low);
+    e = estimate_grid_error(converging(1.0, 2.0, 16.0, 3), 2.0);
+    EXPECT_TRUE(e.belowNoise);
+    ASSERT_TRUE(e.low && e.high);
+    EXPECT_LE(*e.low, 1.0);
+    EXPECT_GE(*e.high, 1.0);
+
+    // Changes that turn, grow, or a grid that failed: no estimate.
+    EXPECT_FALSE(estimate_grid_error({1.0, 2.0, 1.5}, 0).low);
+    EXPECT_FALSE(estimate_grid_error({1.0, 1.1, 1.3}, 0).low);
+    EXPECT_FALSE(estimate_grid_error({1.0, std::nullopt, 1.3}, 0).low);
+    EXPECT_FALSE(estimate_grid_error({1.0, 1.5}, 0).low);
+}
+
+// Sand: at constant current the surface concentration of a diffusing species falls as
+// c(0,t) = c0 (1 - sqrt(t/tau)); a potential following ln c(0,t) rises without bound at tau.
+TEST(TransitionTime, SteepestRiseOfASandTransient) {
+    const double tau = 0.073;  // s
+    std::vector<std::pair<double, double>> transient;
+    for (int k = 0; k <= 400; ++k) {
+        const double t = 0.1 * k / 400;
+        const double c = std::max(1 - std::sqrt(std::min(t / tau, 1.0)), 1e-9);
+        transient.emplace_back(t, -25.7 * std::log(c) - 2000.0 * std::max(t - tau, 0.0));
+    }
+    const auto found = transition_time(transient);
+    ASSERT_TRUE(found);
+    // The rise turns steep shortly before the concentration reaches zero: within 3 %.
+    EXPECT_NEAR(*found, tau, 0.03 * tau);
+
+    // A relaxation without a transition has none.
+    std::vector<std::pair<double, double>> relaxing;
+    for (int k = 0; k <= 400; ++k) {
+        const double t = 5.0 * k / 400;
+        relaxing.emplace_back(t, -4.3 - std::exp(-t));
+    }
+    EXPECT_FALSE(transition_time(relaxing));
+}
