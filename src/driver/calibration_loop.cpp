@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "driver/grid_check.h"
+#include "driver/late_stop.h"
 #include "driver/stop_signal.h"
 #include "experiments/calibration.h"
 #include "experiments/impedance.h"
@@ -334,6 +335,7 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
     write_banner();
     check_input_name(inputName);
     read_input_file(md);
+    const FolderLock lock = lock_run_folder(inputName);  // held until the run has ended
     set_up(md, series, options.path);
 
     RunSummary run;
@@ -359,9 +361,15 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
         run.gridCheck = check_grid(md.inputName, run, options);
     else if (!options.checkGrid && grid_advice_due(md))
         print_grid_advice();
+    interrupted_after_points(options, md.nCalib,
+                             options.checkGrid ? "during the grid check" : "after the last point", run);
     check_standard_output(md);  // before the summaries, so that they can say so
     run.exitCode = with_unwritten_files(md, run.exitCode);
     write_run_summaries(md, run);
+    if (interrupted_after_points(options, md.nCalib, "while the results were written", run)) {
+        check_standard_output(md);
+        write_run_summaries(md, run);
+    }
     if (const std::size_t n = md.unwrittenFiles.size(); n > 0) {
         std::cout << "\n"
                   << n << (n == 1 ? " result file" : " result files")
