@@ -88,7 +88,7 @@ std::string job_script(const SweepLayout& layout,
     // them would start a command of its own.
     s += "# One combination of the sweep per array task (" + std::to_string(ids.size()) + " of " +
          std::to_string(layout.count) + " still to run when written).\n";
-    s += "exec " + shell_quoted(own_executable()) + " sweep task " +
+    s += "exec " + shell_quoted(own_executable()) + " sweep task -- " +
          shell_quoted(layout.sweepFile.string()) + " \"$SLURM_ARRAY_TASK_ID\"\n";
     return s;
 }

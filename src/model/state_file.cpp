@@ -52,9 +52,8 @@ std::string describe_unknown(const model& md, int index, bool& concentration) {
 // Why y.vec cannot be read, and that the input asks for it, as the last line of the message.
 [[noreturn]] void unreadable(const model& md, const std::string& reason) {
     const auto line = md.inputLines.find("loadYvec");
-    const std::string where = md.fileName + (line == md.inputLines.end()
-                                                 ? std::string()
-                                                 : ", line " + std::to_string(line->second));
+    std::string where = md.fileName.empty() ? "the input" : md.fileName;
+    if (line != md.inputLines.end()) where += ", line " + std::to_string(line->second);
     wrong_size(std::string(kStateFile) + " in the working folder cannot be read (" + reason +
                "), and " + where + " asks to start from it (`load y.vec` = 1): put the saved " +
                "state there, or set that value to 0.\n");

@@ -57,8 +57,8 @@ json integration_json(const IntegrationSummary& s) {
     return j;
 }
 
-// Text of the page: & < > and quotes escaped, and every byte that is not part of a valid
-// UTF-8 sequence (a file name of other bytes) replaced by U+FFFD, as in summary.json.
+// Text of the page: & < > and quotes escaped, and every ill-formed UTF-8 sequence (a file
+// name of other bytes) replaced by U+FFFD, as in summary.json.
 std::string escaped(const std::string& text) {
     std::string out;
     for (char ch : valid_utf8(text)) {
@@ -314,7 +314,7 @@ void write_summary_json(model& md, const RunSummary& run) {
         j["unwritten_files"] = list;
     }
     // A name or message that is not UTF-8 (a file name of other bytes) cannot stand in
-    // JSON: each byte that is not part of a valid sequence becomes U+FFFD.
+    // JSON: each ill-formed sequence becomes U+FFFD (output/utf8_text.h).
     write_result(md, run.runFolder + "/summary.json",
                  j.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
 }

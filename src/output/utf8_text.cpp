@@ -2,10 +2,13 @@
 
 namespace {
 
-// Length of the valid UTF-8 sequence starting at text[i], 0 when there is none.
-std::size_t sequence_length(const std::string& text, std::size_t i) {
+// Length of the UTF-8 sequence starting at text[i]; `valid` says whether it is complete
+// and well formed. An invalid one is its maximal subpart: the lead byte and the
+// continuation bytes that could still have begun a valid sequence (at least one byte).
+std::size_t sequence_length(const std::string& text, std::size_t i, bool& valid) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char lead = byte(i);
+    valid = true;
     if (lead < 0x80) return 1;
     std::size_t n = 0;
     unsigned char low = 0x80, high = 0xBF;  // range of the second byte
@@ -20,12 +23,17 @@ std::size_t sequence_length(const std::string& text, std::size_t i) {
         if (lead == 0xF0) low = 0x90;
         if (lead == 0xF4) high = 0x8F;  // nothing beyond U+10FFFF
     } else {
-        return 0;
+        valid = false;
+        return 1;
     }
-    if (i + n > text.size()) return 0;
-    if (byte(i + 1) < low || byte(i + 1) > high) return 0;
-    for (std::size_t k = 2; k < n; ++k)
-        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        const bool fits = i + k < text.size() && byte(i + k) >= (k == 1 ? low : 0x80) &&
+                          byte(i + k) <= (k == 1 ? high : 0xBF);
+        if (!fits) {
+            valid = false;
+            return k;
+        }
+    }
     return n;
 }
 
@@ -35,14 +43,13 @@ std::string valid_utf8(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t n = sequence_length(text, i);
-        if (n == 0) {
-            out += "\xEF\xBF\xBD";  // U+FFFD
-            ++i;
-        } else {
+        bool valid = true;
+        const std::size_t n = sequence_length(text, i, valid);
+        if (valid)
             out.append(text, i, n);
-            i += n;
-        }
+        else
+            out += "\xEF\xBF\xBD";  // U+FFFD
+        i += n;
     }
     return out;
 }

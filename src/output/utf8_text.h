@@ -4,7 +4,8 @@
 
 #include <string>
 
-// `text` with every byte that does not belong to a valid UTF-8 sequence (overlong forms,
-// surrogates and code points beyond U+10FFFF included) replaced by U+FFFD, the way the
-// JSON writer's "replace" handler does it; valid text comes back unchanged.
+// `text` with every ill-formed UTF-8 sequence (stray bytes, cut sequences, overlong forms,
+// surrogates, code points beyond U+10FFFF) replaced by one U+FFFD per maximal subpart, as
+// Unicode recommends and the JSON writer's "replace" handler does; valid text comes back
+// unchanged.
 std::string valid_utf8(const std::string& text);
