@@ -362,7 +362,8 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
     else if (!options.checkGrid && grid_advice_due(md))
         print_grid_advice();
     interrupted_after_points(options, md.nCalib,
-                             options.checkGrid ? "during the grid check" : "after the last point", run);
+                             options.checkGrid ? "during the grid check" : "after the last point",
+                             run);
     check_standard_output(md);  // before the summaries, so that they can say so
     run.exitCode = with_unwritten_files(md, run.exitCode);
     write_run_summaries(md, run);

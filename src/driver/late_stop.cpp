@@ -4,8 +4,8 @@
 
 #include "driver/stop_signal.h"
 
-bool interrupted_after_points(const RunOptions& options, int pointsPlanned, const std::string& phase,
-                              RunSummary& run) {
+bool interrupted_after_points(const RunOptions& options, int pointsPlanned,
+                              const std::string& phase, RunSummary& run) {
     if (!options.stop_requested() || run.status == "interrupted") return false;
     const int signal = *options.stopSignal;
     const std::string name = signal_name(signal);

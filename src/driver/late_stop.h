@@ -12,5 +12,5 @@
 // so (status "interrupted", exit code 128 + the signal's number, a message naming the
 // signal and `phase`, e.g. "during the grid check"), says so on standard output and
 // returns true. Returns false otherwise and changes nothing.
-bool interrupted_after_points(const RunOptions& options, int pointsPlanned, const std::string& phase,
-                              RunSummary& run);
+bool interrupted_after_points(const RunOptions& options, int pointsPlanned,
+                              const std::string& phase, RunSummary& run);

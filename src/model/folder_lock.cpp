@@ -22,7 +22,8 @@ long read_holder(int fd) {
 
 }  // namespace
 
-FolderLock::FolderLock(FolderLock&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) {
+FolderLock::FolderLock(FolderLock&& other) noexcept
+    : fd_(other.fd_), path_(std::move(other.path_)) {
     other.fd_ = -1;
 }
 

@@ -21,9 +21,9 @@ class FolderLock {
     // What became of an attempt to take a lock.
     enum class Attempt {
         taken,
-        busy,       // another process holds it; `holder` is its id (0 before it wrote it)
-        no_file,    // the file cannot be made (a folder that may not be written)
-        failed,     // the file system refuses the lock itself
+        busy,     // another process holds it; `holder` is its id (0 before it wrote it)
+        no_file,  // the file cannot be made (a folder that may not be written)
+        failed,   // the file system refuses the lock itself
     };
 
     // Takes the lock on `path` (created when missing) without waiting and writes this

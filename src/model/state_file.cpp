@@ -72,7 +72,8 @@ void read_state_file(model& md) {
     std::ostringstream text;
     errno = 0;
     // A folder opens like a file but gives no byte (EISDIR).
-    if (in.peek() == std::char_traits<char>::eof() && in.bad()) unreadable(md, std::strerror(errno));
+    if (in.peek() == std::char_traits<char>::eof() && in.bad())
+        unreadable(md, std::strerror(errno));
     text << in.rdbuf();
     if (in.bad()) unreadable(md, std::strerror(errno != 0 ? errno : EIO));
     TextScanner scan(text.str(), kStateFile);

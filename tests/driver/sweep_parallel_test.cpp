@@ -47,10 +47,19 @@ int run_parallel(const ParallelStart& start, const fs::path& folder) {
 TEST(SweepParallel, NoPathIsReadAsAReplacementStringAnOptionOrCode) {
     if (testutil::run_command("parallel --version </dev/null >/dev/null").status != 0)
         GTEST_SKIP() << "GNU parallel is not installed";
-    std::vector<std::string> names = {
-        "p{= system(\"touch INJECTED\") =}q", "run{}x", "{1}{.}{#}{%}{}{+.}", "-q", "--",
-        "a'b\"c\\d", "new\nline", "f\xE9", "$(touch INJECTED)", "`touch INJECTED`", "::: 5",
-        "a b\tc;|&<>*", "{=1=}"};
+    std::vector<std::string> names = {"p{= system(\"touch INJECTED\") =}q",
+                                      "run{}x",
+                                      "{1}{.}{#}{%}{}{+.}",
+                                      "-q",
+                                      "--",
+                                      "a'b\"c\\d",
+                                      "new\nline",
+                                      "f\xE9",
+                                      "$(touch INJECTED)",
+                                      "`touch INJECTED`",
+                                      "::: 5",
+                                      "a b\tc;|&<>*",
+                                      "{=1=}"};
     const std::string alphabet = "{}=-'\"\\$`;|&<>()*? \n\t:.%#@!~\xE9\xFFqx1";
     std::mt19937 random(19);
     while (names.size() < 20) {

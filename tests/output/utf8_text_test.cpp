@@ -14,7 +14,7 @@ TEST(Utf8Text, ReplacesIllFormedSequencesAsTheJsonWriterDoes) {
     EXPECT_EQ(valid_utf8("f\xE9.cci"), "f\xEF\xBF\xBD.cci");
     const std::string valid = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF";
     EXPECT_EQ(valid_utf8(valid), valid);
-    EXPECT_EQ(valid_utf8("\xF0\x9F\x98"), "\xEF\xBF\xBD");           // cut at the end: one
+    EXPECT_EQ(valid_utf8("\xF0\x9F\x98"), "\xEF\xBF\xBD");  // cut at the end: one
     EXPECT_EQ(valid_utf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // a surrogate
 
     const unsigned char pool[] = {0x41, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1, 0xC2,
@@ -24,8 +24,8 @@ TEST(Utf8Text, ReplacesIllFormedSequencesAsTheJsonWriterDoes) {
         std::string bytes;
         for (int n = static_cast<int>(random() % 9); n > 0; --n)
             bytes += static_cast<char>(pool[random() % sizeof pool]);
-        const std::string dumped = nlohmann::json(bytes).dump(
-            -1, ' ', false, nlohmann::json::error_handler_t::replace);
+        const std::string dumped =
+            nlohmann::json(bytes).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
         ASSERT_EQ(nlohmann::json::parse(dumped).get<std::string>(), valid_utf8(bytes))
             << nlohmann::json(valid_utf8(bytes)).dump();
     }

@@ -58,7 +58,8 @@ std::vector<std::string> files_named(const fs::path& dir, const std::string& suf
     std::vector<std::string> found;
     for (const auto& e : fs::recursive_directory_iterator(dir)) {
         const std::string name = e.path().filename().string();
-        if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        if (name.size() >= suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
             found.push_back(e.path().string());
     }
     return found;
@@ -179,8 +180,9 @@ TEST(HostileRuns, FileSizeLimitIsAWriteFailure) {
     const fs::path dir = scratch.path();
     fs::copy_file(fs::path(TAVOLINE_EXAMPLES) / "b.cci", dir / "b.cci");
     // sh counts the limit in blocks of 512 bytes: 4 KiB, less than the run's larger files.
-    const auto r = run_command("cd " + shell_quoted(dir.string()) + " && ulimit -f 8 && exec '" TAVOLINE_EXE
-                               "' -q b </dev/null >out.txt");
+    const auto r =
+        run_command("cd " + shell_quoted(dir.string()) +
+                    " && ulimit -f 8 && exec '" TAVOLINE_EXE "' -q b </dev/null >out.txt");
     EXPECT_EQ(r.status, 3) << r.output;
     const std::string out = read_file(dir / "out.txt");
     EXPECT_TRUE(contains(out, "cannot be written. (File too large)")) << out;
@@ -200,7 +202,8 @@ TEST(HostileRuns, SignalDuringTheGridCheckIsAnInterruption) {
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "out.txt", O_WRONLY | O_CREAT, 0644);
     const char* argv[] = {TAVOLINE_EXE, "-q", "--check-grid", "b", nullptr};
     pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, TAVOLINE_EXE, &actions, nullptr, const_cast<char**>(argv), environ), 0);
+    ASSERT_EQ(posix_spawn(&pid, TAVOLINE_EXE, &actions, nullptr, const_cast<char**>(argv), environ),
+              0);
     posix_spawn_file_actions_destroy(&actions);
     // The last point's summary says "running" until the grid check has ended.
     bool sent = false;
