@@ -248,6 +248,11 @@ int sweep_run_command(const std::string& sweepPath, int jobs, bool retryFailed,
         std::cout << "Nothing to run: " << outcome_line(sweep, layout) << "." << std::endl;
         return 0;
     }
+    if (const int signal = *stopSignal; signal != 0) {
+        std::cout << "The sweep run was interrupted by " << signal_name(signal)
+                  << " before any combination was started." << std::endl;
+        return 128 + signal;
+    }
     if (slurm) return run_slurm(sweep, layout, pending, *slurm);
     if (jobs <= 0) jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     return run_parallel(sweep, layout, pending, jobs, stopSignal);
@@ -265,7 +270,12 @@ int sweep_task_command(const std::string& sweepPath, long long id) {
                          " holds no input; plan the sweep first (tavoline sweep plan).");
     // One run of a combination at a time, whoever started it (a local sweep, a Slurm array).
     const FolderLock lock = take_lock(folder / ".task.lock", "Combination " + layout.folder_name(id));
-    catch_stop_signals();  // a signal ends the run in the child; this process records how
+    // A signal ends the run in the child; this process waits and records how it ended.
+    const volatile std::sig_atomic_t* stopSignal = catch_stop_signals();
+    if (const int signal = *stopSignal; signal != 0) {  // asked to stop before it began
+        std::cout << layout.folder_name(id) << ": not started, " << signal_name(signal) << std::endl;
+        return 128 + signal;
+    }
     std::error_code ec;
     fs::remove(folder / "task.json", ec);
     // The run goes on in a child process in the combination's folder, its output to

@@ -1,7 +1,8 @@
 // One run per run folder: a lock file held by one owner turns every other attempt away,
 // naming the holder's process, whether the attempt comes from another process or from
 // another open of the file in the same one (flock locks belong to the open file). Releasing
-// removes the file and frees the name for the next run.
+// removes the file and frees the name for the next run. (A whole run refused this way:
+// tests/slow/stops_and_names_test.cpp.)
 #include "model/folder_lock.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +10,6 @@
 
 #include <filesystem>
 
-#include "model/errors.h"
-#include "model/run_folders.h"
 #include "test_util.h"
 
 namespace fs = std::filesystem;
@@ -40,22 +39,4 @@ TEST(FolderLock, SecondTakerIsTurnedAwayWithTheHoldersIdUntilReleased) {
         FolderLock::try_take((dir.path() / "absent/.b.lock").string(), attempt, holder, reason);
     EXPECT_EQ(attempt, FolderLock::Attempt::no_file);
     EXPECT_FALSE(reason.empty());
-}
-
-TEST(FolderLock, RunOfTheSameInputIsRefusedNamingTheRunningProcess) {
-    testutil::ScratchDir dir("runlock");
-    EXPECT_EQ(run_lock_file("b"), ".b.lock");
-    EXPECT_EQ(run_lock_file("sub/-q"), "sub/.-q.lock");
-    const std::string name = (dir.path() / "b").string();
-    const FolderLock running = lock_run_folder(name);
-    try {
-        lock_run_folder(name);
-        ADD_FAILURE() << "a second run of the same input was let in";
-    } catch (const InputError& e) {
-        EXPECT_NE(std::string(e.what()).find("(process " + std::to_string(getpid()) + ", "),
-                  std::string::npos)
-            << e.what();
-    }
-    // Another input of the same folder runs alongside.
-    EXPECT_TRUE(lock_run_folder((dir.path() / "c").string()).held());
 }
