@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "driver/grid_study.h"
+#include "driver/late_stop.h"
 #include "driver/point_sequence.h"
 #include "driver/stop_signal.h"
 #include "experiments/calibration.h"
@@ -183,6 +184,7 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
     write_banner();
     check_input_name(inputName);
     read_input_file(md);
+    const FolderLock lock = lock_run_folder(inputName);  // held until the run has ended
 
     // The automatic grid is chosen before anything is written: the calibration runs on
     // finer and finer grids until its results agree, then once more on the grid chosen,
@@ -219,9 +221,16 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
         run.gridCheck = check_grid(md.inputName, plan ? *plan : input_grid_plan(md), run, options);
     else if (!options.checkGrid && !run.grid && grid_advice_due(md))
         print_grid_advice();
+    interrupted_after_points(options, md.nCalib,
+                             options.checkGrid ? "during the grid check" : "after the last point",
+                             run);
     check_standard_output(md);  // before the summaries, so that they can say so
     run.exitCode = with_unwritten_files(md, run.exitCode);
     write_run_summaries(md, run);
+    if (interrupted_after_points(options, md.nCalib, "while the results were written", run)) {
+        check_standard_output(md);
+        write_run_summaries(md, run);
+    }
     if (const std::size_t n = md.unwrittenFiles.size(); n > 0) {
         std::cout << "\n"
                   << n << (n == 1 ? " result file" : " result files")

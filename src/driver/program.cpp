@@ -74,6 +74,7 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
 }  // namespace
 
 int run_main(int argc, char** argv) {
+    ignore_file_size_signal();
     // `tavoline sweep ...` works on a sweep file; every other command line runs one input.
     if (argc > 1 && std::string(argv[1]) == "sweep") return run_sweep_main(argc - 1, argv + 1);
     CommandLine line;

@@ -25,6 +25,8 @@ const volatile std::sig_atomic_t* catch_stop_signals() {
     return &stopSignal;
 }
 
+void ignore_file_size_signal() { std::signal(SIGXFSZ, SIG_IGN); }
+
 std::string signal_name(int signal) {
     switch (signal) {
         case SIGINT:

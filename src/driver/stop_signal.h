@@ -15,5 +15,10 @@
 // a result file's temporary and its renaming.
 const volatile std::sig_atomic_t* catch_stop_signals();
 
+// Ignores SIGXFSZ, which a write beyond the file-size limit (ulimit -f) raises and which
+// would end the program between a result file's temporary and its renaming: the write
+// fails instead (EFBIG), and the file is reported as not written like any other.
+void ignore_file_size_signal();
+
 // "SIGINT", "SIGTERM", or "signal N" for another number.
 std::string signal_name(int signal);

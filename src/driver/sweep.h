@@ -9,6 +9,7 @@
 #pragma once
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -32,21 +33,33 @@ SweepLayout sweep_layout(const SweepFile& sweep, const std::string& sweepPath);
 
 // What became of a combination.
 enum class Outcome {
-    missing,   // no result yet (never run, or its folder was removed)
+    missing,   // no result yet (never run, its folder removed, or its run interrupted)
     running,   // summary.json says the run is under way, or it ended without saying more
     finished,  // its run ended with status "finished"
-    failed,    // the run ended otherwise ("failed", "stopped", "interrupted") or crashed
+    failed,    // the run ended otherwise ("failed", "stopped"), crashed, or left a
+               // summary.json that cannot be read
 };
 
 struct CombinationState {
     Outcome outcome = Outcome::missing;
-    std::string status;   // the run's status word, "crashed", or empty
+    // the run's status word, "crashed", "unreadable" (summary.json cannot be read or has
+    // not the shape of a run summary), or empty
+    std::string status;
     std::string message;  // why it did not finish, empty otherwise
     bool recorded = false;  // the run's own summary.json holds its final status
 };
 
 // Reads cXXXX/BASE/summary.json and the task record cXXXX/task.json of combination `id`.
+// Only a final status other than "interrupted" makes a combination done (recorded).
 CombinationState combination_state(const SweepFile& sweep, const SweepLayout& layout, long long id);
+
+// Why `summary` has not the shape of a run's summary.json, as far as the sweep commands read
+// it ("has no text \"status\"", ...); empty when it has.
+std::string summary_fault(const nlohmann::json& summary);
+
+// A run's summary.json: the object, or null when the file is absent or, with `fault` saying
+// why, cannot be read, is not JSON or has not the shape summary_fault checks.
+nlohmann::json read_summary(const std::filesystem::path& file, std::string& fault);
 
 // "K finished, F failed, M missing" over every combination.
 std::string outcome_line(const SweepFile& sweep, const SweepLayout& layout);
@@ -87,6 +100,20 @@ int run_sweep_main(int argc, char** argv);
 
 // Slurm's array notation of the ids (ascending), ranges joined: "1-3,7,9-12".
 std::string array_ranges(const std::vector<long long>& ids);
+
+// How `sweep run` starts GNU parallel in the sweep folder: its arguments, a fixed command
+// template and the generated ids only, and the environment entries (NAME=VALUE, to add to
+// this process's own) that carry the program's binary and the sweep file to the template,
+// so that parallel never reads a path as a replacement string, an option or code.
+struct ParallelStart {
+    std::vector<std::string> args;
+    std::vector<std::string> environment;
+};
+ParallelStart parallel_start(const std::string& executable, const std::string& sweepFile,
+                             const std::vector<long long>& ids, int jobs);
+
+// This process's environment with `entries` (NAME=VALUE) set, replacing any of those names.
+std::vector<std::string> environment_with(const std::vector<std::string>& entries);
 
 // `text` in single quotes for sh, each ' written as '\''.
 std::string shell_quoted(const std::string& text);

@@ -138,10 +138,10 @@ int sweep_collect_command(const std::string& sweepPath, const std::string& resul
         row.id = id;
         row.values = combination_values(sweep, id);
         row.state = combination_state(sweep, layout, id);
-        bool ok = false;
-        const std::string text = read_text(layout.summary_file(sweep, id), ok);
-        if (ok) row.summary = json::parse(text, nullptr, false);
-        if (row.summary.is_discarded()) row.summary = nullptr;
+        // A summary that cannot be read or has another shape is left out (null); its row
+        // says so through the combination's state.
+        std::string fault;
+        row.summary = read_summary(layout.summary_file(sweep, id), fault);
         if (row.summary.is_object() && row.summary.contains("points"))
             for (const json& p : row.summary["points"]) points = std::max(points, p.value("point", 0));
         rows.push_back(std::move(row));

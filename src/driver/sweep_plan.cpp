@@ -74,14 +74,18 @@ std::string last_log_line(const fs::path& log) {
 
 // What the task record says of a run that ended without a final summary.
 std::string ended_how(const nlohmann::json& task, const fs::path& log) {
+    const auto code = [&](const char* key) {
+        return task.contains(key) && task[key].is_number_integer() ? task[key].get<long long>() : -1;
+    };
     std::string how = task.contains("signal")
-                          ? "ended by signal " + std::to_string(task["signal"].get<int>())
-                          : "ended with status " + std::to_string(task.value("exit_code", -1));
+                          ? "ended by signal " + std::to_string(code("signal"))
+                          : "ended with status " + std::to_string(code("exit_code"));
     const std::string last = last_log_line(log);
     return last.empty() ? how : how + ": " + last;
 }
 
-// "point K: why" of the first point whose integration failed, or "".
+// "point K: why" of the first point whose integration failed, or "". The summary has the
+// shape summary_fault checks.
 std::string first_failure(const nlohmann::json& summary) {
     if (!summary.contains("points") || !summary["points"].is_array()) return "";
     for (const nlohmann::json& p : summary["points"])
@@ -95,19 +99,75 @@ std::string first_failure(const nlohmann::json& summary) {
 
 }  // namespace
 
+std::string summary_fault(const nlohmann::json& summary) {
+    if (!summary.is_object()) return "holds no JSON object";
+    if (!summary.contains("status") || !summary["status"].is_string())
+        return "has no text \"status\"";
+    if (summary.contains("message") && !summary["message"].is_null() &&
+        !summary["message"].is_string())
+        return "has a \"message\" that is not a text";
+    if (summary.contains("calibration") && !summary["calibration"].is_null() &&
+        !summary["calibration"].is_object())
+        return "has a \"calibration\" that is not an object";
+    if (!summary.contains("points")) return "";
+    if (!summary["points"].is_array()) return "has \"points\" that are not a list";
+    for (const nlohmann::json& p : summary["points"]) {
+        if (!p.is_object()) return "has a point that is not an object";
+        // Point numbers become columns of the results; an input has at most 10^6 points.
+        if (p.contains("point") && (!p["point"].is_number_integer() || p["point"].get<long long>() < 1 ||
+                                    p["point"].get<long long>() > 1000000))
+            return "has a point whose \"point\" is not a number from 1 to 1000000";
+    }
+    return "";
+}
+
+nlohmann::json read_summary(const fs::path& file, std::string& fault) {
+    fault.clear();
+    bool ok = false;
+    const std::string text = read_text(file, ok);
+    if (!ok) {
+        std::error_code ec;
+        if (fs::exists(file, ec)) fault = "summary.json cannot be read";
+        return nullptr;
+    }
+    nlohmann::json summary = nlohmann::json::parse(text, nullptr, false);
+    if (summary.is_discarded())
+        fault = "summary.json is not JSON";
+    else if (const std::string shape = summary_fault(summary); !shape.empty())
+        fault = "summary.json " + shape;
+    return fault.empty() ? summary : nlohmann::json(nullptr);
+}
+
 CombinationState combination_state(const SweepFile& sweep, const SweepLayout& layout,
                                    long long id) {
     CombinationState state;
-    bool haveSummary = false, haveTask = false;
-    const std::string summaryText = read_text(layout.summary_file(sweep, id), haveSummary);
+    bool haveTask = false;
+    std::string fault;
+    const nlohmann::json summary = read_summary(layout.summary_file(sweep, id), fault);
     const fs::path folder = layout.combination_folder(id);
     const std::string taskText = read_text(folder / "task.json", haveTask);
     const nlohmann::json task = nlohmann::json::parse(taskText, nullptr, false);
     const bool taskEnded = haveTask && task.is_object();
-    if (haveSummary) {
-        const nlohmann::json summary = nlohmann::json::parse(summaryText, nullptr, false);
-        if (summary.is_object() && summary.value("status", "") != "running") {
-            state.status = summary.value("status", "");
+    if (!fault.empty()) {
+        // Not known how the run ended: reported as such, and run again.
+        state.outcome = Outcome::failed;
+        state.status = "unreadable";
+        state.message = fault;
+        return state;
+    }
+    if (summary.is_object()) {
+        const std::string status = summary["status"].get<std::string>();
+        if (status == "interrupted") {
+            // Stopped on request: not done, so run again by the next `sweep run`.
+            state.outcome = Outcome::missing;
+            state.status = status;
+            state.message = summary.value("message", nlohmann::json()).is_string()
+                                ? summary["message"].get<std::string>()
+                                : "";
+            return state;
+        }
+        if (status != "running") {
+            state.status = status;
             state.recorded = true;
             state.outcome = state.status == "finished" ? Outcome::finished : Outcome::failed;
             if (summary.contains("message") && summary["message"].is_string())

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -10,8 +11,10 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "driver/stop_signal.h"
 #include "driver/sweep.h"
 #include "model/errors.h"
+#include "model/folder_lock.h"
 #include "model/text_scanner.h"
 
 extern char** environ;
@@ -34,14 +37,21 @@ int exit_status(int waitStatus) {
 }
 
 // Starts `args` (found on PATH when args[0] has no slash) with the given file actions and
-// waits for it. Returns the raw wait status, or throws when it cannot be started.
+// environment (this process's own when null) and waits for it. Returns the raw wait
+// status, or throws when it cannot be started.
 int spawn_and_wait(const std::vector<std::string>& args, const posix_spawn_file_actions_t* actions,
-                   const std::string& what) {
+                   const std::string& what, const std::vector<std::string>* environment = nullptr) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    std::vector<char*> envp;
+    if (environment != nullptr) {
+        for (const std::string& e : *environment) envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+    }
     pid_t pid = 0;
-    const int err = posix_spawnp(&pid, argv[0], actions, nullptr, argv.data(), environ);
+    const int err = posix_spawnp(&pid, argv[0], actions, nullptr, argv.data(),
+                                 environment != nullptr ? envp.data() : environ);
     if (err != 0)
         throw Fault(FaultKind::input, what + " cannot be started: " + std::strerror(err), false);
     int status = 0;
@@ -78,7 +88,7 @@ std::string job_script(const SweepLayout& layout,
     // them would start a command of its own.
     s += "# One combination of the sweep per array task (" + std::to_string(ids.size()) + " of " +
          std::to_string(layout.count) + " still to run when written).\n";
-    s += "exec " + shell_quoted(own_executable()) + " sweep task " +
+    s += "exec " + shell_quoted(own_executable()) + " sweep task -- " +
          shell_quoted(layout.sweepFile.string()) + " \"$SLURM_ARRAY_TASK_ID\"\n";
     return s;
 }
@@ -98,26 +108,89 @@ int run_slurm(const SweepFile& sweep, const SweepLayout& layout, const std::vect
     return status == 0 ? 0 : 1;
 }
 
+// Takes the lock `file` for `what`, refusing (InputError) when another process holds it. A
+// folder where the lock file cannot be made goes on unlocked: nothing can be written there,
+// and the first write says so.
+FolderLock take_lock(const fs::path& file, const std::string& what) {
+    FolderLock::Attempt attempt = FolderLock::Attempt::failed;
+    long holder = 0;
+    std::string reason;
+    FolderLock lock = FolderLock::try_take(file.string(), attempt, holder, reason);
+    if (attempt == FolderLock::Attempt::busy)
+        throw InputError(what + " is being run by " +
+                         (holder > 0 ? "process " + std::to_string(holder)
+                                     : std::string("a process just starting")) +
+                         " (which holds " + visible_text(file.string()) +
+                         "); this command stops and leaves it alone. Wait for that run to end.");
+    if (attempt == FolderLock::Attempt::failed)
+        throw InputError(what + " cannot be guarded against a second run: " +
+                         visible_text(file.string()) + " cannot be locked (" + reason + ").");
+    return lock;
+}
+
 int run_parallel(const SweepFile& sweep, const SweepLayout& layout, const std::vector<long long>& ids,
-                 int jobs) {
-    // GNU parallel runs each job through a shell: -q quotes every word of the command, and
-    // the ids it appends are generated digits.
-    std::vector<std::string> args = {"parallel", "--halt", "never", "-j", std::to_string(jobs),
-                                     "--joblog", (layout.folder / "parallel.log").string(), "-q",
-                                     own_executable(), "sweep", "task", layout.sweepFile.string(),
-                                     ":::"};
-    for (const long long id : ids) args.push_back(std::to_string(id));
+                 int jobs, const volatile std::sig_atomic_t* stopSignal) {
+    const ParallelStart start = parallel_start(own_executable(), layout.sweepFile.string(), ids, jobs);
+    const std::vector<std::string> environment = environment_with(start.environment);
+    // parallel runs in the sweep folder, where its job log goes under a fixed name.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, layout.folder.c_str());
     std::cout << "Running " << ids.size() << " combinations, " << jobs << " at a time." << std::endl;
-    const int status = spawn_and_wait(args, nullptr, "GNU parallel (Debian package `parallel`)");
+    int status = 0;
+    try {
+        status = spawn_and_wait(start.args, &actions, "GNU parallel (Debian package `parallel`)",
+                                &environment);
+    } catch (...) {
+        posix_spawn_file_actions_destroy(&actions);
+        throw;
+    }
+    posix_spawn_file_actions_destroy(&actions);
     // parallel's own status counts the jobs that failed; 255 and above say it did not run.
     if (exit_status(status) > 100)
         std::cout << "GNU parallel ended with status " << exit_status(status) << "." << std::endl;
     const std::string line = outcome_line(sweep, layout);
     std::cout << line << std::endl;
+    if (const int signal = *stopSignal; signal != 0) {
+        std::cout << "The sweep run was interrupted by " << signal_name(signal)
+                  << "; the next `sweep run` runs the interrupted combinations again." << std::endl;
+        return 128 + signal;
+    }
     return line.rfind(std::to_string(layout.count) + " finished", 0) == 0 ? 0 : 2;
 }
 
 }  // namespace
+
+ParallelStart parallel_start(const std::string& executable, const std::string& sweepFile,
+                             const std::vector<long long>& ids, int jobs) {
+    ParallelStart start;
+    // parallel hands its command to a shell, expanding replacement strings ({}, {.},
+    // {= perl =}) in it even where -q quotes it: the template is fixed text, the paths reach
+    // it as variables the shell expands after parallel is done, and "--" keeps a name from
+    // being read as an option. Only the ids, generated digits, go through parallel.
+    start.args = {"parallel", "--halt", "never", "-j", std::to_string(jobs), "--joblog",
+                  "parallel.log",
+                  "\"$TAVOLINE_PROGRAM\" sweep task -- \"$TAVOLINE_SWEEP_FILE\" {}", ":::"};
+    for (const long long id : ids) start.args.push_back(std::to_string(id));
+    // The template is written for a POSIX shell, whatever the user's login shell is.
+    start.environment = {"TAVOLINE_PROGRAM=" + executable, "TAVOLINE_SWEEP_FILE=" + sweepFile,
+                         "PARALLEL_SHELL=/bin/sh"};
+    return start;
+}
+
+std::vector<std::string> environment_with(const std::vector<std::string>& entries) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        const bool replaced = std::any_of(entries.begin(), entries.end(), [&](const std::string& n) {
+            return n.compare(0, name.size(), name) == 0;
+        });
+        if (!replaced) env.push_back(entry);
+    }
+    env.insert(env.end(), entries.begin(), entries.end());
+    return env;
+}
 
 std::string shell_quoted(const std::string& text) {
     std::string s = "'";
@@ -155,6 +228,14 @@ int sweep_run_command(const std::string& sweepPath, int jobs, bool retryFailed,
     }
     const SweepFile sweep = read_sweep_file(sweepPath);
     const SweepLayout layout = sweep_layout(sweep, sweepPath);
+    // One `sweep run` of a sweep at a time, from planning to the last combination, so that
+    // two never run one combination at once or count each other's runs as done.
+    const FolderLock lock =
+        take_lock(layout.folder.parent_path() / ("." + layout.folder.filename().string() + ".lock"),
+                  "The sweep " + visible_text(layout.sweepFile.string()));
+    // Ctrl-C reaches parallel and every combination's run as well; this process waits for
+    // them to end and says what they left.
+    const volatile std::sig_atomic_t* stopSignal = catch_stop_signals();
     // Folders removed since the last plan are planned again; present ones are kept.
     plan_sweep(sweep, layout);
     std::vector<long long> pending;
@@ -167,9 +248,14 @@ int sweep_run_command(const std::string& sweepPath, int jobs, bool retryFailed,
         std::cout << "Nothing to run: " << outcome_line(sweep, layout) << "." << std::endl;
         return 0;
     }
+    if (const int signal = *stopSignal; signal != 0) {
+        std::cout << "The sweep run was interrupted by " << signal_name(signal)
+                  << " before any combination was started." << std::endl;
+        return 128 + signal;
+    }
     if (slurm) return run_slurm(sweep, layout, pending, *slurm);
     if (jobs <= 0) jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    return run_parallel(sweep, layout, pending, jobs);
+    return run_parallel(sweep, layout, pending, jobs, stopSignal);
 }
 
 int sweep_task_command(const std::string& sweepPath, long long id) {
@@ -182,6 +268,14 @@ int sweep_task_command(const std::string& sweepPath, long long id) {
     if (!fs::exists(folder / (sweep.baseName + ".cci")))
         throw InputError("Combination folder " + folder.string() +
                          " holds no input; plan the sweep first (tavoline sweep plan).");
+    // One run of a combination at a time, whoever started it (a local sweep, a Slurm array).
+    const FolderLock lock = take_lock(folder / ".task.lock", "Combination " + layout.folder_name(id));
+    // A signal ends the run in the child; this process waits and records how it ended.
+    const volatile std::sig_atomic_t* stopSignal = catch_stop_signals();
+    if (const int signal = *stopSignal; signal != 0) {  // asked to stop before it began
+        std::cout << layout.folder_name(id) << ": not started, " << signal_name(signal) << std::endl;
+        return 128 + signal;
+    }
     std::error_code ec;
     fs::remove(folder / "task.json", ec);
     // The run goes on in a child process in the combination's folder, its output to
@@ -194,7 +288,7 @@ int sweep_task_command(const std::string& sweepPath, long long id) {
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     int status = 0;
     try {
-        status = spawn_and_wait({own_executable(), "--quiet", sweep.baseName}, &actions, "The run");
+        status = spawn_and_wait({own_executable(), "--quiet", "--", sweep.baseName}, &actions, "The run");
     } catch (...) {
         posix_spawn_file_actions_destroy(&actions);
         throw;

@@ -91,3 +91,36 @@ void keep_earlier_run(const model& md) {
     std::cout << "The run folder " << folder.string() << " held an earlier run; it is kept as "
               << kept.string() << "\n";
 }
+
+std::string run_lock_file(const std::string& inputName) {
+    const std::size_t slash = inputName.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "" : inputName.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? inputName : inputName.substr(slash + 1);
+    return folder + "." + base + ".lock";
+}
+
+FolderLock lock_run_folder(const std::string& inputName) {
+    const std::string file = run_lock_file(inputName);
+    FolderLock::Attempt attempt = FolderLock::Attempt::failed;
+    long holder = 0;
+    std::string reason;
+    FolderLock lock = FolderLock::try_take(file, attempt, holder, reason);
+    switch (attempt) {
+        case FolderLock::Attempt::taken:
+        case FolderLock::Attempt::no_file:
+            return lock;
+        case FolderLock::Attempt::busy:
+            throw InputError("Another run of " + visible_text(inputName) +
+                             " is under way in this folder (" +
+                             (holder > 0 ? "process " + std::to_string(holder)
+                                         : std::string("its process is starting")) +
+                             ", holding " + visible_text(file) +
+                             "); this run stops and leaves its run folder as it is. Wait for "
+                             "that run to end, or run the input under another name.");
+        case FolderLock::Attempt::failed:
+            break;
+    }
+    throw InputError("The run folder of " + visible_text(inputName) +
+                     " cannot be guarded against a second run: " + visible_text(file) +
+                     " cannot be locked (" + reason + ").");
+}

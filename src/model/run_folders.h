@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 
+#include "model/folder_lock.h"
 #include "model/model.h"
 
 // Fills `folders` (element 0 the run folder, element i the folder of point i) and creates
@@ -27,3 +28,13 @@ void check_input_name(const std::string& inputName);
 // standard output says so, so that the files of two runs never mix. Something other than a
 // folder in its place is refused with InputError. The first change a run makes on disk.
 void keep_earlier_run(const model& md);
+
+// The lock file of the run of `inputName`: .NAME.lock beside NAME.cci.
+std::string run_lock_file(const std::string& inputName);
+
+// Takes the run's lock before anything is renamed or written, and holds it (the returned
+// object) for the whole run, so that a second run of the same input in the same folder
+// never renames or writes into the folder of one under way: it is refused with InputError
+// naming the process that holds the lock. A folder where the lock file cannot be made
+// cannot take the run folder either; the run goes on unlocked and its set-up says why.
+FolderLock lock_run_folder(const std::string& inputName);

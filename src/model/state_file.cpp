@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -47,16 +49,33 @@ std::string describe_unknown(const model& md, int index, bool& concentration) {
     return "value " + std::to_string(index + 1);
 }
 
+// Why y.vec cannot be read, and that the input asks for it, as the last line of the message.
+[[noreturn]] void unreadable(const model& md, const std::string& reason) {
+    const auto line = md.inputLines.find("loadYvec");
+    std::string where = md.fileName.empty() ? "the input" : md.fileName;
+    if (line != md.inputLines.end()) where += ", line " + std::to_string(line->second);
+    wrong_size(std::string(kStateFile) + " in the working folder cannot be read (" + reason +
+               "), and " + where + " asks to start from it (`load y.vec` = 1): put the saved " +
+               "state there, or set that value to 0.\n");
+}
+
 }  // namespace
 
 void read_state_file(model& md) {
+    errno = 0;
     std::ifstream in(kStateFile, std::ios::binary);
     if (!in.is_open()) {
+        const std::string reason = std::strerror(errno != 0 ? errno : ENOENT);
         std::cout << "File " << kStateFile << " cannot be opened.\n";
-        wrong_size("");
+        unreadable(md, reason);
     }
     std::ostringstream text;
+    errno = 0;
+    // A folder opens like a file but gives no byte (EISDIR).
+    if (in.peek() == std::char_traits<char>::eof() && in.bad())
+        unreadable(md, std::strerror(errno));
     text << in.rdbuf();
+    if (in.bad()) unreadable(md, std::strerror(errno != 0 ? errno : EIO));
     TextScanner scan(text.str(), kStateFile);
     if (text.str().find_first_not_of(" \t\r\n") == std::string::npos)
         wrong_size(std::string(kStateFile) + " is empty; the problem has " +

@@ -10,6 +10,7 @@
 
 #include "model/version.h"
 #include "output/number_text.h"
+#include "output/utf8_text.h"
 #include "output/output_file.h"
 #include "output/report.h"
 
@@ -56,10 +57,11 @@ json integration_json(const IntegrationSummary& s) {
     return j;
 }
 
-// Text of the page: & < > and quotes escaped.
+// Text of the page: & < > and quotes escaped, and every ill-formed UTF-8 sequence (a file
+// name of other bytes) replaced by U+FFFD, as in summary.json.
 std::string escaped(const std::string& text) {
     std::string out;
-    for (char ch : text) {
+    for (char ch : valid_utf8(text)) {
         switch (ch) {
             case '&':
                 out += "&amp;";
@@ -357,7 +359,10 @@ void write_summary_json(model& md, const RunSummary& run) {
             list.push_back({{"file", name}, {"reason", reason}});
         j["unwritten_files"] = list;
     }
-    write_result(md, run.runFolder + "/summary.json", j.dump(2) + "\n");
+    // A name or message that is not UTF-8 (a file name of other bytes) cannot stand in
+    // JSON: each ill-formed sequence becomes U+FFFD (output/utf8_text.h).
+    write_result(md, run.runFolder + "/summary.json",
+                 j.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
 }
 
 void write_report_page(model& md, const RunSummary& run) {

@@ -208,7 +208,9 @@ TEST(BadInputFile, FaultsAfterReadingLeaveTheDiskUntouched) {
     for (int i = 0; i < 3 * 42 + 41; ++i) negative += i == 5 ? "-1 " : "1 ";
     const Case cases[] = {
         {58, "1", nullptr,
-         "File y.vec cannot be opened.\nInput data error: wrong input vector size\n"},
+         "File y.vec cannot be opened.\nInput data error: wrong input vector size\ny.vec in the "
+         "working folder cannot be read (No such file or directory), and b.cci, line 58 asks to "
+         "start from it (`load y.vec` = 1): put the saved state there, or set that value to 0.\n"},
         {58, "1", "12 0 1 2",
          "Input data error: wrong input vector size\ny.vec holds 12 state "
          "values; the problem has 167 unknowns.\n"},

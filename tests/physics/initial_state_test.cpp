@@ -218,7 +218,10 @@ TEST_F(InitialState, UnusableSavedStateIsRefusedWhenRead) {
     std::string out;
 
     EXPECT_EQ(attempt(nullptr, out), "reported");
-    EXPECT_EQ(out, "File y.vec cannot be opened.\n" + sizeMessage + "\n");
+    EXPECT_EQ(out, "File y.vec cannot be opened.\n" + sizeMessage +
+                       "\ny.vec in the working folder cannot be read (No such file or directory), "
+                       "and the input asks to start from it (`load y.vec` = 1): put the saved "
+                       "state there, or set that value to 0.\n");
 
     model probe;
     build(probe);

@@ -1,0 +1,226 @@
+// Runs and sweeps as an unlucky user or an attacker meets them: folders and base names that
+// GNU parallel, the shell or the option parser could read as code or options, a second run
+// of an input under way, a name that is not UTF-8, a file-size limit, a signal while the
+// grid check runs, and combination summaries that were interrupted or cannot be read. None
+// of these checks a number of the physics: the inputs are the small equilibrium case and
+// the bundled example, and only statuses, messages and files are compared.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "driver/sweep.h"
+#include "model/folder_lock.h"
+#include "test_util.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using testutil::read_file;
+using testutil::run_command;
+using testutil::write_file;
+
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The program with `args` (already quoted for sh) in `dir`, whose name may be anything.
+testutil::RunResult program(const fs::path& dir, const std::string& args) {
+    return run_command("cd " + shell_quoted(dir.string()) + " && '" TAVOLINE_EXE "' " + args +
+                       " </dev/null");
+}
+
+// The equilibrium case with `points` calibration points (multipliers 1, 10, 100, ...).
+std::string equilibrium(int points) {
+    std::string text = read_file(std::string(TAVOLINE_TEST_DATA) + "/equilibrium.cci");
+    std::string multipliers;
+    for (int k = 0, m = 1; k < points; ++k, m *= 10) multipliers += std::to_string(m) + " ";
+    text.replace(text.find("0 1 2 1\n"), 8, "0 1 2 " + std::to_string(points) + "\n");
+    const std::string head = "(multiplier for each point):\n";
+    text.replace(text.find(head) + head.size(), 2, multipliers + "\n");
+    return text;
+}
+
+FolderLock hold(const fs::path& file) {
+    FolderLock::Attempt attempt{};
+    long holder = 0;
+    std::string reason;
+    return FolderLock::try_take(file.string(), attempt, holder, reason);
+}
+
+std::vector<std::string> files_named(const fs::path& dir, const std::string& suffix) {
+    std::vector<std::string> found;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        const std::string name = e.path().filename().string();
+        if (name.size() >= suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            found.push_back(e.path().string());
+    }
+    return found;
+}
+
+// A sweep of two combinations of the equilibrium case, base `base`, in `dir`.
+void two_combinations(const fs::path& dir, const std::string& base) {
+    fs::create_directories(dir);
+    write_file(dir / (base + ".cci"), equilibrium(1));
+    write_file(dir / "t.sweep", "base " + base + "\nN[1] 20 30\n");
+}
+
+}  // namespace
+
+// Folder and base name are data, never code or options: every combination runs its own
+// input, nothing else runs, and a second `sweep run` or task of a sweep under way is
+// turned away naming the process, leaving the combination as it was.
+TEST(HostileRuns, SweepInAFolderOfReplacementStringsWithABaseNamedLikeAnOption) {
+    testutil::ScratchDir scratch("hostile");
+    const fs::path dir = scratch.path() / "p{= system(\"touch INJECTED\") =}q run{}x";
+    two_combinations(dir, "-q");
+    auto r = program(dir, "sweep run t.sweep");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(contains(r.output, "2 finished, 0 failed, 0 missing")) << r.output;
+    for (const char* c : {"c0001", "c0002"}) {
+        const json summary = json::parse(read_file(dir / "t_sweep" / c / "-q/summary.json"));
+        EXPECT_EQ(summary["input"], "-q.cci");
+        EXPECT_EQ(summary["status"], "finished");
+    }
+    EXPECT_TRUE(files_named(scratch.path(), "INJECTED").empty());
+
+    const std::string pid = std::to_string(getpid());
+    {
+        const FolderLock sweepRun = hold(dir / ".t_sweep.lock");
+        r = program(dir, "sweep run --retry-failed t.sweep");
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_TRUE(contains(r.output, "is being run by process " + pid)) << r.output;
+    }
+    const std::string task = read_file(dir / "t_sweep/c0001/task.json");
+    const FolderLock combination = hold(dir / "t_sweep/c0001/.task.lock");
+    r = program(dir, "sweep task t.sweep 1");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_TRUE(contains(r.output, "Combination c0001 is being run by process " + pid)) << r.output;
+    EXPECT_EQ(read_file(dir / "t_sweep/c0001/task.json"), task);
+}
+
+// An interrupted combination is not done: collect reports it, and the next run runs it
+// again. A summary.json of the wrong shape is reported as unreadable, the other
+// combinations are collected, and it is run again too.
+TEST(HostileRuns, InterruptedAndUnreadableCombinationsAreReportedAndRunAgain) {
+    testutil::ScratchDir scratch("resume");
+    const fs::path dir = scratch.path();
+    two_combinations(dir, "b");
+    ASSERT_EQ(program(dir, "sweep run t.sweep").status, 0);
+    const fs::path first = dir / "t_sweep/c0001/b/summary.json";
+    json summary = json::parse(read_file(first));
+    summary["status"] = "interrupted";
+    write_file(first, summary.dump());
+
+    for (const char* wrong : {R"({"status": 7})", R"({"status": "finished", "points": 7})",
+                              R"({"status": "finished", "points": [{"point": 1e300}]})", "[1,"}) {
+        write_file(dir / "t_sweep/c0002/b/summary.json", wrong);
+        const auto r = program(dir, "sweep collect t.sweep");
+        EXPECT_EQ(r.status, 0) << wrong << "\n" << r.output;
+        const std::string csv = read_file(dir / "t_sweep/sweep_results.csv");
+        EXPECT_TRUE(contains(csv, "\n1,c0001,20,interrupted,")) << csv;
+        EXPECT_TRUE(contains(csv, "\n2,c0002,30,unreadable,")) << csv;
+        EXPECT_TRUE(contains(r.output, "0 finished, 1 failed, 1 missing")) << r.output;
+    }
+    const auto r = program(dir, "sweep run t.sweep");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(contains(r.output, "Running 2 combinations")) << r.output;
+    EXPECT_TRUE(contains(r.output, "2 finished, 0 failed, 0 missing")) << r.output;
+}
+
+// A second run of an input under way is refused before anything is renamed or written,
+// naming the process that runs it; once that run has ended, the input runs as always.
+TEST(HostileRuns, SecondRunOfAnInputUnderWayIsRefused) {
+    testutil::ScratchDir scratch("twice");
+    const fs::path dir = scratch.path();
+    write_file(dir / "b.cci", equilibrium(1));
+    fs::create_directories(dir / "b");
+    write_file(dir / "b/notes", "the first run's\n");
+    {
+        const FolderLock running = hold(dir / ".b.lock");
+        const auto r = program(dir, "-q b");
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_TRUE(contains(r.output, "Another run of b is under way in this folder (process " +
+                                           std::to_string(getpid())))
+            << r.output;
+        EXPECT_EQ(read_file(dir / "b/notes"), "the first run's\n");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3);
+    }
+    const auto r = program(dir, "-q b");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_FALSE(fs::exists(dir / ".b.lock"));
+}
+
+// A file name of other bytes than UTF-8 runs every point; summary.json and report.html
+// carry it with U+FFFD in place of the byte.
+TEST(HostileRuns, NameThatIsNotUtf8RunsEveryPoint) {
+    testutil::ScratchDir scratch("latin1");
+    const fs::path dir = scratch.path();
+    write_file(dir / "f\xE9.cci", equilibrium(3));
+    const auto r = program(dir, "-q 'f\xE9'");
+    ASSERT_EQ(r.status, 0) << r.output;
+    const json summary = json::parse(read_file(dir / "f\xE9/summary.json"));
+    EXPECT_EQ(summary["input"], "f\xEF\xBF\xBD.cci");
+    EXPECT_EQ(summary["points"].size(), 3u);
+    EXPECT_TRUE(contains(read_file(dir / "f\xE9/report.html"), " run f\xEF\xBF\xBD</title>"));
+    EXPECT_TRUE(fs::exists(dir / "f\xE9/100/y.vec"));
+}
+
+// A write beyond the file-size limit fails like a full disk: the file is named, its
+// temporary removed, and the run ends with status 3 instead of being killed.
+TEST(HostileRuns, FileSizeLimitIsAWriteFailure) {
+    testutil::ScratchDir scratch("fsize");
+    const fs::path dir = scratch.path();
+    fs::copy_file(fs::path(TAVOLINE_EXAMPLES) / "b.cci", dir / "b.cci");
+    // sh counts the limit in blocks of 512 bytes: 4 KiB, less than the run's larger files.
+    const auto r =
+        run_command("cd " + shell_quoted(dir.string()) +
+                    " && ulimit -f 8 && exec '" TAVOLINE_EXE "' -q b </dev/null >out.txt");
+    EXPECT_EQ(r.status, 3) << r.output;
+    const std::string out = read_file(dir / "out.txt");
+    EXPECT_TRUE(contains(out, "cannot be written. (File too large)")) << out;
+    EXPECT_TRUE(files_named(dir, ".tmp").empty());
+}
+
+// SIGTERM while the grid check runs (after the last point's summary) ends the run as
+// interrupted, with status 143, on standard output, in summary.json and in report.html.
+TEST(HostileRuns, SignalDuringTheGridCheckIsAnInterruption) {
+    testutil::ScratchDir scratch("gridstop");
+    const fs::path dir = scratch.path();
+    fs::copy_file(fs::path(TAVOLINE_EXAMPLES) / "b.cci", dir / "b.cci");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "out.txt", O_WRONLY | O_CREAT, 0644);
+    const char* argv[] = {TAVOLINE_EXE, "-q", "--check-grid", "b", nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, TAVOLINE_EXE, &actions, nullptr, const_cast<char**>(argv), environ),
+              0);
+    posix_spawn_file_actions_destroy(&actions);
+    // The last point's summary says "running" until the grid check has ended.
+    bool sent = false;
+    int status = 0;
+    while (!sent && waitpid(pid, &status, WNOHANG) == 0) {
+        const json s = json::parse(read_file(dir / "b/summary.json"), nullptr, false);
+        if (s.is_object() && s["status"] == "running" && s["points"].size() == 5)
+            sent = kill(pid, SIGTERM) == 0;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (sent) waitpid(pid, &status, 0);
+    ASSERT_TRUE(sent) << "the run ended before the test saw its last point";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 143) << status;
+    EXPECT_TRUE(contains(read_file(dir / "out.txt"), "The run was interrupted by SIGTERM"));
+    const json summary = json::parse(read_file(dir / "b/summary.json"));
+    EXPECT_EQ(summary["status"], "interrupted");
+    EXPECT_EQ(summary["exit_code"], 143);
+    EXPECT_TRUE(contains(read_file(dir / "b/report.html"), "Interrupted: SIGTERM"));
+}
