@@ -334,6 +334,7 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
     write_banner();
     check_input_name(inputName);
     read_input_file(md);
+    for (const std::string& note : md.inputNotes) std::cout << note << "\n";
     set_up(md, series, options.path);
 
     RunSummary run;
