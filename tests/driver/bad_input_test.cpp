@@ -130,9 +130,6 @@ const BadCase kCases[] = {
     {"unit word after the temperature", "b.cci", 15, "298.15 K",
      "b.cci, line 15: expected a number for `T` and nothing more, found 'K'; values are in K, "
      "written without a unit word"},
-    {"second diffusivity for one layer", "b.cci", 26, "Diffusivity [layers]     : 1e-12 5e-12",
-     "b.cci, line 26: expected 1 value for `D` of component 1 (one per layer) and nothing more, "
-     "found the extra value '5e-12'"},
     {"charged membrane", "b.cci", 28, "Concentrations [layers+2]: 0.01 45 1",
      "b.cci, line 35: layer 1 is not electroneutral: the net charge of its other components is "
      "-5 mol/m^3, of the same sign as the opposite ion (component 2, charge -1), which would "

@@ -211,9 +211,6 @@ TEST(InputRead, StrayTextAndChargedRegionsAreRefusedAtTheirLine) {
         {"b.cci", "\n298.15\n", "\n298.15 K\n",
          "b.cci, line 15: expected a number for `T` and nothing more, found 'K'; values are in K, "
          "written without a unit word"},
-        {"b.cci", "\n298.15\n", "\n298.15 300\n",
-         "b.cci, line 15: expected a number for `T` and nothing more, found the extra value "
-         "'300'"},
         {"b.cci", "\n298.15\n", "\n298.15\n300\n",
          "b.cci, line 16: found the extra value '300' on a line of its own where a comment line "
          "belongs, after a number for `T`"},
