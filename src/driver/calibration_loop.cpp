@@ -184,6 +184,7 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
     write_banner();
     check_input_name(inputName);
     read_input_file(md);
+    for (const std::string& note : md.inputNotes) std::cout << note << "\n";
     const FolderLock lock = lock_run_folder(inputName);  // held until the run has ended
 
     // The automatic grid is chosen before anything is written: the calibration runs on

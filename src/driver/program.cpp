@@ -32,7 +32,8 @@ struct CommandLine {
 int read_command_line(int argc, char** argv, CommandLine& line) {
     CLI::App app("Tavoline: ion transport through a stack of membrane layers.", "tavoline");
     app.add_option("NAME", line.inputName,
-                   "input file NAME.cci in the working folder; results go to NAME/")
+                   "input file NAME.cci in the working folder (NAME.cci names it too); results "
+                   "go to NAME/")
         ->capture_default_str();
     bool dense = false;
     app.set_version_flag(
@@ -68,6 +69,13 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
         return 1;
     }
     line.path = dense ? SolverPath::dense : SolverPath::banded;
+    // The input may be named with its file name: `tavoline dir/b.cci` runs dir/b. A name
+    // that is only the extension (".cci", "dir/.cci") is left as it is.
+    const std::string extension = ".cci";
+    const std::string& name = line.inputName;
+    if (name.ends_with(extension) && name.size() > extension.size() &&
+        name[name.size() - extension.size() - 1] != '/')
+        line.inputName.resize(name.size() - extension.size());
     return -1;
 }
 

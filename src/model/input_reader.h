@@ -17,6 +17,12 @@ class InputReader {
     void read_legacy_form();
     void read_oldest_form();
 
+    // After a form is read: refuses a region (a solution or a layer) whose initial charge
+    // the opposite ion cannot balance with a concentration of 0 or more, and notes values
+    // that are valid but most likely in another unit (into md.inputNotes).
+    void check_initial_charge();
+    void add_plausibility_notes();
+
   private:
     enum class Bound { positive, non_negative, any };
 
@@ -25,8 +31,10 @@ class InputReader {
     // The group readers below read one whole value group: the comment line before the
     // values, the values, and the mark that opens the next comment line.
     int read_int_group(const std::string& name, int lo, int hi);
-    double read_real_group(const std::string& name, Bound bound);
-    void read_layer_reals(layer_double& field, const std::string& name, Bound bound);
+    // `unit` is the unit of the values as the file gives them ("K"), for messages.
+    double read_real_group(const std::string& name, Bound bound, const char* unit);
+    void read_layer_reals(layer_double& field, const std::string& name, Bound bound,
+                          const char* unit);
     void read_layer_ints(layer_int& field, const std::string& name, int lo, int hi);
     void read_layer_choices(layer_double& field, const std::string& name, int lo, int hi);
     void read_component_layers(layer_double_tab& field, int c, const std::string& name, Bound bound,
@@ -35,6 +43,8 @@ class InputReader {
     void read_component(int c, bool legacyLayout);
     void read_complexation(int c);
     void read_rescaling();
+    void read_scales(const std::string& what, bool atFirst);
+    std::string multipliers_what() const;
     void read_grid_debye();
     void read_multipliers();
     void read_calibration_ions();

@@ -85,6 +85,9 @@ class dane {
     // Line of the input file where a value group stands, for faults found after reading:
     // "N" (cells per layer), "scales" (requested scales), "loadYvec".
     std::map<std::string, int> inputLines;
+    // Values the reader took but found implausible (most likely typed in another unit),
+    // one line each, to be shown before the run starts.
+    std::vector<std::string> inputNotes;
 };
 
 class model : public dane {

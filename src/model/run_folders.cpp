@@ -58,8 +58,8 @@ void check_input_name(const std::string& inputName) {
     const std::string base = slash == std::string::npos ? inputName : inputName.substr(slash + 1);
     if (base.empty() || base == "." || base == "..")
         throw InputError("The input name '" + visible_text(inputName) +
-                         "' names no input file: give the name of a file NAME.cci without "
-                         ".cci, for example b for b.cci.");
+                         "' names no input file: give the name of a file NAME.cci, as NAME or "
+                         "NAME.cci, for example b for b.cci.");
     if (base.size() > kMaxInputName)
         throw InputError("The input name '" + visible_text(base.substr(0, 40)) + "...' has " +
                          std::to_string(base.size()) + " characters; at most " +

@@ -127,6 +127,13 @@ const BadCase kCases[] = {
     {"comment where a value belongs", "b.cci", 9, "",
      "b.cci, line 10: expected 1 value for `d` (one per layer), found '--' (a comment line where "
      "values belong: check the number of values above it)"},
+    {"unit word after the temperature", "b.cci", 15, "298.15 K",
+     "b.cci, line 15: expected a number for `T` and nothing more, found 'K'; values are in K, "
+     "written without a unit word"},
+    {"charged membrane", "b.cci", 28, "Concentrations [layers+2]: 0.01 45 1",
+     "b.cci, line 35: layer 1 is not electroneutral: the net charge of its other components is "
+     "-5 mol/m^3, of the same sign as the opposite ion (component 2, charge -1), which would "
+     "need a concentration of -5 mol/m^3 to balance it"},
     {"legacy rescaling method 4", "legacy.cci", 53, "4 0 0 0 0",
      "legacy.cci, line 53: `rescalingMethod` must be between 0 and 3, found 4"},
     {"legacy grid method 0", "legacy.cci", 55, "0 0",
@@ -281,6 +288,26 @@ TEST(BadInputFile, RunFolderAndNames) {
         }
     EXPECT_EQ(previous, 1);
     EXPECT_EQ(testutil::read_file(dir.path() / ".cci"), testutil::read_file(dir.path() / "b.cci"));
+}
+
+// `tavoline sub/b.cci` reads sub/b.cci. A value in an unlikely unit is noted before the
+// run goes on, here to a fault of the set-up.
+TEST(CommandLine, NameWithItsExtensionAndNotes) {
+    testutil::ScratchDir dir;
+    std::filesystem::create_directory(dir.path() / "sub");
+    auto lines = lines_of(example_with("b.cci", 15, "25"));
+    lines.at(53) = "100000000";
+    testutil::write_file(dir.path() / "sub" / "b.cci", join(lines));
+    const auto r =
+        testutil::run_command("cd '" + dir.str() + "' && '" TAVOLINE_EXE "' sub/b.cci </dev/null");
+    EXPECT_EQ(r.status, 1);
+    const auto note = r.output.find(
+        "Note: sub/b.cci, line 15: `T` is 25 K, outside 200 to 400 K; check that it is in K.\n");
+    const auto fault = r.output.find("sub/b.cci, line 54: the grid gives 400000007 unknowns");
+    ASSERT_NE(note, std::string::npos) << r.output;
+    ASSERT_NE(fault, std::string::npos) << r.output;
+    EXPECT_LT(note, fault);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "sub" / "b"));
 }
 
 // The command line: an unknown option is refused with the usage; --dense keeps the fixed

@@ -2,6 +2,8 @@
 // how the primitive operations treat comment lines.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "model/errors.h"
 #include "model/input_file.h"
 #include "test_util.h"
@@ -180,16 +182,143 @@ TEST(InputRead, OldestFormRefusesAnOddGridAndTooWideARefinement) {
     }
 }
 
-TEST(InputRead, ExtraValueInAGroupIsReportedWhereTheCommentIsMet) {
-    std::string text = example("b.cci");
-    text.replace(text.find("\n298.15\n"), 8, "\n298.15 300\n");
-    model md;
-    try {
-        read_input_text(md, text, "b.cci");
-        FAIL() << "accepted a second temperature";
-    } catch (const InputError& e) {
-        EXPECT_STREQ(e.what(),
-                     "b.cci, line 16: expected a number for `tEnd`, found '--' (a comment line "
-                     "where values belong: check the number of values above it)");
+namespace {
+
+// An example with the first occurrence of `from` replaced by `to`.
+std::string edited(const char* file, const std::string& from, const std::string& to) {
+    std::string text = file[0] == '@'
+                           ? testutil::read_file(std::string(TAVOLINE_TEST_DATA) + "/" + (file + 1))
+                           : example(file);
+    const size_t at = text.find(from);
+    if (at == std::string::npos) ADD_FAILURE() << file << " has no " << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+struct Refused {
+    const char* file;  // in examples/, or in tests/data/ after '@'
+    const char* from;
+    const char* to;
+    const char* message;
+};
+
+}  // namespace
+
+// Nothing of a line passes unread: an extra value or a unit word after a group, a line of
+// numbers where a comment or a label belongs, and an initial charge that the opposite ion
+// cannot balance are refused at their own line, in every form.
+TEST(InputRead, StrayTextAndChargedRegionsAreRefusedAtTheirLine) {
+    const Refused cases[] = {
+        {"b.cci", "\n298.15\n", "\n298.15 K\n",
+         "b.cci, line 15: expected a number for `T` and nothing more, found 'K'; values are in K, "
+         "written without a unit word"},
+        {"b.cci", "\n298.15\n", "\n298.15\n300\n",
+         "b.cci, line 16: found the extra value '300' on a line of its own where a comment line "
+         "belongs, after a number for `T`"},
+        {"b.cci", "1e-11\n", "1e-12 5e-12\n",
+         "b.cci, line 26: expected 1 value for `D` of component 1 (one per layer) and nothing "
+         "more, found the extra value '5e-12'"},
+        {"b.cci", "1e-11\n", "1e-11\n5e-12\n",
+         "b.cci, line 27: found the extra value '5e-12' on a line of its own where the label of "
+         "`z` of component 1 belongs"},
+        {"b.cci", "0.01 50 1\n", "0.01 50 1 7\n",
+         "b.cci, line 28: expected 3 values for the concentrations of component 1 (left solution, "
+         "each layer, right solution) and nothing more, found the extra value '7'"},
+        {"b.cci", "0.01 50 1\n", "0.01 50 10 mM\n",
+         "b.cci, line 28: expected 3 values for the concentrations of component 1 (left solution, "
+         "each layer, right solution) and nothing more, found 'mM'; values are in mol/m^3, "
+         "written without a unit word"},
+        {"b.cci", "ligand     : 0\n", "ligand     : 0\n0\n",
+         "b.cci, line 32: found the extra value '0' on a line of its own where the next "
+         "component's header or the closing dashes belongs, after the values of component 1"},
+        {"b.cci", "0 0 0 0 0\n", "0 0 0 0 1e-09 m\n",
+         "b.cci, line 50: expected 5 values for `xs`, `ts`, `cmax`, `emax`, `h_min` and nothing "
+         "more, found 'm'; `h_min` is in m, written without a unit word"},
+        {"two_layers.cci", "1e-05 5e-06", "1e-05 m 5e-06",
+         "two_layers.cci, line 9: expected 2 values for `d` (one per layer), found 'm'; values "
+         "are in m, written without a unit word"},
+        {"b.cci", "#TAVO2\n", "#TAV02\n",
+         "b.cci, line 1: expected #TAVO2 (or the older #TAVO or #ML), found '#TAV02'\nFile b.cci "
+         "is not a correct input file."},
+        {"legacy.cci", "CL            : 0.1\n", "CL            : 0.1 mM\n",
+         "legacy.cci, line 30: expected a number for `cL` of component 1 and nothing more, found "
+         "'mM'; values are in mol/m^3, written without a unit word"},
+        {"legacy.cci", "\n1 0\n", "\n1 0 3\n",
+         "legacy.cci, line 21: expected `nTargets` and 1 calibration target and nothing more, "
+         "found the extra value '3'"},
+        {"oldest.cci", "[mol/m^3]        : 20\n", "[mol/m^3]        : 20 20\n",
+         "oldest.cci, line 31: expected a number for `cM` of component 1 and nothing more, found "
+         "the extra value '20'"},
+        {"oldest.cci", "\n298.15\n", "\n298.15 K\n",
+         "oldest.cci, line 21: expected a number for `T` and nothing more, found 'K'; values are "
+         "in K, written without a unit word"},
+        // Layer 1 without its complex: 45 free cations against 50 sites.
+        {"@complexing.cci", "0.1 50 10 1", "0.1 45 10 1",
+         "complexing.cci, line 38: layer 1 is not electroneutral: the net charge of its other "
+         "components is -5 mol/m^3, of the same sign as the opposite ion (component 2, charge "
+         "-1), which would need a concentration of -5 mol/m^3 to balance it"},
+        {"legacy.cci", "CR            : 0\n", "CR            : 3\n",
+         "legacy.cci, line 40: the right solution is not electroneutral: the net charge of its "
+         "other components is -2 mol/m^3, of the same sign as the opposite ion (component 2, "
+         "charge -1), which would need a concentration of -2 mol/m^3 to balance it"},
+        // 1e-4 of the charges present: more than rounding of written values explains.
+        {"b.cci", "0.01 50 1\n", "0.01 49.99 1\n",
+         "b.cci, line 35: layer 1 is not electroneutral: the net charge of its other components "
+         "is -0.01 mol/m^3"},
+    };
+    for (const Refused& c : cases) {
+        const std::string name = c.file[0] == '@' ? c.file + 1 : c.file;
+        model md;
+        try {
+            read_input_text(md, edited(c.file, c.from, c.to), name);
+            ADD_FAILURE() << "accepted: " << c.message;
+        } catch (const InputError& e) {
+            EXPECT_EQ(std::string(e.what()).substr(0, std::string(c.message).size()), c.message);
+        }
     }
+}
+
+// What is not a fault: a byte-order mark, values spread over lines, a region whose opposite
+// ion the program sets (whatever the file gives for it), and a charge at the level of
+// rounding.
+TEST(InputRead, MarkSplitValuesAndBalancedRegionsAreAccepted) {
+    const struct {
+        const char* file;
+        const char* from;
+        const char* to;
+    } cases[] = {
+        {"b.cci", "#TAVO2", "\xEF\xBB\xBF#TAVO2"},    {"oldest.cci", "#ML", "\xEF\xBB\xBF#ML"},
+        {"b.cci", "0.01 50 1\n", "0.01\n50\n1\n"},    {"b.cci", "0.01 0 1\n", "0.5 7 0\n"},
+        {"b.cci", "0.01 50 1\n", "0.01 49.9999 1\n"},
+    };
+    for (const auto& c : cases) {
+        model md;
+        EXPECT_NO_THROW(read_input_text(md, edited(c.file, c.from, c.to), c.file)) << c.to;
+        EXPECT_EQ(md.T, 298.15) << c.to;
+    }
+}
+
+// Values most likely typed in another unit are read, with one note each; the bundled
+// inputs give none.
+TEST(InputRead, ImplausibleUnitsAreNoted) {
+    model md;
+    std::string text = edited("b.cci", "\n298.15\n", "\n25\n");
+    text.replace(text.find("0.01 50 1"), 9, "0.01 50000 30000");
+    text.replace(text.find("\n1e-05\n"), 7, "\n0.05\n");
+    read_input_text(md, text, "b.cci");
+    EXPECT_EQ(md.inputNotes,
+              (std::vector<std::string>{
+                  "Note: b.cci, line 15: `T` is 25 K, outside 200 to 400 K; check that it is in K.",
+                  "Note: b.cci, line 28: component 1 in layer 1 has 50000 mol/m^3 (and 1 more "
+                  "concentrations), above 20000 mol/m^3; check that concentrations are in mol/m^3 "
+                  "(1 mol/L = 1000 mol/m^3).",
+                  "Note: b.cci, line 9: `d` of layer 1 is 0.05 m, above 1 cm; check that "
+                  "thicknesses are in m."}));
+
+    for (const char* dir : {TAVOLINE_EXAMPLES, TAVOLINE_TEST_DATA})
+        for (const auto& e : std::filesystem::directory_iterator(dir)) {
+            if (e.path().extension() != ".cci") continue;
+            model bundled;
+            read_input_text(bundled, testutil::read_file(e.path()), e.path().filename());
+            EXPECT_TRUE(bundled.inputNotes.empty()) << e.path() << ": " << bundled.inputNotes[0];
+        }
 }
