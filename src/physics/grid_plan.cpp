@@ -67,7 +67,9 @@ double edge_debye_length(const model& md, int l, int side) {
         if (!(kf > 0 && kb > 0)) return 0.0;  // no equilibrium across this interface
         return side == 0 ? kf / kb : kb / kf;
     });
-    const double sum = std::max(own, entering);  // [mol/m^3]
+    // No region holds a denser atmosphere than kDensestAtmosphere, however large a
+    // partition ratio the input gives.
+    const double sum = std::min(std::max(own, entering), kDensestAtmosphere);  // [mol/m^3]
     if (!(sum > 0)) return std::numeric_limits<double>::infinity();
     const double F_RT = md.F / (md.Rgas * md.T);
     return std::sqrt(md.epsilon.at(l) / (F_RT * md.F * sum));
@@ -92,12 +94,17 @@ GridPlan initial_grid_plan(const model& md) {
         // as a uniform grid of the input's N makes them.
         double h = std::isfinite(lambda) ? lambda * kFirstStepFraction : d / g.N;
         const double stretch = type == 0 ? d / 2 : d;
-        h = std::min(h, stretch / (4.0 * (g.m + 1)));
+        h = std::clamp(h, kSmallestFirstStep * stretch, stretch / (4.0 * (g.m + 1)));
         const int half = cells_for_stretch(stretch, h, g.m, kFirstGrowthRatio);
         const int needed = type == 0 ? 2 * half : half;
-        // The input's N where it is larger, as long as the cells can still grow from h.
-        const bool inputFits = stretch / h > (type == 0 ? g.N / 2 : g.N) + 1;
-        g.N = inputFits ? std::max(needed, g.N) : needed;
+        // The input's N where it is larger, with a first step small enough for its cells
+        // to grow from it.
+        if (g.N > needed) {
+            const int cells = type == 0 ? g.N / 2 : g.N;
+            h = std::min(h, stretch / (2.0 * (cells + 1)));
+        } else {
+            g.N = needed;
+        }
         g.firstStep = h;
     }
     return plan;

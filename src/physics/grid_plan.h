@@ -26,6 +26,14 @@ using GridPlan = std::vector<LayerGrid>;
 // per halving.
 constexpr double kFirstStepFraction = 1.0 / 64;
 
+// Sum of z^2 c [mol/m^3] beyond any region's: water itself is 5.5e4 mol/m^3. Bounds the
+// atmosphere an extreme partition ratio would put at an edge.
+constexpr double kDensestAtmosphere = 1e5;
+
+// Smallest first step as a fraction of the stretch it starts: positions along the layer
+// still resolve such a cell to about seven digits.
+constexpr double kSmallestFirstStep = 1e-8;
+
 // Largest growth ratio of neighbouring cells on the first automatic grid; every halving of
 // the cells takes its square root (1.118, 1.057, 1.028, ...).
 constexpr double kFirstGrowthRatio = 1.25;
@@ -41,8 +49,9 @@ double edge_debye_length(const model& md, int l, int side);
 // The first automatic grid of an unscaled record: per layer a first step of
 // kFirstStepFraction of the thinnest edge Debye length (the layer's own refined edges
 // only), the input's m (at least 1) and the smallest N whose growth ratio stays within
-// kFirstGrowthRatio, or the input's N when that is larger. A uniform layer (grid type 3)
-// keeps its N; its first step is its cell width.
+// kFirstGrowthRatio, or the input's N when that is larger (with the first step made small
+// enough for its cells to grow). A uniform layer (grid type 3) keeps its N; its first step
+// is its cell width.
 GridPlan initial_grid_plan(const model& md);
 
 // The same grid with every cell about half as wide: N and m doubled, first step halved.

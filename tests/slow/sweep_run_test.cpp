@@ -1,8 +1,8 @@
-// Whole sweeps over the bundled example b.cci on a coarse grid (N = 20), run by the real
-// engines: GNU parallel on this machine, and a single-node Slurm started for the test. Half
-// of the first sweep's combinations carry a forward rate constant of 1e200 m/s at the left
-// edge, whose integration fails at every point; they must be recorded as failed and leave
-// the others running.
+// Whole sweeps over the bundled example b.cci (N = 20, refined by the automatic grid), run
+// by the real engines: GNU parallel on this machine, and a single-node Slurm started for
+// the test. Half of the first sweep's combinations carry a forward rate constant of
+// 1e200 m/s at the left edge, whose integration fails at every point; they must be
+// recorded as failed and leave the others running.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -57,7 +57,7 @@ TEST(SweepRun, GnuParallelRecordsFailuresAndResumes) {
     EXPECT_TRUE(contains(results, "\n2,c0002,20,5e-06,1e+200,failed,point 1: the step size "
                                   "became too small (code -3),,,,"))
         << results;
-    EXPECT_TRUE(contains(results, "\n3,c0003,20,1e-05,0.001,finished,,5.")) << results;
+    EXPECT_TRUE(contains(results, "\n3,c0003,20,1e-05,0.001,finished,,59.1")) << results;
     EXPECT_TRUE(contains(read_file(dir / "t_sweep/sweep_plot.svg"), "</svg>"));
 
     // A removed combination is planned and run again, and only that one.
