@@ -6,8 +6,8 @@
 // decompositions and right-hand-side calls (those of the Jacobians included), then the CPU
 // time of the whole command and the ratio of the automatic grid's to the Debye grid's.
 // `--dense` before the names selects the dense path.
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 #include "whole_run.h"
@@ -25,8 +25,8 @@ double print_run(const char* input, const char* grid, SolverPath path, bool auto
     const double start = cpu_seconds();
     const WholeRun run = run_whole(input, path, automatic);
     const double seconds = cpu_seconds() - start;
-    std::printf("%-12s %-9s %6d %7d %7d %9d %10d %9d %10lld %8.3f", input, grid, run.nEq,
-                run.runs, run.total.steps, run.total.rejected, run.total.jacobians,
+    std::printf("%-12s %-9s %6d %7d %7d %9d %10d %9d %10lld %8.3f", input, grid, run.nEq, run.runs,
+                run.total.steps, run.total.rejected, run.total.jacobians,
                 run.total.complex_decompositions, run.total.all_rhs_calls(), seconds);
     return seconds;
 }

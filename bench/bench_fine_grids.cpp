@@ -10,7 +10,12 @@
 // difference Jacobian and the real + complex decomposition pair on both paths and reports
 // their CPU times and the ratio of the per-step cost (Jacobian + pair), dense over banded.
 //
-// Usage: bench_fine_grids [--largest N] [--only 1|3]  (N: skip sizes above N unknowns)
+// With --automatic, every case up to 6000 unknowns also runs on the automatic grid, refined
+// from the case's N until its results agree (its row: the grid finally run, and the CPU
+// time of the whole refinement).
+//
+// Usage: bench_fine_grids [--largest N] [--only 1|3] [--automatic]
+//        (N: skip sizes above N unknowns)
 // Files go to a fresh folder under the system's temporary folder, removed at the end.
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -120,9 +125,9 @@ void in_child(Work work) {
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::printf("  (child failed)\n");
 }
 
-void whole_run(const std::string& name) {
+void whole_run(const std::string& name, bool automatic = false) {
     const double start = cpu_seconds();
-    const WholeRun run = run_whole(name, SolverPath::banded);
+    const WholeRun run = run_whole(name, SolverPath::banded, automatic);
     const double cpu = cpu_seconds() - start;
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -130,7 +135,7 @@ void whole_run(const std::string& name) {
                 run.band.lower, run.band.upper, cpu, run.total.steps, run.total.rejected,
                 run.total.jacobians, run.total.complex_decompositions, run.total.all_rhs_calls(),
                 1e3 * cpu / run.total.steps, static_cast<double>(usage.ru_maxrss) / 1024.0,
-                run.code > 0 ? "" : "FAILED");
+                run.code > 0 ? (automatic ? "automatic grid" : "") : "FAILED");
 }
 
 // CPU seconds of a Jacobian and of a decomposition pair on one path, `repeats` times each.
@@ -192,10 +197,13 @@ void step_costs(const std::string& name) {
 int main(int argc, char** argv) {
     long largest = 2000000;
     int only = 0;
-    for (int a = 1; a + 1 < argc; a += 2) {
+    bool automatic = false;
+    for (int a = 1; a < argc; ++a) {
         const std::string opt = argv[a];
-        if (opt == "--largest") largest = std::atol(argv[a + 1]);
-        if (opt == "--only") only = std::atoi(argv[a + 1]);
+        if (opt == "--automatic") automatic = true;
+        if (a + 1 >= argc) continue;
+        if (opt == "--largest") largest = std::atol(argv[++a]);
+        if (opt == "--only") only = std::atoi(argv[++a]);
     }
     namespace fs = std::filesystem;
     std::string folder = (fs::temp_directory_path() / "tavoline-bench-XXXXXX").string();
@@ -217,6 +225,7 @@ int main(int argc, char** argv) {
         std::printf("%d layer(s), N = %d:\n", c.layers, c.N);
         in_child([&] { whole_run(name); });
         if (nEq <= 6100) in_child([&] { step_costs(name); });
+        if (automatic && nEq <= 6100) in_child([&] { whole_run(name, true); });
     }
     fs::current_path(fs::temp_directory_path());
     fs::remove_all(folder);

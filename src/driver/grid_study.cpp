@@ -6,35 +6,13 @@
 #include <iostream>
 #include <sstream>
 
-#include "driver/calibration_loop.h"
+#include "driver/point_sequence.h"
+#include "driver/problem_setup.h"
 #include "experiments/impedance.h"
 #include "model/errors.h"
 #include "model/input_file.h"
 
 namespace {
-
-// Partition ratio Kif/Kib of component c at interface s; infinite when only Kif is set.
-double partition_ratio(const model& md, int s, int c) { return md.Kif[s][c] / md.Kib[s][c]; }
-
-bool transfers(const model& md, int s, int c) { return md.Kif[s][c] != 0 || md.Kib[s][c] != 0; }
-
-bool held_in_layer(const model& md, int l, int c) {
-    if (md.z[c] == 0 || !(md.cM.at(l).item(c) > 0)) return false;
-    return md.D.at(l).item(c) == 0 || (!transfers(md, l - 1, c) && !transfers(md, l, c));
-}
-
-bool unequal_partition(const model& md, int s) {
-    double first = 0;
-    bool seen = false;
-    for (int c = 1; c <= md.R; ++c) {
-        if (md.z[c] == 0 || !transfers(md, s, c)) continue;
-        const double ratio = partition_ratio(md, s, c);
-        if (seen && ratio != first) return true;
-        first = ratio;
-        seen = true;
-    }
-    return false;
-}
 
 // The result values of one run of the calibration on one grid, appended to the study's
 // points (created on the first grid).
@@ -87,7 +65,8 @@ void add_grid_results(GridStudy& study, const RunSummary& run, const model& md) 
             const double w = (t - a.first) / (it->first - a.first);
             s.transient[j][grid] = a.second + w * (it->second - a.second);
         }
-        if (md.method == 2 && grid + 1 == study.grids.size()) s.transitionTime = transition_time(tr);
+        if (md.method == 2 && grid + 1 == study.grids.size())
+            s.transitionTime = transition_time(tr);
     }
 }
 
@@ -125,7 +104,8 @@ void estimate_study(GridStudy& study) {
         // grid: changes below half the target are that noise, not the grid's error.
         double largest = 0;
         for (std::size_t j = 0; j < s.sampleTimes.size(); ++j)
-            if (!(s.transitionTime && s.sampleTimes[j] > *s.transitionTime) && s.transient[j].back())
+            if (!(s.transitionTime && s.sampleTimes[j] > *s.transitionTime) &&
+                s.transient[j].back())
                 largest = std::max(largest, std::fabs(*s.transient[j].back()));
         const double transientTarget =
             std::max(study.potentialTarget, study.impedanceTarget * largest);
@@ -215,8 +195,8 @@ std::string value_text(const std::optional<double>& v, const char* unit) {
 // "within [a, b] UNIT", or why there is no interval.
 std::string estimate_text(const GridEstimate& e, const char* unit) {
     if (e.low && e.high) {
-        std::string text = "grid-converged value in [" + number(*e.low) + ", " + number(*e.high) +
-                           "]" + unit;
+        std::string text =
+            "grid-converged value in [" + number(*e.low) + ", " + number(*e.high) + "]" + unit;
         if (e.order) text += " (observed order " + number(*e.order) + ")";
         return text;
     }
@@ -236,7 +216,7 @@ GridEstimate estimate_grid_error(const std::vector<std::optional<double>>& value
     const std::size_t n = values.size();
     if (n < 3 || !values[n - 1] || !values[n - 2] || !values[n - 3]) return e;
     const double fine = *values[n - 1];
-    const double d1 = fine - *values[n - 2];           // last change
+    const double d1 = fine - *values[n - 2];            // last change
     const double d0 = *values[n - 2] - *values[n - 3];  // the one before
     if (d0 != 0 && d1 != 0 && (d0 > 0) == (d1 > 0) && std::fabs(d1) < std::fabs(d0))
         e.order = std::log2(d0 / d1);
@@ -276,7 +256,8 @@ std::optional<double> transition_time(const std::vector<std::pair<double, double
         while (i + 1 < transient.size() && transient[i + 1].first < t) ++i;
         const auto& a = transient[i];
         const auto& b = transient[std::min(i + 1, transient.size() - 1)];
-        const double w = b.first > a.first ? std::clamp((t - a.first) / (b.first - a.first), 0.0, 1.0) : 0.0;
+        const double w =
+            b.first > a.first ? std::clamp((t - a.first) / (b.first - a.first), 0.0, 1.0) : 0.0;
         const double e = a.second + w * (b.second - a.second);
         if (k > 0 && t >= 0.01 * tEnd) {
             times.push_back(t);
@@ -345,24 +326,25 @@ GridStudy refine_automatic_grid(const std::string& inputName, const RunOptions& 
         }
         study.chosen = static_cast<int>(study.grids.size()) - 1;
         estimate_study(study);
-        std::cout << "Grid " << study.grids.size() << " (" << study.unknowns.back()
-                  << " unknowns; " << plan_text(plan) << ")";
+        std::cout << "Grid " << study.grids.size() << " (" << study.unknowns.back() << " unknowns; "
+                  << plan_text(plan) << ")";
         if (study.grids.size() > 1)
             std::cout << ": final potentials changed by up to " << number(largest_change(study))
                       << " mV";
         std::cout << (study.converged ? "; converged.\n" : ".\n");
         if (study.converged) break;
         if (failed_twice(study)) {
-            study.note = "a calibration point failed on the last two grids; finer grids do not "
-                         "mend it";
+            study.note =
+                "a calibration point failed on the last two grids; finer grids do not "
+                "mend it";
             break;
         }
     }
     if (study.grids.empty()) return study;
     study.chosen = static_cast<int>(study.grids.size()) - 1;
     if (!study.converged && study.note.empty())
-        study.note = "the results still change after " + std::to_string(kMaxRefinements) +
-                     " refinements";
+        study.note =
+            "the results still change after " + std::to_string(kMaxRefinements) + " refinements";
     if (!study.converged)
         std::cout << "The automatic grid did not converge to " << number(options.accuracy)
                   << " mV (" << study.note << "); the run uses the finest grid reached.\n";
@@ -411,8 +393,9 @@ void print_grid_study(const GridStudy& study) {
     if (!study.note.empty() && !study.automatic)
         std::cout << "\nGrid check not completed: " << study.note << "\n";
     for (const GridPointStudy& s : study.points) {
-        std::cout << "\n" << what << ", calibration point " << s.point << " (multiplier "
-                  << s.multiplier << "): final potential";
+        std::cout << "\n"
+                  << what << ", calibration point " << s.point << " (multiplier " << s.multiplier
+                  << "): final potential";
         for (std::size_t g = 0; g < s.potential.size(); ++g)
             std::cout << (g ? ", " : " ") << value_text(s.potential[g], "");
         std::cout << " mV on " << s.potential.size() << " grids; "
@@ -444,27 +427,3 @@ void print_grid_study(const GridStudy& study) {
                      "coarse. Run without --debye-grid and without h_min for a grid refined "
                      "until the results agree, or refine it and check again.\n";
 }
-
-bool edges_charged(const model& md) {
-    bool charged = false;
-    for (int l = 1; l <= md.n && !charged; ++l)
-        for (int c = 1; c <= md.R && !charged; ++c) charged = held_in_layer(md, l, c);
-    for (int s = 0; s <= md.n && !charged; ++s) charged = unequal_partition(md, s);
-    return charged;
-}
-
-bool grid_advice_due(const model& md) { return md.gridDebyeMethod == 1 && edges_charged(md); }
-
-void print_grid_advice() {
-    std::cout << "\nThe layer edges are charged and the first grid step is the automatic one (a "
-                 "Debye length of the mean ionic strength), which can leave interface potentials "
-                 "millivolts off; run again with --check-grid to estimate the grid error.\n";
-}
-
-void print_point_grid_advice(int point, bool failed) {
-    std::cout << "\nCalibration point " << point << ": "
-              << (failed ? "the integration failed" : "a concentration turned negative")
-              << "; the grid may be too coarse for this problem. Run again with --check-grid to "
-                 "see how much the results change on a finer grid.\n";
-}
-

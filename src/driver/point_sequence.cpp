@@ -7,7 +7,8 @@
 #include <iostream>
 #include <numbers>
 
-#include "driver/grid_study.h"
+#include "driver/grid_advice.h"
+#include "driver/stop_signal.h"
 #include "experiments/calibration.h"
 #include "experiments/impedance.h"
 #include "experiments/time_course.h"
@@ -15,7 +16,6 @@
 #include "output/profiles.h"
 #include "output/report.h"
 #include "physics/initial_state.h"
-#include "driver/stop_signal.h"
 
 bool collect_point_results(const model& md, RunSeries& series) {
     if (md.nCalib < 2) return true;
@@ -53,7 +53,8 @@ namespace {
 // written from the state reached. A run stopped by a signal is marked interrupted.
 IntegrationSummary integrate_point(model& md, RunSeries& series, const char* which,
                                    const RunOptions& options) {
-    if (options.progress != nullptr) options.progress->start_run(md.point, md.nCalib, which);
+    if (options.progress != nullptr)
+        options.progress->start_run(md.point, md.nCalib, options.writeFiles ? which : "grid study");
     const auto start = std::chrono::steady_clock::now();
     const RunOutcome run = run_integration(md, series, options);
     if (options.progress != nullptr) options.progress->clear();
@@ -68,9 +69,10 @@ IntegrationSummary integrate_point(model& md, RunSeries& series, const char* whi
     if (run.succeeded()) return s;
     s.failure = describe_failure(run.code) + " (code " + std::to_string(run.code) + ")";
     if (options.writeFiles)
-        std::cout << "\nCalibration point " << md.point << " (multiplier " << md.multipliers[md.point]
-              << "): the " << which << " integration failed: " << s.failure
-              << ". Its files describe the state reached.\n";
+        std::cout << "\nCalibration point " << md.point << " (multiplier "
+                  << md.multipliers[md.point] << "): the " << which
+                  << " integration failed: " << s.failure
+                  << ". Its files describe the state reached.\n";
     return s;
 }
 
@@ -119,14 +121,12 @@ int interrupt_run(const model& md, const RunSeries& series, const RunOptions& op
 // The frequency [Hz] at which -Z'' of the spectrum in the record is largest: the apex of
 // its arc. None when the spectrum is empty.
 std::optional<double> apex_frequency(const model& md) {
-    const int count = std::min(md.Zprim.size(), md.Zbis.size()) > 0
-                          ? static_cast<int>(std::min(md.Zprim.size(), md.Zbis.size()))
-                          : 0;
+    const std::size_t count = std::min(md.Zprim.size(), md.Zbis.size());
     std::optional<double> apex;
     double largest = 0;
     double omega = kOmegaFirst;
-    for (int k = 0; k < count; ++k) {
-        const double v = std::fabs(md.Zbis[static_cast<std::size_t>(k)]);
+    for (std::size_t k = 0; k < count; ++k) {
+        const double v = std::fabs(md.Zbis[k]);
         if (!apex || v > largest) {
             largest = v;
             apex = omega / (2 * std::numbers::pi);

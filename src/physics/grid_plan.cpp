@@ -35,8 +35,7 @@ double ionic_sum(const model& md, int r, Factor factor) {
     for (int c = 1; c <= md.R; ++c) {
         const double z2 = static_cast<double>(md.z[c]) * md.z[c];
         const double f = factor(c);
-        if (z2 > 0 && std::isfinite(f) && f > 0)
-            sum += z2 * largest_concentration(md, r, c) * f;
+        if (z2 > 0 && std::isfinite(f) && f > 0) sum += z2 * largest_concentration(md, r, c) * f;
     }
     return sum;
 }
@@ -58,7 +57,7 @@ int cells_for_stretch(double S, double h, int m, double q) {
 }  // namespace
 
 double edge_debye_length(const model& md, int l, int side) {
-    const int s = side == 0 ? l - 1 : l;           // the interface
+    const int s = side == 0 ? l - 1 : l;              // the interface
     const int neighbour = side == 0 ? l - 1 : l + 1;  // the region across it
     const double own = ionic_sum(md, l, [](int) { return 1.0; });
     const double entering = ionic_sum(md, neighbour, [&](int c) {

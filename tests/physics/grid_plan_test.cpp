@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "physics/grid.h"
 #include "model_builder.h"
+#include "physics/grid.h"
 
 namespace {
 

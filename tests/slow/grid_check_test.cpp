@@ -154,15 +154,15 @@ TEST(AutomaticGrid, DonnanEdgeConvergesToTheClosedForm) {
 // accumulation.
 TEST(GridCheck, IntervalHoldsTheClosedFormWhereOneHalvingMisses) {
     testutil::ScratchDir donnan, nernst;
-    const auto d = run_in(donnan, "dn", with_grid(data("donnan_one_edge"), 12, 2, 1e-10),
-                          "--check-grid");
+    const auto d =
+        run_in(donnan, "dn", with_grid(data("donnan_one_edge"), 12, 2, 1e-10), "--check-grid");
     ASSERT_EQ(d.status, 0) << d.output;
     const json dp = summary(donnan, "dn")["grid_check"]["points"][0];
     expect_interval_holds(dp["final_potential_mV"], kDonnan, 0.5);
     EXPECT_FALSE(dp["converged"].get<bool>());  // the run's value itself is 15 mV off
 
-    const auto n = run_in(nernst, "ns", with_grid(validation("nernst_slope"), 160, 3, 6e-11, 160, 4),
-                          "--check-grid");
+    const auto n = run_in(
+        nernst, "ns", with_grid(validation("nernst_slope"), 160, 3, 6e-11, 160, 4), "--check-grid");
     ASSERT_EQ(n.status, 0) << n.output;
     const json np = summary(nernst, "ns")["grid_check"]["points"][2];
     expect_interval_holds(np["final_potential_mV"], 1000 * kRT_F * std::log(10.0), 0.1);
@@ -209,9 +209,9 @@ TEST(GridCheck, DebyeGridOfAChargedEdgeIsNotInTheAsymptoticRange) {
 // the spectrum's own lowest-frequency Z'.
 TEST(GridCheck, ImpedanceRunsCompareTheLowFrequencyResistance) {
     testutil::ScratchDir dir;
-    const auto r = run_in(dir, "eis",
-                          testutil::read_file(std::string(TAVOLINE_EXAMPLES) + "/eis.cci"),
-                          "--debye-grid --check-grid");
+    const auto r =
+        run_in(dir, "eis", testutil::read_file(std::string(TAVOLINE_EXAMPLES) + "/eis.cci"),
+               "--debye-grid --check-grid");
     ASSERT_EQ(r.status, 0) << r.output;
     const json run = summary(dir, "eis");
     const json& points = run["grid_check"]["points"];

@@ -145,7 +145,7 @@ TEST(HostileRuns, SecondRunOfAnInputUnderWayIsRefused) {
     write_file(dir / "b/notes", "the first run's\n");
     {
         const FolderLock running = hold(dir / ".b.lock");
-        const auto r = program(dir, "-q b");
+        const auto r = program(dir, "-q --debye-grid b");
         EXPECT_EQ(r.status, 1) << r.output;
         EXPECT_TRUE(contains(r.output, "Another run of b is under way in this folder (process " +
                                            std::to_string(getpid())))
@@ -153,7 +153,7 @@ TEST(HostileRuns, SecondRunOfAnInputUnderWayIsRefused) {
         EXPECT_EQ(read_file(dir / "b/notes"), "the first run's\n");
         EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3);
     }
-    const auto r = program(dir, "-q b");
+    const auto r = program(dir, "-q --debye-grid b");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_FALSE(fs::exists(dir / ".b.lock"));
 }
@@ -164,7 +164,7 @@ TEST(HostileRuns, NameThatIsNotUtf8RunsEveryPoint) {
     testutil::ScratchDir scratch("latin1");
     const fs::path dir = scratch.path();
     write_file(dir / "f\xE9.cci", equilibrium(3));
-    const auto r = program(dir, "-q 'f\xE9'");
+    const auto r = program(dir, "-q --debye-grid 'f\xE9'");
     ASSERT_EQ(r.status, 0) << r.output;
     const json summary = json::parse(read_file(dir / "f\xE9/summary.json"));
     EXPECT_EQ(summary["input"], "f\xEF\xBF\xBD.cci");
@@ -180,9 +180,9 @@ TEST(HostileRuns, FileSizeLimitIsAWriteFailure) {
     const fs::path dir = scratch.path();
     fs::copy_file(fs::path(TAVOLINE_EXAMPLES) / "b.cci", dir / "b.cci");
     // sh counts the limit in blocks of 512 bytes: 4 KiB, less than the run's larger files.
-    const auto r =
-        run_command("cd " + shell_quoted(dir.string()) +
-                    " && ulimit -f 8 && exec '" TAVOLINE_EXE "' -q b </dev/null >out.txt");
+    const auto r = run_command("cd " + shell_quoted(dir.string()) +
+                               " && ulimit -f 8 && exec '" TAVOLINE_EXE
+                               "' -q --debye-grid b </dev/null >out.txt");
     EXPECT_EQ(r.status, 3) << r.output;
     const std::string out = read_file(dir / "out.txt");
     EXPECT_TRUE(contains(out, "cannot be written. (File too large)")) << out;
@@ -200,7 +200,7 @@ TEST(HostileRuns, SignalDuringTheGridCheckIsAnInterruption) {
     posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "out.txt", O_WRONLY | O_CREAT, 0644);
-    const char* argv[] = {TAVOLINE_EXE, "-q", "--check-grid", "b", nullptr};
+    const char* argv[] = {TAVOLINE_EXE, "-q", "--debye-grid", "--check-grid", "b", nullptr};
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, TAVOLINE_EXE, &actions, nullptr, const_cast<char**>(argv), environ),
               0);

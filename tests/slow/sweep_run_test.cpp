@@ -1,8 +1,9 @@
-// Whole sweeps over the bundled example b.cci (N = 20, refined by the automatic grid), run
-// by the real engines: GNU parallel on this machine, and a single-node Slurm started for
-// the test. Half of the first sweep's combinations carry a forward rate constant of
-// 1e200 m/s at the left edge, whose integration fails at every point; they must be
-// recorded as failed and leave the others running.
+// Whole sweeps over the bundled example b.cci on a coarse grid (N = 20 and a given first
+// step of 0.1 nm, so that every combination runs in a moment: the sweep is under test, not
+// the grid), run by the real engines: GNU parallel on this machine, and a single-node Slurm
+// started for the test. Half of the first sweep's combinations carry a forward rate
+// constant of 1e200 m/s at the left edge, whose integration fails at every point; they must
+// be recorded as failed and leave the others running.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -31,7 +32,10 @@ bool contains(const std::string& text, const std::string& part) {
 }
 
 void copy_example(const fs::path& dir) {
-    fs::copy_file(fs::path(TAVOLINE_EXAMPLES) / "b.cci", dir / "b.cci");
+    std::string text = read_file(fs::path(TAVOLINE_EXAMPLES) / "b.cci");
+    const std::string automatic = "(0=authomatic) :\n0 0 0 0 0\n";
+    text.replace(text.find(automatic), automatic.size(), "(0=authomatic) :\n0 0 0 0 1e-10\n");
+    write_file(dir / "b.cci", text);
 }
 
 TEST(SweepRun, GnuParallelRecordsFailuresAndResumes) {
@@ -57,7 +61,7 @@ TEST(SweepRun, GnuParallelRecordsFailuresAndResumes) {
     EXPECT_TRUE(contains(results, "\n2,c0002,20,5e-06,1e+200,failed,point 1: the step size "
                                   "became too small (code -3),,,,"))
         << results;
-    EXPECT_TRUE(contains(results, "\n3,c0003,20,1e-05,0.001,finished,,59.1")) << results;
+    EXPECT_TRUE(contains(results, "\n3,c0003,20,1e-05,0.001,finished,,18.5")) << results;
     EXPECT_TRUE(contains(read_file(dir / "t_sweep/sweep_plot.svg"), "</svg>"));
 
     // A removed combination is planned and run again, and only that one.
