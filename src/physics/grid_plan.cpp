@@ -96,14 +96,7 @@ GridPlan initial_grid_plan(const model& md) {
         h = std::clamp(h, kSmallestFirstStep * stretch, stretch / (4.0 * (g.m + 1)));
         const int half = cells_for_stretch(stretch, h, g.m, kFirstGrowthRatio);
         const int needed = type == 0 ? 2 * half : half;
-        // The input's N where it is larger, with a first step small enough for its cells
-        // to grow from it.
-        if (g.N > needed) {
-            const int cells = type == 0 ? g.N / 2 : g.N;
-            h = std::min(h, stretch / (2.0 * (cells + 1)));
-        } else {
-            g.N = needed;
-        }
+        g.N = needed;
         g.firstStep = h;
     }
     return plan;

@@ -49,9 +49,9 @@ double edge_debye_length(const model& md, int l, int side);
 // The first automatic grid of an unscaled record: per layer a first step of
 // kFirstStepFraction of the thinnest edge Debye length (the layer's own refined edges
 // only), the input's m (at least 1) and the smallest N whose growth ratio stays within
-// kFirstGrowthRatio, or the input's N when that is larger (with the first step made small
-// enough for its cells to grow). A uniform layer (grid type 3) keeps its N; its first step
-// is its cell width.
+// kFirstGrowthRatio: the input's N is not used, as the refinement decides how many cells
+// the layer needs. A uniform layer (grid type 3) keeps its N; its first step is its cell
+// width.
 GridPlan initial_grid_plan(const model& md);
 
 // The same grid with every cell about half as wide: N and m doubled, first step halved.

@@ -298,8 +298,8 @@ TEST(CommandLine, NameWithItsExtensionAndNotes) {
     auto lines = lines_of(example_with("b.cci", 15, "25"));
     lines.at(53) = "100000000";
     testutil::write_file(dir.path() / "sub" / "b.cci", join(lines));
-    const auto r =
-        testutil::run_command("cd '" + dir.str() + "' && '" TAVOLINE_EXE "' sub/b.cci </dev/null");
+    const auto r = testutil::run_command(
+        "cd '" + dir.str() + "' && '" TAVOLINE_EXE "' --debye-grid sub/b.cci </dev/null");
     EXPECT_EQ(r.status, 1);
     const auto note = r.output.find(
         "Note: sub/b.cci, line 15: `T` is 25 K, outside 200 to 400 K; check that it is in K.\n");

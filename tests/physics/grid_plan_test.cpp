@@ -82,7 +82,6 @@ TEST(GridPlan, GrowthIsBoundedAndRefinementHalvesEveryCell) {
         for (std::size_t k = 1; k < h.size(); ++k)
             growth = std::max(growth, std::max(h[k] / h[k - 1], h[k - 1] / h[k]));
         EXPECT_LE(growth, kFirstGrowthRatio * (1 + 1e-9));
-        EXPECT_GE(static_cast<int>(h.size()), 40);  // never coarser than the input asked
         const double edge = type == 2 ? h.back() : h.front();
         // An edge reached from the far side is a difference of positions: last bits only.
         EXPECT_NEAR(edge, plan[0].firstStep, 1e-9 * plan[0].firstStep);
