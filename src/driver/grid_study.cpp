@@ -14,6 +14,20 @@
 
 namespace {
 
+using Transient = std::vector<std::pair<double, double>>;
+
+// The potential of a transient at time t, linear between its reported steps; none past its
+// last step (beyond rounding).
+std::optional<double> potential_at(const Transient& tr, double t) {
+    if (tr.empty() || t > tr.back().first * (1 + 1e-12)) return std::nullopt;
+    const auto it = std::lower_bound(tr.begin(), tr.end(), t,
+                                     [](const auto& a, double v) { return a.first < v; });
+    if (it == tr.end()) return tr.back().second;
+    if (it == tr.begin() || it->first == t) return it->second;
+    const auto& a = *(it - 1);
+    return a.second + (t - a.first) / (it->first - a.first) * (it->second - a.second);
+}
+
 // The result values of one run of the calibration on one grid, appended to the study's
 // points (created on the first grid).
 void add_grid_results(GridStudy& study, const RunSummary& run, const model& md) {
@@ -47,26 +61,9 @@ void add_grid_results(GridStudy& study, const RunSummary& run, const model& md) 
             s.lowZ[grid] = done->lowFrequencyZ;
             s.apex[grid] = done->apexFrequency;
         }
-        // The transient at the sample times, linear between its reported steps.
-        const auto& tr = done->transient;
-        for (std::size_t j = 0; j < s.sampleTimes.size() && !tr.empty(); ++j) {
-            const double t = s.sampleTimes[j];
-            auto it = std::lower_bound(tr.begin(), tr.end(), t,
-                                       [](const auto& a, double v) { return a.first < v; });
-            if (it == tr.end()) {
-                if (t - tr.back().first <= 1e-9 * tEnd) s.transient[j][grid] = tr.back().second;
-                continue;
-            }
-            if (it == tr.begin() || it->first == t) {
-                s.transient[j][grid] = it->second;
-                continue;
-            }
-            const auto& a = *(it - 1);
-            const double w = (t - a.first) / (it->first - a.first);
-            s.transient[j][grid] = a.second + w * (it->second - a.second);
-        }
-        if (md.method == 2 && grid + 1 == study.grids.size())
-            s.transitionTime = transition_time(tr);
+        for (std::size_t j = 0; j < s.sampleTimes.size(); ++j)
+            s.transient[j][grid] = potential_at(done->transient, s.sampleTimes[j]);
+        if (md.method == 2) s.transitionTime = transition_time(done->transient);
     }
 }
 
@@ -192,7 +189,7 @@ std::string value_text(const std::optional<double>& v, const char* unit) {
     return v ? number(*v) + unit : std::string("none");
 }
 
-// "within [a, b] UNIT", or why there is no interval.
+// "grid-converged value in [a, b] UNIT", or why there is no interval.
 std::string estimate_text(const GridEstimate& e, const char* unit) {
     if (e.low && e.high) {
         std::string text =
@@ -249,16 +246,10 @@ std::optional<double> transition_time(const std::vector<std::pair<double, double
     // the median rate is that of the quiet part of the run.
     constexpr int kSamples = 400;
     std::vector<double> times, rates;
-    std::size_t i = 0;
     double previous = 0;
     for (int k = 0; k <= kSamples; ++k) {
         const double t = tEnd * k / kSamples;
-        while (i + 1 < transient.size() && transient[i + 1].first < t) ++i;
-        const auto& a = transient[i];
-        const auto& b = transient[std::min(i + 1, transient.size() - 1)];
-        const double w =
-            b.first > a.first ? std::clamp((t - a.first) / (b.first - a.first), 0.0, 1.0) : 0.0;
-        const double e = a.second + w * (b.second - a.second);
+        const double e = potential_at(transient, t).value_or(transient.back().second);
         if (k > 0 && t >= 0.01 * tEnd) {
             times.push_back(t);
             rates.push_back(sign * (e - previous) * kSamples / tEnd);
@@ -285,6 +276,7 @@ bool automatic_grid_applies(const model& md, const RunOptions& options) {
 GridStudy refine_automatic_grid(const std::string& inputName, const RunOptions& options) {
     GridStudy study;
     study.automatic = true;
+    study.methodOrder = kGridOrder;
     study.potentialTarget = options.accuracy;
     study.impedanceTarget = kImpedanceTolerance;
     model first;
@@ -354,6 +346,7 @@ GridStudy refine_automatic_grid(const std::string& inputName, const RunOptions& 
 GridStudy check_grid(const std::string& inputName, const GridPlan& plan, const RunSummary& run,
                      const RunOptions& options) {
     GridStudy study;
+    study.methodOrder = kGridOrder;
     study.potentialTarget = options.accuracy;
     study.impedanceTarget = kImpedanceTolerance;
     std::cout << "\nGrid check: every calibration point again on two grids, every cell halved "

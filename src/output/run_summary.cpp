@@ -215,7 +215,7 @@ json study_json(const GridStudy& study) {
                               {"unknowns", g < study.unknowns.size() ? study.unknowns[g] : 0}});
     }
     j["grid_used"] = study.chosen;
-    j["method_order"] = 2;
+    j["method_order"] = study.methodOrder;
     j["potential_target_mV"] = study.potentialTarget;
     j["impedance_target_relative"] = study.impedanceTarget;
     j["converged"] = study.converged;

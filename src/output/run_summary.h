@@ -82,6 +82,7 @@ struct GridStudy {
     std::vector<GridPlan> grids;  // coarse to fine
     std::vector<long long> unknowns;
     int chosen = 0;                // the grid the run used
+    int methodOrder = 0;           // order of the spatial discretisation
     double potentialTarget = 0;    // [mV]
     double impedanceTarget = 0;    // relative
     std::vector<GridPointStudy> points;
