@@ -220,7 +220,7 @@ int run_point_sequence(model& md, RunSeries& series, const RunOptions& options, 
             // limit.txt is written after the last of five or more points
             if (md.point == md.nCalib && md.nCalib > 4 && !uncollected.empty())
                 run.calibrationMissing = "calibration " + points_text(uncollected) +
-                                         " gave no final potential, so no reference line, "
+                                         " did not finish, so no reference line, "
                                          "slope or detection limit is computed";
         }
         if (md.method > 0) {

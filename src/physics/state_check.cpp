@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 bool has_negative_concentration(const model& md, const double* y, double floor) {
     for (int l = 1; l <= md.n; ++l) {
@@ -57,9 +58,12 @@ PhysicalBounds physical_bounds(const model& md) {
         }
         partition += widest;
     }
+    int charge = 1;  // the largest |z|
+    for (int c = 1; c <= md.R; ++c) charge = std::max(charge, std::abs(md.z[c]));
+    // ln(cmax/cmin) + ln P: F/RT times the widest potential
+    const double span = (smallest > 0 ? std::log(largest / smallest) : 0.0) + partition;
     PhysicalBounds bounds;
-    bounds.concentration = largest * std::exp(partition);
-    const double ratio = smallest > 0 ? std::log(largest / smallest) : 0.0;
-    bounds.potential = 1000.0 * (ratio + partition) / md.F_RT;  // mV
+    bounds.potential = 1000.0 * span / md.F_RT;  // mV
+    bounds.concentration = largest * std::exp(partition + charge * span);
     return bounds;
 }

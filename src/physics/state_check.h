@@ -16,16 +16,17 @@ struct ConcentrationRange {
 ConcentrationRange concentration_range(const model& md, const double* y);
 
 // What the inputs of the point now in the record allow at zero current, far from any
-// transient: every concentration at or below `concentration` (scaled), every membrane
-// potential within ±`potential` [mV].
+// transient: every membrane potential within ±`potential` [mV], every concentration at
+// or below `concentration` (scaled).
 //
-// At equilibrium an ion crosses each interface in the ratio Kif/Kib of its transfer
-// constants, times a Boltzmann factor whose potential is itself set by the concentrations
-// on either side; so no concentration exceeds the largest one given (solutions, layers,
-// fixed sites) times the largest partition ratio of every interface in turn. A potential
-// at zero current lies between the Nernst potentials of the ions, each at most
-// (RT/F)·ln of the largest over the smallest concentration given, plus ln of each
-// interface's largest partition ratio.
+// A potential at zero current lies between the Nernst potentials of the ions; each is at
+// most (RT/F)·ln of the largest over the smallest concentration given (solutions, layers,
+// fixed sites), plus ln of the largest partition ratio Kif/Kib (either way) of every
+// interface it crosses. A concentration at equilibrium is one given, carried across the
+// interfaces by their partition ratios and raised by a Boltzmann factor exp(|z|·F·ψ/RT)
+// whose potential ψ lies within that bound: at most cmax · P · (cmax/cmin · P)^|z|max,
+// P the product of the interfaces' largest ratios. The charged edges of a membrane do
+// reach a good part of that: space charge packs counter-ions there.
 struct PhysicalBounds {
     double concentration = 0;  // scaled
     double potential = 0;      // [mV]
