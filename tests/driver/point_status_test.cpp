@@ -6,6 +6,7 @@
 // not steady, ending with status 0, or 4 under --strict.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -133,4 +134,32 @@ TEST(PointStatus, ADriftingPotentialIsNotSteadyAndFailsOnlyAStrictRun) {
     EXPECT_FALSE(l.contains("warnings"));
     EXPECT_EQ(testutil::read_file(dir.path() / "long" / "report.html").find("warnings"),
               std::string::npos);
+}
+
+// The bundled example with a partition ratio Kif/Kib of 1000 for the cation at the left
+// edge: the integration runs to its end at every point, but through negative
+// concentrations to potentials of volts, which no ion's Nernst potential across the
+// stack reaches (a few hundred mV for these concentrations and that ratio).
+TEST(PointStatus, AnImpossibleResultIsNeverAPlainFinish) {
+    testutil::ScratchDir dir;
+    std::string text = testutil::read_file(std::string(TAVOLINE_EXAMPLES) + "/b.cci");
+    const std::string kif = "Kif [layers+1]           : 0.001 0.001";
+    const std::size_t at = text.find(kif);
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, kif.size(), "Kif [layers+1]           : 1 0.001");
+    testutil::write_file(dir.path() / "partition.cci", text);
+    const auto r = testutil::run_program(dir.path(), "partition");
+    EXPECT_EQ(r.status, 0) << r.output;
+    const json s = summary_of(dir.path() / "partition");
+    EXPECT_EQ(s["status"], "finished with warnings");
+    const json& last = s["points"].back();
+    EXPECT_GT(std::fabs(last["final_potential_mV"].get<double>()), 1000);
+    ASSERT_EQ(last["warnings"].size(), 2u) << last;
+    EXPECT_EQ(last["warnings"][0].get<std::string>().rfind("negative concentration: down to -", 0),
+              0u);
+    EXPECT_EQ(last["warnings"][1].get<std::string>().rfind(
+                  "outside physical bounds: the final potential ", 0),
+              0u);
+    const std::string page = testutil::read_file(dir.path() / "partition" / "report.html");
+    EXPECT_EQ(page.find("class=\"finished\">Finished"), std::string::npos);
 }
