@@ -85,6 +85,7 @@ std::optional<std::string> grid_warning(const GridStudy& study, int point) {
         if (p.point == point && !p.converged)
             return std::string("grid not converged: the grid ") +
                    (study.automatic ? "study" : "check") +
-                   " puts the grid-converged results farther than its target from the run's";
+                   " does not find the run's results within its targets of the grid-converged "
+                   "ones";
     return std::nullopt;
 }
