@@ -138,15 +138,17 @@ std::optional<double> apex_frequency(const model& md) {
     return apex;
 }
 
-// The calibration curve from the points collected so far. write_calibration_curve counts
-// the points by md.point; it is given the number collected, so that a point left out of
-// the series (failed, or without a step) neither shifts the reference line onto other
-// points nor lets limit.txt be written without it.
-std::optional<CalibrationLine> write_collected_curve(model& md, const RunSeries& series) {
-    const int point = md.point;
-    md.point = md.nCalib < 2 ? point : series.calMult.size();
+// The calibration curve from the points collected so far. write_calibration_curve writes
+// limit.txt after the last point from whatever the series holds; with a point missing,
+// its reference line would pass through other points than the second and third, so then
+// the last point is not presented as the last one and limit.txt is not written.
+std::optional<CalibrationLine> write_collected_curve(model& md, const RunSeries& series,
+                                                     bool complete) {
+    if (complete) return write_calibration_curve(md, series);
+    const int planned = md.nCalib;
+    md.nCalib = planned + 1;
     auto line = write_calibration_curve(md, series);
-    md.point = point;
+    md.nCalib = planned;
     return line;
 }
 
@@ -216,7 +218,8 @@ int run_point_sequence(model& md, RunSeries& series, const RunOptions& options, 
             uncollected.push_back(md.point);
         }
         if (write) {
-            if (auto line = write_collected_curve(md, series)) run.calibration = line;
+            if (auto line = write_collected_curve(md, series, uncollected.empty()))
+                run.calibration = line;
             // limit.txt is written after the last of five or more points
             if (md.point == md.nCalib && md.nCalib > 4 && !uncollected.empty())
                 run.calibrationMissing = "calibration " + points_text(uncollected) +
