@@ -8,6 +8,7 @@
 #include "driver/grid_study.h"
 #include "driver/late_stop.h"
 #include "driver/point_sequence.h"
+#include "driver/point_warnings.h"
 #include "driver/stop_signal.h"
 #include "experiments/integration_run.h"
 #include "model/input_file.h"
@@ -39,7 +40,28 @@ void check_standard_output(model& md) {
 // more than a failed integration (2), less than a fault that stopped the run (1) or a
 // signal (128 + its number).
 int with_unwritten_files(const model& md, int status) {
-    return (status == 0 || status == 2) && !md.unwrittenFiles.empty() ? 3 : status;
+    return (status == 0 || status == 2 || status == 4) && !md.unwrittenFiles.empty() ? 3 : status;
+}
+
+// Adds the grid check's verdict to the points' warnings, sets the status of a run that
+// finished with warnings (4 with --strict, which weighs less than a failed point) and
+// lists the warnings on standard output.
+void settle_warnings(RunSummary& run, const RunOptions& options) {
+    if (run.status == "interrupted" || run.status == "stopped") return;
+    if (run.gridCheck)
+        for (PointSummary& p : run.points)
+            if (p.ok())
+                if (auto warning = grid_warning(*run.gridCheck, p.point))
+                    p.warnings.push_back(*warning);
+    const std::vector<std::string> warnings = run_warnings(run);
+    if (warnings.empty()) return;
+    if (run.status == "finished") {
+        run.status = "finished with warnings";
+        if (options.strict && run.exitCode == 0) run.exitCode = 4;
+    }
+    std::cout << (run.status == "finished with warnings" ? "\nFinished with warnings:\n"
+                                                         : "\nWarnings:\n");
+    for (const std::string& warning : warnings) std::cout << "  " << warning << "\n";
 }
 
 }  // namespace
@@ -93,6 +115,7 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
         run.gridCheck = check_grid(md.inputName, plan ? *plan : input_grid_plan(md), run, options);
     else if (!options.checkGrid && !run.grid && grid_advice_due(md))
         print_grid_advice();
+    settle_warnings(run, options);
     interrupted_after_points(options, md.nCalib,
                              options.checkGrid ? "during the grid check" : "after the last point",
                              run);

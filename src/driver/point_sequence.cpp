@@ -8,6 +8,7 @@
 #include <numbers>
 
 #include "driver/grid_advice.h"
+#include "driver/point_warnings.h"
 #include "driver/stop_signal.h"
 #include "experiments/calibration.h"
 #include "experiments/impedance.h"
@@ -63,6 +64,7 @@ IntegrationSummary integrate_point(model& md, RunSeries& series, const char* whi
     s.code = run.code;
     s.stats = run.stats;
     s.negativeConcentration = run.negativeConcentration;
+    s.lowestConcentration = run.lowestConcentration * md.cScale;  // mol/m^3
     if (series.potSeries.size() > 0)
         s.finalPotential = series.potSeries[series.potSeries.size() - 1];
     s.interrupted = run.code == StiffIntegratorT::kStoppedByOutput && options.stop_requested();
@@ -136,18 +138,60 @@ std::optional<double> apex_frequency(const model& md) {
     return apex;
 }
 
+// The calibration curve from the points collected so far. write_calibration_curve writes
+// limit.txt after the last point from whatever the series holds; with a point missing,
+// its reference line would pass through other points than the second and third, so then
+// the last point is not presented as the last one and limit.txt is not written.
+std::optional<CalibrationLine> write_collected_curve(model& md, const RunSeries& series,
+                                                     bool complete) {
+    if (complete) return write_calibration_curve(md, series);
+    const int planned = md.nCalib;
+    md.nCalib = planned + 1;
+    auto line = write_calibration_curve(md, series);
+    md.nCalib = planned;
+    return line;
+}
+
+// "points 2 and 4" of a list of point numbers.
+std::string points_text(const std::vector<int>& points) {
+    std::string text = points.size() == 1 ? "point " : "points ";
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (i > 0) text += i + 1 == points.size() ? " and " : ", ";
+        text += std::to_string(points[i]);
+    }
+    return text;
+}
+
 }  // namespace
 
 int run_point_sequence(model& md, RunSeries& series, const RunOptions& options, RunSummary& run) {
     const bool write = options.writeFiles;
     int failedPoints = 0;
+    // A point starts from the final state of the point before it; after a failed point,
+    // whose state is no solution, from that of the last point that finished, or from the
+    // initial state when none has.
+    std::vector<double> goodState;
+    int goodPoint = 0;
+    bool previousFailed = false;
+    std::vector<int> uncollected;  // points whose potential the calibration curve lacks
     for (md.point = 1; md.point <= md.nCalib; ++md.point) {
         if (options.stop_requested()) return interrupt_run(md, series, options, run);
         PointSummary summary;
         summary.point = md.point;
         summary.multiplier = md.multipliers[md.point];
         if (write) summary.folder = inside_run(md, md.folders[md.point]);
+        if (previousFailed) {
+            md.y = goodState;
+            summary.startedFrom = goodPoint;
+            if (write)
+                std::cout << "\nCalibration point " << md.point << " starts from "
+                          << (goodPoint == 0 ? std::string("the initial state")
+                                             : "the final state of calibration point " +
+                                                   std::to_string(goodPoint))
+                          << ", not from the state of the failed point " << md.point - 1 << ".\n";
+        }
         set_initial_state(md);
+        if (md.point == 1) goodState = md.y;
         if (write) std::cout << "\n** iteration number " << md.point << "\n";
         summary.potentiometric = integrate_point(md, series, "potentiometric", options);
         bool ok = summary.potentiometric.code > 0;
@@ -159,15 +203,29 @@ int run_point_sequence(model& md, RunSeries& series, const RunOptions& options, 
             run.points.push_back(summary);
             return interrupt_run(md, series, options, run);
         }
-        if (!collect_point_results(md, series)) {
-            if (write)
+        summary.warnings =
+            potentiometric_warnings(md, series, summary.potentiometric, options.accuracy);
+        if (run.grid)
+            if (auto warning = grid_warning(*run.grid, md.point))
+                summary.warnings.push_back(*warning);
+        // A failed run's last potential is no result: it stays out of the curve.
+        if (!ok || !collect_point_results(md, series)) {
+            if (write && ok)
                 std::cout << "\nCalibration point " << md.point
                           << ": no integration step was completed, so the point adds nothing "
                              "to the calibration curve.\n";
             ok = false;
+            uncollected.push_back(md.point);
         }
-        if (write)
-            if (auto line = write_calibration_curve(md, series)) run.calibration = line;
+        if (write) {
+            if (auto line = write_collected_curve(md, series, uncollected.empty()))
+                run.calibration = line;
+            // limit.txt is written after the last of five or more points
+            if (md.point == md.nCalib && md.nCalib > 4 && !uncollected.empty())
+                run.calibrationMissing = "calibration " + points_text(uncollected) +
+                                         " did not finish, so no reference line, "
+                                         "slope or detection limit is computed";
+        }
         if (md.method > 0) {
             start_impedance_run(md, series);
             summary.currentStep = integrate_point(md, series, "current-step", options);
@@ -193,9 +251,20 @@ int run_point_sequence(model& md, RunSeries& series, const RunOptions& options, 
         }
         end_point(md, series);
         if (!ok) ++failedPoints;
+        previousFailed = !summary.ok();
+        if (!previousFailed) {
+            goodState = md.y;
+            goodPoint = md.point;
+        }
         const bool negative = summary.potentiometric.negativeConcentration ||
                               (summary.currentStep && summary.currentStep->negativeConcentration);
         if (write && (!ok || negative)) print_point_grid_advice(md.point, !ok);
+        if (write && summary.ok() && !summary.warnings.empty()) {
+            std::cout << "\nCalibration point " << md.point << " (multiplier "
+                      << md.multipliers[md.point] << ") finished with warnings:\n";
+            for (const std::string& warning : summary.warnings)
+                std::cout << "  " << warning << "\n";
+        }
         run.points.push_back(summary);
         if (write) write_run_summaries(md, run);
     }

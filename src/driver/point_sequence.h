@@ -17,7 +17,11 @@ bool collect_point_results(const model& md, RunSeries& series);
 void end_point(model& md, RunSeries& series);
 
 // Runs every calibration point of the prepared record `md` and appends one summary per
-// point done (or interrupted) to run.points. With options.writeFiles the points write
+// point done (or interrupted) to run.points, with the warnings of each point that ran to
+// its end (driver/point_warnings.h; the grid's from run.grid, when set). A point after a
+// failed one starts from the final state of the last point that finished (or the initial
+// state), and a point whose potentiometric run failed stays out of the calibration curve;
+// when that keeps limit.txt from being written, run.calibrationMissing says why. With options.writeFiles the points write
 // their files, the summaries are rewritten after every point and the sequence prints its
 // messages; without, it writes and prints nothing of its own. Returns the exit status: 0,
 // 2 when the integration of a point failed, or 128 + the signal's number when a signal

@@ -24,6 +24,7 @@ struct CommandLine {
     bool quiet = false;
     bool checkGrid = false;
     bool debyeGrid = false;
+    bool strict = false;
     double accuracy = 0.1;
 };
 
@@ -52,6 +53,10 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
                  "an automatic first grid step is one Debye length of the mean ionic strength, "
                  "with the input's N and m (the grid of earlier versions); default: the grid is "
                  "refined until the results agree within --accuracy");
+    app.add_flag("--strict", line.strict,
+                 "a run whose points finished with warnings (not steady, negative "
+                 "concentrations, outside physical bounds, grid not converged) ends with "
+                 "status 4 instead of 0");
     app.add_option("--accuracy", line.accuracy,
                    "target of the automatic grid for every final potential [mV]")
         ->check(CLI::PositiveNumber)
@@ -93,6 +98,7 @@ int run_main(int argc, char** argv) {
     options.checkGrid = line.checkGrid;
     options.debyeGrid = line.debyeGrid;
     options.accuracy = line.accuracy;
+    options.strict = line.strict;
     // SIGINT and SIGTERM end the run between integration steps (driver/stop_signal.h).
     options.stopSignal = catch_stop_signals();
     // A progress line on standard error when that is a terminal, unless the "Step" lines

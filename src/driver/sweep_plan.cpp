@@ -169,7 +169,9 @@ CombinationState combination_state(const SweepFile& sweep, const SweepLayout& la
         if (status != "running") {
             state.status = status;
             state.recorded = true;
-            state.outcome = state.status == "finished" ? Outcome::finished : Outcome::failed;
+            const bool finished =
+                state.status == "finished" || state.status == "finished with warnings";
+            state.outcome = finished ? Outcome::finished : Outcome::failed;
             if (summary.contains("message") && summary["message"].is_string())
                 state.message = summary["message"].get<std::string>();
             else

@@ -44,6 +44,9 @@ int MembraneSystem::output(IntegratorT& integrator) {
     to_record(integrator.y);
     if (!negativeSeen_)
         negativeSeen_ = has_negative_concentration(md_, md_.y.data(), negativeFloor_);
+    const double lowest = concentration_range(md_, md_.y.data()).lowest;
+    if (!anyStep_ || lowest < lowest_) lowest_ = lowest;
+    anyStep_ = true;
     const int accepted = integrator.statistics().accepted;
     report_progress(md_, series_, integrator.x, accepted, options_.quiet);
     if (options_.progress != nullptr && md_.tEnd > md_.tBegin)
@@ -98,6 +101,7 @@ RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& optio
     system.to_record(integrator->y);
     outcome.stats = integrator->statistics();
     outcome.negativeConcentration = system.negative_concentration_seen();
+    outcome.lowestConcentration = system.lowest_concentration();
     return outcome;
 }
 

@@ -38,6 +38,7 @@ struct RunOptions {
     bool writeFiles = true;  // the points write their files and print their messages
     bool debyeGrid = false;  // an automatic first step is one Debye length, as given
     double accuracy = 0.1;   // [mV] target of the automatic grid for every final potential
+    bool strict = false;     // a run that finished with warnings ends with status 4
 
     bool stop_requested() const { return stopSignal != nullptr && *stopSignal != 0; }
 };
@@ -50,6 +51,7 @@ struct RunOutcome {
     int code = 0;
     IntegratorStatistics stats;
     bool negativeConcentration = false;  // an accepted step had a concentration below -atol
+    double lowestConcentration = 0;      // over the accepted steps (scaled)
 
     bool succeeded() const { return code > 0; }
 };
@@ -79,6 +81,9 @@ class MembraneSystem : public OdeSystem {
     // tolerance: the grid or the tolerances may be too coarse for the problem.
     bool negative_concentration_seen() const { return negativeSeen_; }
 
+    // The lowest concentration of the accepted steps so far (scaled; 0 before the first).
+    double lowest_concentration() const { return lowest_; }
+
   private:
     bool permuted() const { return !recordIndex_.empty(); }
 
@@ -90,6 +95,8 @@ class MembraneSystem : public OdeSystem {
     std::vector<double> recordRate_;   // its time derivative
     double negativeFloor_;             // -atol as read (scaled concentration)
     bool negativeSeen_ = false;
+    double lowest_ = 0;
+    bool anyStep_ = false;
 };
 
 // The stiff integrator of a run on the record's problem, advancing `state` (nEq values:

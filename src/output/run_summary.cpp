@@ -128,7 +128,16 @@ std::string point_status(const PointSummary& p) {
         status += s == &p.potentiometric ? "potentiometric run " : "current-step run ";
         status += s->interrupted ? "interrupted" : "failed: " + s->failure;
     }
-    return status.empty() ? "finished" : status;
+    if (status.empty()) {
+        status = p.status();
+        for (std::size_t i = 0; i < p.warnings.size(); ++i)
+            status += (i == 0 ? ": " : "; ") + p.warnings[i];
+    }
+    if (p.startedFrom)
+        status += "; started from " + (*p.startedFrom == 0 ? std::string("the initial state")
+                                                           : "the final state of point " +
+                                                                 std::to_string(*p.startedFrom));
+    return status;
 }
 
 void replace_all(std::string& text, const std::string& from, const std::string& to) {
@@ -158,7 +167,14 @@ std::vector<std::pair<std::string, std::string>> unwritten(const model& md,
 }
 
 std::string status_class(const std::string& status) {
+    if (status == "finished with warnings") return "warnings";
     return status == "interrupted" ? "stopped interrupted" : status;
+}
+
+std::string joined(const std::vector<std::string>& texts) {
+    std::string out;
+    for (std::size_t i = 0; i < texts.size(); ++i) out += (i ? "; " : "") + texts[i];
+    return out;
 }
 
 }  // namespace
@@ -169,6 +185,20 @@ bool PointSummary::ok() const {
 
 bool PointSummary::interrupted() const {
     return potentiometric.interrupted || (currentStep && currentStep->interrupted);
+}
+
+std::string PointSummary::status() const {
+    if (interrupted()) return "interrupted";
+    if (!ok()) return "failed";
+    return warnings.empty() ? "finished" : "finished with warnings";
+}
+
+std::vector<std::string> run_warnings(const RunSummary& run) {
+    std::vector<std::string> all;
+    for (const PointSummary& p : run.points)
+        for (const std::string& w : p.warnings)
+            all.push_back("point " + std::to_string(p.point) + ": " + w);
+    return all;
 }
 
 std::string method_name(int method) {
@@ -324,6 +354,7 @@ void write_summary_json(model& md, const RunSummary& run) {
     j["status"] = run.status;
     j["exit_code"] = run.exitCode;
     j["message"] = run.message.empty() ? json(nullptr) : json(run.message);
+    if (const auto warnings = run_warnings(run); !warnings.empty()) j["warnings"] = warnings;
     j["points_planned"] = md.nCalib;
     json points = json::array();
     for (const PointSummary& p : run.points) {
@@ -331,7 +362,9 @@ void write_summary_json(model& md, const RunSummary& run) {
         jp["point"] = p.point;
         jp["multiplier"] = p.multiplier;
         jp["folder"] = p.folder;
-        jp["status"] = p.interrupted() ? "interrupted" : p.ok() ? "finished" : "failed";
+        jp["status"] = p.status();
+        if (!p.warnings.empty()) jp["warnings"] = p.warnings;
+        if (p.startedFrom) jp["started_from_point"] = *p.startedFrom;
         const auto& potential = p.potentiometric.finalPotential;
         jp["final_potential_mV"] = potential ? json(*potential) : json(nullptr);
         jp["potentiometric"] = integration_json(p.potentiometric);
@@ -346,6 +379,7 @@ void write_summary_json(model& md, const RunSummary& run) {
                             {"detection_limits_log10", run.calibration->limits}};
     } else {
         j["calibration"] = nullptr;
+        if (!run.calibrationMissing.empty()) j["calibration_missing"] = run.calibrationMissing;
     }
     if (run.grid) j["grid"] = study_json(*run.grid);
     if (run.gridCheck) j["grid_check"] = study_json(*run.gridCheck);
@@ -366,12 +400,14 @@ void write_summary_json(model& md, const RunSummary& run) {
 }
 
 void write_report_page(model& md, const RunSummary& run) {
+    const std::vector<std::string> warnings = run_warnings(run);
     std::ostringstream page;
     page << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>"
          << kProgramName << " run " << escaped(run.inputName) << "</title>\n<style>\n"
          << "body{font-family:sans-serif;margin:1.5em auto;max-width:60em;padding:0 1em}\n"
          << "table{border-collapse:collapse}td,th{border:1px solid #999;padding:.2em .6em}\n"
          << "td.num{text-align:right}.finished{color:#060}.failed,.stopped{color:#a00}\n"
+         << (warnings.empty() ? "" : ".warnings{color:#a60}\n")
          << "figure{margin:1em 0}figure svg{width:100%;max-width:42em;height:auto;"
             "border:1px solid #ddd}\n"
          << "</style>\n</head>\n<body>\n<h1>" << kProgramName << " run " << escaped(run.inputName)
@@ -386,8 +422,11 @@ void write_report_page(model& md, const RunSummary& run) {
                  std::to_string(md.nCalib) + " calibration points done.";
     } else if (run.status == "finished") {
         status = "Finished: every calibration point ran to its end.";
+    } else if (run.status == "finished with warnings") {
+        status = "Finished with warnings: " + joined(warnings) + ".";
     } else if (run.status == "failed") {
         status = "Finished, but the integration failed at some points (see the table).";
+        if (!warnings.empty()) status += " Warnings: " + joined(warnings) + ".";
     } else if (run.status == "interrupted") {
         status = "Interrupted: " + run.message;
     } else {
@@ -401,7 +440,7 @@ void write_report_page(model& md, const RunSummary& run) {
             "</tr></thead>\n<tbody>\n";
     for (const PointSummary& p : run.points) {
         const auto& pot = p.potentiometric.finalPotential;
-        const char* row = p.interrupted() ? "stopped" : p.ok() ? "finished" : "failed";
+        const std::string row = p.interrupted() ? "stopped" : status_class(p.status());
         page << "<tr class=\"" << row << "\"><td class=\"num\">" << p.point
              << "</td><td class=\"num\">" << number_text(p.multiplier) << "</td><td class=\"num\">"
              << (pot ? number_text(*pot) : std::string("-")) << "</td><td class=\"num\">"
@@ -420,6 +459,9 @@ void write_report_page(model& md, const RunSummary& run) {
         for (std::size_t i = 0; i < run.calibration->limits.size(); ++i)
             page << (i ? ", " : "") << number_text(run.calibration->limits[i]);
         page << ".</p>\n";
+    } else if (!run.calibrationMissing.empty()) {
+        page << "<h2>Calibration line</h2>\n<p id=\"calibration_missing\" class=\"failed\">"
+             << "Not given: " << escaped(run.calibrationMissing) << ".</p>\n";
     }
 
     if (run.grid) write_grid_section(page, *run.grid);

@@ -21,6 +21,7 @@ struct IntegrationSummary {
     std::optional<double> finalPotential;  // [mV] of the last accepted step
     std::string failure;                   // why it failed, empty when it did not
     bool negativeConcentration = false;    // an accepted step had a negative concentration
+    double lowestConcentration = 0;        // [mol/m^3] over the accepted steps
 };
 
 struct PointSummary {
@@ -34,8 +35,16 @@ struct PointSummary {
     std::optional<double> apexFrequency;  // [Hz] where -Z'' of the spectrum is largest
     // The potential transient of the current-step run: (t [s], E [mV]) per reported step.
     std::vector<std::pair<double, double>> transient;
-    bool ok() const;                      // every run of the point reached its end
-    bool interrupted() const;             // a run of the point was stopped by a signal
+    // Why the results of a point that ran to its end are doubtful, one named reason each
+    // ("not steady: ..."); empty when there is none.
+    std::vector<std::string> warnings;
+    // The point after a failed one starts from the final state of the last point that
+    // finished (0: the initial state); none when it starts from its predecessor's.
+    std::optional<int> startedFrom;
+    bool ok() const;           // every run of the point reached its end
+    bool interrupted() const;  // a run of the point was stopped by a signal
+    // "finished", "finished with warnings", "failed" or "interrupted"
+    std::string status() const;
 };
 
 // The reference line of the calibration curve and the detection limits, as in limit.txt.
@@ -96,15 +105,22 @@ struct RunSummary {
     std::string path;       // "banded" or "dense"
     int bandLower = 0;      // of the banded path
     int bandUpper = 0;
-    // "running", "finished", "failed", "stopped" (a fault) or "interrupted" (a signal)
+    // "running", "finished", "finished with warnings", "failed", "stopped" (a fault) or
+    // "interrupted" (a signal)
     std::string status = "running";
     int exitCode = 0;
     std::string message;  // why the run stopped or was interrupted, when it was
     std::vector<PointSummary> points;
     std::optional<CalibrationLine> calibration;
+    // Why the calibration line and the detection limits are not given although the run
+    // has the points for them (a point they would use failed); empty otherwise.
+    std::string calibrationMissing;
     std::optional<GridStudy> grid;       // the automatic grid's refinement, when it ran
     std::optional<GridStudy> gridCheck;  // only when it was asked for
 };
+
+// Every point's warnings as "point K: reason", in the order of the points.
+std::vector<std::string> run_warnings(const RunSummary& run);
 
 // "Potentiometry", "Electrochemical Impedance Spectroscopy" or "Chronopotentiometry".
 std::string method_name(int method);

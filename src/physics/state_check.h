@@ -7,3 +7,28 @@
 // (a negative number: values between it and 0 are within the absolute tolerance and count
 // as zero).
 bool has_negative_concentration(const model& md, const double* y, double floor);
+
+// The lowest and the highest concentration of the state y (record layout, scaled).
+struct ConcentrationRange {
+    double lowest = 0;
+    double highest = 0;
+};
+ConcentrationRange concentration_range(const model& md, const double* y);
+
+// What the inputs of the point now in the record allow at zero current, far from any
+// transient: every membrane potential within ±`potential` [mV], every concentration at
+// or below `concentration` (scaled).
+//
+// A potential at zero current lies between the Nernst potentials of the ions; each is at
+// most (RT/F)·ln of the largest over the smallest concentration given (solutions, layers,
+// fixed sites), plus ln of the largest partition ratio Kif/Kib (either way) of every
+// interface it crosses. A concentration at equilibrium is one given, carried across the
+// interfaces by their partition ratios and raised by a Boltzmann factor exp(|z|·F·ψ/RT)
+// whose potential ψ lies within that bound: at most cmax · P · (cmax/cmin · P)^|z|max,
+// P the product of the interfaces' largest ratios. The charged edges of a membrane do
+// reach a good part of that: space charge packs counter-ions there.
+struct PhysicalBounds {
+    double concentration = 0;  // scaled
+    double potential = 0;      // [mV]
+};
+PhysicalBounds physical_bounds(const model& md);

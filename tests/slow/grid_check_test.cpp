@@ -182,6 +182,12 @@ TEST(GridCheck, DebyeGridOfAChargedEdgeIsNotInTheAsymptoticRange) {
     EXPECT_EQ(count(c.output, "NOT CONVERGED"), 1) << c.output;
     const json point = summary(checked, "dn")["grid_check"]["points"][0];
     EXPECT_TRUE(point["final_potential_mV"]["estimate"]["interval"].is_null());
+    // The check's verdict is the point's warning; the run without it knows nothing of it.
+    EXPECT_EQ(summary(plain, "dn")["status"], "finished");
+    EXPECT_EQ(summary(checked, "dn")["status"], "finished with warnings");
+    EXPECT_EQ(summary(checked, "dn")["points"][0]["warnings"][0],
+              "grid not converged: the grid check does not find the run's results within its "
+              "targets of the grid-converged ones");
     for (const auto& entry : fs::recursive_directory_iterator(plain.path() / "dn")) {
         const fs::path rel = fs::relative(entry.path(), plain.path());
         // Files with calculation times (et.dat, the summaries, the pages) differ anyway.

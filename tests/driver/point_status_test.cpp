@@ -1,0 +1,165 @@
+// What a run says of each point and of itself: a point in the middle of a calibration
+// whose integration fails (a multiplier of 1e30 on a 1 µm layer between equal 10 mol/m^3
+// solutions) must leave the points after it starting from the last good state and keep
+// the calibration line off its potential; a point cut short (tEnd of 5 ns, while the
+// diffusion potential across the layer builds up over some 20 ns) must be reported as
+// not steady, ending with status 0, or 4 under --strict.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "test_util.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+json summary_of(const fs::path& run) {
+    std::ifstream in(run / "summary.json");
+    return json::parse(in);
+}
+
+// tests/data/equilibrium.cci with the given calibration points (left solution, ion 1) and
+// duration of every point.
+std::string calibration_input(const std::string& multipliers, int count,
+                              const std::string& tEnd = "0.01") {
+    std::string text = testutil::read_file(std::string(TAVOLINE_TEST_DATA) + "/equilibrium.cci");
+    const auto replace = [&](const std::string& from, const std::string& to) {
+        const std::size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        if (at != std::string::npos) text.replace(at, from.size(), to);
+    };
+    replace("0 1 2 1\n-- calibration curve points(multiplier for each point):\n1\n",
+            "0 1 2 " + std::to_string(count) +
+                "\n-- calibration curve points(multiplier for each point):\n" + multipliers + "\n");
+    replace("[s]):\n0.01\n", "[s]):\n" + tEnd + "\n");
+    return text;
+}
+
+}  // namespace
+
+TEST(PointStatus, AFailedPointIsNeitherTheNextStartNorPartOfTheCalibrationLine) {
+    testutil::ScratchDir dir;
+    testutil::write_file(dir.path() / "mid.cci", calibration_input("1 10 1e30 100 1000 10000", 6));
+    testutil::write_file(dir.path() / "good.cci", calibration_input("1 10 100 1000 10000", 5));
+    const auto r = testutil::run_program(dir.path(), "mid");
+    ASSERT_EQ(r.status, 2) << r.output;
+    ASSERT_EQ(testutil::run_program(dir.path(), "good").status, 0);
+    EXPECT_NE(r.output.find("Calibration point 4 starts from the final state of calibration "
+                            "point 2, not from the state of the failed point 3."),
+              std::string::npos)
+        << r.output;
+
+    const json mid = summary_of(dir.path() / "mid");
+    const json good = summary_of(dir.path() / "good");
+    ASSERT_EQ(mid["points"].size(), 6u);
+    EXPECT_EQ(mid["points"][2]["status"], "failed");
+    EXPECT_FALSE(mid["points"][2].contains("started_from_point"));
+    EXPECT_EQ(mid["points"][3]["started_from_point"], 2);
+    EXPECT_FALSE(mid["points"][4].contains("started_from_point"));
+    // Started from point 2's state, points 4 to 6 repeat points 3 to 5 of the run without
+    // the failing point, step for step (the same operations on the same numbers).
+    for (int i = 3; i < 6; ++i) {
+        EXPECT_EQ(mid["points"][i]["status"], "finished") << i;
+        EXPECT_NEAR(mid["points"][i]["final_potential_mV"].get<double>(),
+                    good["points"][i - 1]["final_potential_mV"].get<double>(), 1e-9)
+            << i;
+    }
+
+    // No line through a failed point: no limit.txt, and both summaries say why.
+    EXPECT_TRUE(good["calibration"].is_object());
+    EXPECT_TRUE(mid["calibration"].is_null());
+    EXPECT_EQ(mid["calibration_missing"],
+              "calibration point 3 did not finish, so no reference line, slope or detection "
+              "limit is computed");
+    EXPECT_FALSE(fs::exists(dir.path() / "mid" / "limit.txt"));
+    const std::string page = testutil::read_file(dir.path() / "mid" / "report.html");
+    EXPECT_NE(page.find("<p id=\"calibration_missing\" class=\"failed\">Not given: calibration "
+                        "point 3 did not finish"),
+              std::string::npos);
+    // The curve holds the five points that finished, in order.
+    const std::string curve = testutil::read_file(dir.path() / "mid" / "ccurve.dat");
+    EXPECT_EQ(curve.find("1e+30"), std::string::npos) << curve;
+    EXPECT_NE(curve.find("\n10 "), std::string::npos) << curve;
+    EXPECT_NE(curve.find("\n100 "), std::string::npos) << curve;
+}
+
+TEST(PointStatus, ADriftingPotentialIsNotSteadyAndFailsOnlyAStrictRun) {
+    testutil::ScratchDir dir;
+    testutil::write_file(dir.path() / "short.cci", calibration_input("1 10", 2, "5e-09"));
+    const auto r = testutil::run_program(dir.path(), "short");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("\nFinished with warnings:\n  point 2: not steady: the potential "
+                            "still drifts by "),
+              std::string::npos)
+        << r.output;
+    const json s = summary_of(dir.path() / "short");
+    EXPECT_EQ(s["status"], "finished with warnings");
+    EXPECT_EQ(s["exit_code"], 0);
+    EXPECT_EQ(s["points"][0]["status"], "finished");
+    EXPECT_FALSE(s["points"][0].contains("warnings"));
+    ASSERT_EQ(s["points"][1]["warnings"].size(), 1u);
+    EXPECT_EQ(s["points"][1]["warnings"][0].get<std::string>().rfind("not steady: ", 0), 0u);
+    EXPECT_EQ(s["points"][1]["status"], "finished with warnings");
+    ASSERT_EQ(s["warnings"].size(), 1u);
+    EXPECT_EQ(s["warnings"][0], "point 2: " + s["points"][1]["warnings"][0].get<std::string>());
+
+    // The headline in its own colour, with the reasons.
+    const std::string page = testutil::read_file(dir.path() / "short" / "report.html");
+    EXPECT_NE(page.find(".warnings{color:#a60}"), std::string::npos);
+    EXPECT_NE(page.find("<p id=\"status\" class=\"warnings\">Finished with warnings: point 2: "
+                        "not steady: the potential still drifts by "),
+              std::string::npos);
+    EXPECT_NE(page.find("<tr class=\"warnings\"><td class=\"num\">2</td>"), std::string::npos);
+
+    const auto strict =
+        testutil::run_command("cd '" + dir.path().string() +
+                              "' && '" TAVOLINE_EXE "' --debye-grid --strict short </dev/null");
+    EXPECT_EQ(strict.status, 4) << strict.output;
+    EXPECT_EQ(summary_of(dir.path() / "short")["exit_code"], 4);
+
+    // Run to its end, the same calibration is steady: no warning, no new key.
+    testutil::write_file(dir.path() / "long.cci", calibration_input("1 10", 2, "1e-06"));
+    const auto settled =
+        testutil::run_command("cd '" + dir.path().string() +
+                              "' && '" TAVOLINE_EXE "' --debye-grid --strict long </dev/null");
+    EXPECT_EQ(settled.status, 0) << settled.output;
+    const json l = summary_of(dir.path() / "long");
+    EXPECT_EQ(l["status"], "finished");
+    EXPECT_FALSE(l.contains("warnings"));
+    EXPECT_EQ(testutil::read_file(dir.path() / "long" / "report.html").find("warnings"),
+              std::string::npos);
+}
+
+// The bundled example with a partition ratio Kif/Kib of 1000 for the cation at the left
+// edge: the integration runs to its end at every point, but through negative
+// concentrations to potentials of volts, which no ion's Nernst potential across the
+// stack reaches (a few hundred mV for these concentrations and that ratio).
+TEST(PointStatus, AnImpossibleResultIsNeverAPlainFinish) {
+    testutil::ScratchDir dir;
+    std::string text = testutil::read_file(std::string(TAVOLINE_EXAMPLES) + "/b.cci");
+    const std::string kif = "Kif [layers+1]           : 0.001 0.001";
+    const std::size_t at = text.find(kif);
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, kif.size(), "Kif [layers+1]           : 1 0.001");
+    testutil::write_file(dir.path() / "partition.cci", text);
+    const auto r = testutil::run_program(dir.path(), "partition");
+    EXPECT_EQ(r.status, 0) << r.output;
+    const json s = summary_of(dir.path() / "partition");
+    EXPECT_EQ(s["status"], "finished with warnings");
+    const json& last = s["points"].back();
+    EXPECT_GT(std::fabs(last["final_potential_mV"].get<double>()), 1000);
+    ASSERT_EQ(last["warnings"].size(), 2u) << last;
+    EXPECT_EQ(last["warnings"][0].get<std::string>().rfind("negative concentration: down to -", 0),
+              0u);
+    EXPECT_EQ(last["warnings"][1].get<std::string>().rfind(
+                  "outside physical bounds: the final potential ", 0),
+              0u);
+    const std::string page = testutil::read_file(dir.path() / "partition" / "report.html");
+    EXPECT_EQ(page.find("class=\"finished\">Finished"), std::string::npos);
+}
