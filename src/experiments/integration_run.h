@@ -5,9 +5,11 @@
 
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "experiments/calibration_analysis.h"
 #include "model/model.h"
 #include "numeric/stiff_integrator.h"
 #include "output/progress_line.h"
@@ -38,6 +40,7 @@ struct RunOptions {
     bool writeFiles = true;  // the points write their files and print their messages
     bool debyeGrid = false;  // an automatic first step is one Debye length, as given
     double accuracy = 0.1;   // [mV] target of the automatic grid for every final potential
+    std::optional<PointRange> linearRange;  // of the calibration analysis; none: found
 
     bool stop_requested() const { return stopSignal != nullptr && *stopSignal != 0; }
 };

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "experiments/calibration_analysis.h"
 #include "model/model.h"
 #include "numeric/integrator.h"
 #include "physics/grid_plan.h"
@@ -34,6 +35,8 @@ struct PointSummary {
     std::optional<double> apexFrequency;  // [Hz] where -Z'' of the spectrum is largest
     // The potential transient of the current-step run: (t [s], E [mV]) per reported step.
     std::vector<std::pair<double, double>> transient;
+    double sampleConcentration = 0;  // [mol/m³] of the changed ion in the first target region
+    std::optional<double> drift;     // [mV/s] over the last tenth of the potentiometric run
     bool ok() const;                      // every run of the point reached its end
     bool interrupted() const;             // a run of the point was stopped by a signal
 };
@@ -101,6 +104,7 @@ struct RunSummary {
     std::string message;  // why the run stopped or was interrupted, when it was
     std::vector<PointSummary> points;
     std::optional<CalibrationLine> calibration;
+    std::optional<PointRange> linearRange;  // of the calibration analysis, when chosen
     std::optional<GridStudy> grid;       // the automatic grid's refinement, when it ran
     std::optional<GridStudy> gridCheck;  // only when it was asked for
 };
