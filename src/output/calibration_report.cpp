@@ -129,11 +129,13 @@ std::string analysis_text(const CalibrationAnalysis& a) {
         << "point   c [mol/L]      E [mV]   drift [mV/s]  fit\n";
     for (const CalibrationSample& p : a.points) {
         char row[128];
-        std::snprintf(row, sizeof row, "%5d  %10.3e  %10s  %13s  %s\n", p.point,
+        std::snprintf(row, sizeof row, "%5d  %10.3e  %10s  %13s  %s", p.point,
                       p.concentration / 1000,
                       p.potential ? format("%.2f", *p.potential).c_str() : "-",
                       p.drift ? format("%.2e", *p.drift).c_str() : "-", role(a, p.point));
-        out << row;
+        std::string text = row;
+        text.erase(text.find_last_not_of(' ') + 1);
+        out << text << "\n";
     }
     out << line_sentence(a, " +/- ") << "\n";
     return out.str();
