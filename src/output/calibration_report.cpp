@@ -116,8 +116,9 @@ std::string analysis_csv(const CalibrationAnalysis& a) {
     out << "point,concentration [mol/m3],concentration [mol/L],final potential [mV],"
            "drift [mV/s],fit\n";
     for (const CalibrationSample& p : a.points)
-        out << p.point << "," << exact_number_text(p.concentration) << ","
-            << exact_number_text(p.concentration / 1000) << ","
+        // 12 digits: the concentration comes back from scaled values, exact to ~1e-15 only
+        out << p.point << "," << number_text(p.concentration, 12) << ","
+            << number_text(p.concentration / 1000, 12) << ","
             << (p.potential ? exact_number_text(*p.potential) : "") << ","
             << (p.drift ? exact_number_text(*p.drift) : "") << "," << role(a, p.point) << "\n";
     return out.str();
