@@ -46,6 +46,21 @@ std::optional<LineFit> fit_line(const std::vector<const CalibrationSample*>& s) 
     return f;
 }
 
+// Whether every point of the run lies within kLinearTolerance of the least-squares line
+// through the other points of the run.
+bool each_on_line_of_others(const std::vector<const CalibrationSample*>& run) {
+    for (std::size_t i = 0; i < run.size(); ++i) {
+        std::vector<const CalibrationSample*> others = run;
+        others.erase(others.begin() + static_cast<std::ptrdiff_t>(i));
+        const auto f = fit_line(others);
+        if (!f) return false;
+        const double off =
+            *run[i]->potential - (f->intercept + f->slope * log_molar(run[i]->concentration));
+        if (std::fabs(off) > kLinearTolerance) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 CalibrationAnalysis analyse_calibration(const std::vector<CalibrationSample>& points,
@@ -79,28 +94,22 @@ CalibrationAnalysis analyse_calibration(const std::vector<CalibrationSample>& po
                      std::to_string(range->to) +
                      " holds fewer than two finished points of different concentration";
     } else {
-        if (usable.size() >= 3) {
-            first = usable.size() - 3;
-            last = usable.size();
-            line = fit_line({usable.begin() + first, usable.end()});
-            if (line && line->maxResidual > kLinearTolerance) line.reset();
-        }
-        // downward while the next point lies on the line of those above it, and the line
-        // through all of them still leaves no larger residual
-        while (line && first > 0) {
-            const CalibrationSample& next = *usable[first - 1];
-            const double off =
-                *next.potential - (line->intercept + line->slope * log_molar(next.concentration));
-            if (std::fabs(off) > kLinearTolerance) break;
-            const auto wider = fit_line({usable.begin() + first - 1, usable.end()});
-            if (!wider || wider->maxResidual > kLinearTolerance) break;
-            line = wider;
-            --first;
-        }
+        // the longest run, and among those the highest, in which every point lies on the
+        // line through the others
+        for (std::size_t len = usable.size(); len >= 3 && !line; --len)
+            for (std::size_t start = usable.size() - len + 1; start-- > 0 && !line;) {
+                const std::vector<const CalibrationSample*> run(usable.begin() + start,
+                                                                usable.begin() + start + len);
+                const auto f = fit_line(run);
+                if (f && std::fabs(f->slope) >= kMinimumResponse && each_on_line_of_others(run)) {
+                    line = f;
+                    first = start;
+                    last = start + len;
+                }
+            }
         if (!line)
             a.note = usable.size() < 3 ? "fewer than three finished points"
-                                       : "the three highest concentrations do not lie on a line "
-                                         "within " +
+                                       : "no three consecutive points lie on a line within " +
                                              number_text(kLinearTolerance) + " mV";
     }
     if (!line) return a;

@@ -47,14 +47,20 @@ struct CalibrationAnalysis {
 // line a decade above its detection limit (59.16·log10(1.1)).
 inline constexpr double kLinearTolerance = 1.0;
 
+// Smallest slope [mV/decade] of a linear range found automatically, so that a flat run of
+// points below the detection limit is not taken for one: a sixth of the Nernstian slope
+// of a divalent ion.
+inline constexpr double kMinimumResponse = 5.0;
+
 // Analyses the calibration. Points that failed, have no potential or a concentration
-// <= 0 take no part in a fit. The linear range is `range` when given, otherwise found
-// from the highest concentration down (usable points ordered by concentration): the three
-// highest, when their least-squares line leaves no residual above kLinearTolerance, then
-// each next lower point that lies within kLinearTolerance of the line of the points above
-// it, as long as the line through all of them leaves no larger residual. (A residual of
-// the fit alone would let a point 2.4 mV off join a long range, its deviation spread over
-// the others, and tilt the slope by half a mV.)
+// <= 0 take no part in a fit. The linear range is `range` when given, otherwise the
+// longest run of at least 3 consecutive usable points (ordered by concentration) in which
+// every point lies within kLinearTolerance of the least-squares line through the other
+// points of the run, and whose slope is at least kMinimumResponse; among runs of equal
+// length the one of the highest concentrations. (The residual of a fit through all points
+// would let a point 2.4 mV off join a long run, its deviation spread over the others, and
+// tilt the slope by half a mV; a curve that bends at both ends, by the detection limit
+// below and the failing exclusion of the counter-ion above, keeps its middle.)
 // With s2 = |slope|·log10(2), the potential change of a twofold concentration change on
 // the line, the low-concentration asymptote is made of the usable points below the linear
 // range, taken from the lowest concentration upward while their potential lies within

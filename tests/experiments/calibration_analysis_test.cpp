@@ -2,7 +2,8 @@
 // mol/L (the analysis takes mol/m³, 1000 times as much) and x = log10(c):
 //  - a Nernstian line E = E0 + S·x: slope S to rounding, standard error 0, E0 at 1 mol/L;
 //  - the line with a constant floor, E = max(E0 + S·x, Ef): its corner, the intersection
-//    of the two asymptotes, lies at x* = (Ef - E0)/S by construction;
+//    of the two asymptotes, lies at x* = (Ef - E0)/S by construction; a bend at the top
+//    or a longer floor leaves the line's points as the linear range;
 //  - the curve E = E0 + S·log10(c + cDL), whose asymptotes meet at cDL exactly; its points
 //    near cDL lie off both asymptotes, so the estimate is close but not exact;
 // and the drift of a potential series against hand-computed differences.
@@ -87,6 +88,22 @@ TEST(CalibrationAnalysis, ChosenRangeAndFailedPoints) {
     const auto pair = analyse_calibration(points, PointRange{5, 6});
     EXPECT_NEAR(pair.slope, kS, 1e-9);
     EXPECT_FALSE(pair.slopeError);
+}
+
+TEST(CalibrationAnalysis, BendsAtEitherEndAreLeftOut) {
+    // the highest point 20 mV short of the line, as when the counter-ion enters
+    auto top = samples({-6, -5, -4, -3, -2, -1}, nernstian);
+    *top[5].potential -= 20;
+    const auto a = analyse_calibration(top, std::nullopt);
+    EXPECT_EQ(a.linearPoints, (std::vector<int>{1, 2, 3, 4, 5}));
+    EXPECT_NEAR(a.slope, kS, 1e-9);
+    // five points on the floor, three on the line: the flat run is no linear range
+    const auto floor = analyse_calibration(
+        samples(kDecades, [](double x) { return std::max(kE0 + kS * x, kE0 + kS * -3.5); }),
+        std::nullopt);
+    EXPECT_EQ(floor.linearPoints, (std::vector<int>{6, 7, 8}));
+    ASSERT_TRUE(floor.detectionLimit);
+    EXPECT_NEAR(std::log10(*floor.detectionLimit), -3.5, 1e-10);
 }
 
 TEST(CalibrationAnalysis, CurvedTopGivesNoAutomaticLine) {
