@@ -31,9 +31,9 @@ std::string point_list(const std::vector<int>& points) {
     return text;
 }
 
-std::string format(const char* spec, double v) {
+std::string format(const char* conversion, double v) {
     char text[64];
-    std::snprintf(text, sizeof text, spec, v);
+    std::snprintf(text, sizeof text, conversion, v);
     return text;
 }
 
