@@ -11,8 +11,10 @@
 #include "driver/point_warnings.h"
 #include "driver/stop_signal.h"
 #include "experiments/integration_run.h"
+#include "model/errors.h"
 #include "model/input_file.h"
 #include "model/run_folders.h"
+#include "output/calibration_report.h"
 #include "output/output_file.h"
 #include "output/run_summary.h"
 #include "physics/point_order.h"
@@ -77,6 +79,10 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
     write_banner();
     check_input_name(inputName);
     read_input_file(md);
+    if (options.linearRange && options.linearRange->to > md.nCalib)
+        throw InputError("--linear-range " + std::to_string(options.linearRange->from) + ":" +
+                         std::to_string(options.linearRange->to) + ": the input has " +
+                         std::to_string(md.nCalib) + " calibration points");
     for (const std::string& note : md.inputNotes) std::cout << note << "\n";
     const FolderLock lock = lock_run_folder(inputName);  // held until the run has ended
 
@@ -95,6 +101,7 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
     run.runFolder = md.folders[0];
     run.path = solver_path_name(options.path);
     run.grid = study;
+    run.linearRange = options.linearRange;
     const Bandwidths band = point_order_bandwidths(md);
     run.bandLower = band.lower;
     run.bandUpper = band.upper;
@@ -116,6 +123,9 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
     else if (!options.checkGrid && !run.grid && grid_advice_due(md))
         print_grid_advice();
     settle_warnings(run, options);
+    if (md.nCalib >= 2 && (run.status == "finished" || run.status == "finished with warnings" ||
+                           run.status == "failed"))
+        std::cout << analysis_text(analyse_run(run));
     interrupted_after_points(options, md.nCalib,
                              options.checkGrid ? "during the grid check" : "after the last point",
                              run);

@@ -11,8 +11,10 @@
 #include "driver/point_warnings.h"
 #include "driver/stop_signal.h"
 #include "experiments/calibration.h"
+#include "experiments/calibration_analysis.h"
 #include "experiments/impedance.h"
 #include "experiments/time_course.h"
+#include "output/calibration_report.h"
 #include "output/number_text.h"
 #include "output/profiles.h"
 #include "output/report.h"
@@ -192,8 +194,16 @@ int run_point_sequence(model& md, RunSeries& series, const RunOptions& options, 
         }
         set_initial_state(md);
         if (md.point == 1) goodState = md.y;
+        // mol/m³: the record holds concentrations scaled by cScale
+        if (md.nTargets > 0)
+            summary.sampleConcentration =
+                region_concentration(md, md.targets[0], md.changedIon) * md.cScale;
         if (write) std::cout << "\n** iteration number " << md.point << "\n";
         summary.potentiometric = integrate_point(md, series, "potentiometric", options);
+        summary.drift = final_drift(
+            {series.timeSeries.data(), static_cast<std::size_t>(series.timeSeries.size())},
+            {series.potSeries.data(), static_cast<std::size_t>(series.potSeries.size())},
+            md.tEnd * md.tc);
         bool ok = summary.potentiometric.code > 0;
         if (write) {
             write_profiles(md, series, "");
@@ -279,6 +289,7 @@ int run_point_sequence(model& md, RunSeries& series, const RunOptions& options, 
 }
 
 void write_run_summaries(model& md, const RunSummary& run) {
+    write_calibration_csv(md, run);  // first, so that the summaries list it
     write_summary_json(md, run);
     write_report_page(md, run);
 }

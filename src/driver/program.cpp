@@ -7,6 +7,7 @@
 #include <iostream>
 #include <new>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "driver/calibration_loop.h"
@@ -26,7 +27,19 @@ struct CommandLine {
     bool debyeGrid = false;
     bool strict = false;
     double accuracy = 0.1;
+    std::optional<PointRange> linearRange;
 };
+
+// "FROM:TO", two point numbers 1 <= FROM < TO; none when the text is not of that form.
+std::optional<PointRange> point_range(const std::string& text) {
+    PointRange r;
+    char colon = 0;
+    std::istringstream in(text);
+    if (!(in >> r.from >> colon >> r.to) || colon != ':' || in.peek() != EOF || r.from < 1 ||
+        r.to <= r.from)
+        return std::nullopt;
+    return r;
+}
 
 // Reads the command line into `line`. Returns -1 to go on, or the exit status when the
 // line asked for help (0) or could not be read (1, with the reason and the usage).
@@ -61,6 +74,14 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
                    "target of the automatic grid for every final potential [mV]")
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
+    std::string linearRange;
+    app.add_option("--linear-range", linearRange,
+                   "calibration points FROM:TO that make the linear range of the calibration "
+                   "analysis; default: found automatically")
+        ->type_name("FROM:TO")
+        ->check([](const std::string& text) {
+            return point_range(text) ? std::string() : "expected FROM:TO, 1 <= FROM < TO";
+        });
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -74,6 +95,7 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
         return 1;
     }
     line.path = dense ? SolverPath::dense : SolverPath::banded;
+    if (!linearRange.empty()) line.linearRange = point_range(linearRange);
     // The input may be named with its file name: `tavoline dir/b.cci` runs dir/b. A name
     // that is only the extension (".cci", "dir/.cci") is left as it is.
     const std::string extension = ".cci";
@@ -99,6 +121,7 @@ int run_main(int argc, char** argv) {
     options.debyeGrid = line.debyeGrid;
     options.accuracy = line.accuracy;
     options.strict = line.strict;
+    options.linearRange = line.linearRange;
     // SIGINT and SIGTERM end the run between integration steps (driver/stop_signal.h).
     options.stopSignal = catch_stop_signals();
     // A progress line on standard error when that is a terminal, unless the "Step" lines

@@ -5,9 +5,11 @@
 
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "experiments/calibration_analysis.h"
 #include "model/model.h"
 #include "numeric/stiff_integrator.h"
 #include "output/progress_line.h"
@@ -39,6 +41,7 @@ struct RunOptions {
     bool debyeGrid = false;  // an automatic first step is one Debye length, as given
     double accuracy = 0.1;   // [mV] target of the automatic grid for every final potential
     bool strict = false;     // a run that finished with warnings ends with status 4
+    std::optional<PointRange> linearRange;  // of the calibration analysis; none: found
 
     bool stop_requested() const { return stopSignal != nullptr && *stopSignal != 0; }
 };

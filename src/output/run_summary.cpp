@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "model/version.h"
+#include "output/calibration_report.h"
 #include "output/number_text.h"
 #include "output/utf8_text.h"
 #include "output/output_file.h"
@@ -381,6 +382,7 @@ void write_summary_json(model& md, const RunSummary& run) {
         j["calibration"] = nullptr;
         if (!run.calibrationMissing.empty()) j["calibration_missing"] = run.calibrationMissing;
     }
+    if (md.nCalib >= 2) j["calibration_analysis"] = analysis_json(analyse_run(run));
     if (run.grid) j["grid"] = study_json(*run.grid);
     if (run.gridCheck) j["grid_check"] = study_json(*run.gridCheck);
     std::vector<std::string> files = run_files(run.runFolder);
@@ -434,6 +436,7 @@ void write_report_page(model& md, const RunSummary& run) {
     }
     page << "<p id=\"status\" class=\"" << escaped(status_class(run.status)) << "\">"
          << escaped(status) << "</p>\n";
+    if (md.nCalib >= 2) write_analysis_section(page, analyse_run(run));
 
     page << "<h2>Calibration points</h2>\n<table id=\"points\">\n<thead><tr><th>Point</th>"
             "<th>Multiplier</th><th>Final potential [mV]</th><th>Steps</th><th>Status</th>"

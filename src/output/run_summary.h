@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "experiments/calibration_analysis.h"
 #include "model/model.h"
 #include "numeric/integrator.h"
 #include "physics/grid_plan.h"
@@ -45,6 +46,8 @@ struct PointSummary {
     bool interrupted() const;  // a run of the point was stopped by a signal
     // "finished", "finished with warnings", "failed" or "interrupted"
     std::string status() const;
+    double sampleConcentration = 0;  // [mol/m³] of the changed ion in the first target region
+    std::optional<double> drift;     // [mV/s] over the last tenth of the potentiometric run
 };
 
 // The reference line of the calibration curve and the detection limits, as in limit.txt.
@@ -115,6 +118,7 @@ struct RunSummary {
     // Why the calibration line and the detection limits are not given although the run
     // has the points for them (a point they would use failed); empty otherwise.
     std::string calibrationMissing;
+    std::optional<PointRange> linearRange;  // of the calibration analysis, when chosen
     std::optional<GridStudy> grid;       // the automatic grid's refinement, when it ran
     std::optional<GridStudy> gridCheck;  // only when it was asked for
 };

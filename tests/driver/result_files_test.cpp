@@ -45,7 +45,8 @@ std::string incomplete(const fs::path& file) {
     if (name == "report.html") return ends("</html>\n");
     if (name.ends_with(".ps")) return ends("showpage\n");
     if (name.ends_with(".svg")) return ends("</svg>\n");
-    if (name.ends_with(".dat") || name.ends_with(".txt")) return ends("\n");
+    if (name.ends_with(".dat") || name.ends_with(".txt") || name.ends_with(".csv"))
+        return ends("\n");
     // The input copies end with the PostScript switch, the legacy form with a line end.
     if (name.ends_with(".cci"))
         return text.ends_with("0-No);\n1") || text.ends_with("0-No);\n1\n") ? "" : "is cut";
