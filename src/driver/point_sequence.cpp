@@ -140,20 +140,6 @@ std::optional<double> apex_frequency(const model& md) {
     return apex;
 }
 
-// The calibration curve from the points collected so far. write_calibration_curve writes
-// limit.txt after the last point from whatever the series holds; with a point missing,
-// its reference line would pass through other points than the second and third, so then
-// the last point is not presented as the last one and limit.txt is not written.
-std::optional<CalibrationLine> write_collected_curve(model& md, const RunSeries& series,
-                                                     bool complete) {
-    if (complete) return write_calibration_curve(md, series);
-    const int planned = md.nCalib;
-    md.nCalib = planned + 1;
-    auto line = write_calibration_curve(md, series);
-    md.nCalib = planned;
-    return line;
-}
-
 // "points 2 and 4" of a list of point numbers.
 std::string points_text(const std::vector<int>& points) {
     std::string text = points.size() == 1 ? "point " : "points ";
@@ -228,7 +214,7 @@ int run_point_sequence(model& md, RunSeries& series, const RunOptions& options, 
             uncollected.push_back(md.point);
         }
         if (write) {
-            if (auto line = write_collected_curve(md, series, uncollected.empty()))
+            if (auto line = write_calibration_curve(md, series, uncollected.empty()))
                 run.calibration = line;
             // limit.txt is written after the last of five or more points
             if (md.point == md.nCalib && md.nCalib > 4 && !uncollected.empty())

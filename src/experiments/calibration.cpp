@@ -89,7 +89,8 @@ std::optional<CalibrationLine> write_limit(model& md, const VecDoub& L, const Ve
 
 }  // namespace
 
-std::optional<CalibrationLine> write_calibration_curve(model& md, const RunSeries& series) {
+std::optional<CalibrationLine> write_calibration_curve(model& md, const RunSeries& series,
+                                                       bool withLimit) {
     std::cout << "\n\ncalculations time [s]: " << md.t_calc << "\n";
     const int p = md.point;
     if (p <= 2) return std::nullopt;
@@ -120,6 +121,6 @@ std::optional<CalibrationLine> write_calibration_curve(model& md, const RunSerie
     for (int i = 0; i < samples; ++i) md.outFile << all_time[i] << " " << all_pot[i] << " \n";
     close_table(md);
 
-    if (p > 4 && p == md.nCalib && count > 4) return write_limit(md, log_mult, pot);
+    if (withLimit && p > 4 && p == md.nCalib && count > 4) return write_limit(md, log_mult, pot);
     return std::nullopt;
 }

@@ -14,4 +14,6 @@
 // leaves that line by more than that change. Called once per point, after the collection
 // of the point's results. Returns what limit.txt holds when it was written. A file that
 // cannot be written is reported and recorded in md.unwrittenFiles; the others still are.
-std::optional<CalibrationLine> write_calibration_curve(model& md, const RunSeries& series);
+// Without `withLimit` (a point the line would use is missing) limit.txt is not written.
+std::optional<CalibrationLine> write_calibration_curve(model& md, const RunSeries& series,
+                                                       bool withLimit = true);
