@@ -48,9 +48,13 @@ TEST(IonophoreExample, NernstianSlopeAndDetectionLimit) {
         points.at(linear.back() - 1).at("concentration_mol_per_L").get<double>();
     EXPECT_LT(limit, lowestLinear);
     EXPECT_GT(limit, 1e-7);
-    // the sample concentrations: 100 mol/m^3 times the multipliers 1, 0.1, ...
-    EXPECT_DOUBLE_EQ(points.at(2).at("concentration_mol_per_m3").get<double>(), 1.0);
-    EXPECT_DOUBLE_EQ(points.at(2).at("concentration_mol_per_L").get<double>(), 1e-3);
+    // the sample concentrations: 10 mol/m^3 times the multipliers 1, 0.1, ...
+    EXPECT_DOUBLE_EQ(points.at(2).at("concentration_mol_per_m3").get<double>(), 0.1);
+    EXPECT_DOUBLE_EQ(points.at(2).at("concentration_mol_per_L").get<double>(), 1e-4);
+    // settled and grid-converged at every point, far below the detection limit too
+    EXPECT_EQ(json::parse(testutil::read_file(dir.path() / "ionophore/summary.json"))
+                  .at("status"),
+              "finished");
 
     const std::string csv = testutil::read_file(dir.path() / "ionophore/calibration.csv");
     EXPECT_EQ(csv.substr(0, csv.find('\n') + 1),
