@@ -31,9 +31,9 @@
 #include <string>
 #include <vector>
 
+#include "base/number_text.h"
 #include "model/input_file.h"
 #include "numeric/stiff_integrator_access.h"
-#include "output/number_text.h"
 #include "physics/initial_state.h"
 #include "whole_run.h"
 

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <numbers>
 
+#include "base/number_text.h"
 #include "driver/grid_advice.h"
 #include "driver/point_warnings.h"
 #include "driver/stop_signal.h"
@@ -15,7 +16,6 @@
 #include "experiments/impedance.h"
 #include "experiments/time_course.h"
 #include "output/calibration_report.h"
-#include "output/number_text.h"
 #include "output/profiles.h"
 #include "output/report.h"
 #include "physics/initial_state.h"

@@ -5,11 +5,12 @@
 #include <algorithm>
 #include <string>
 
+#include "base/number_text.h"
 #include "model/errors.h"
 #include "model/input_file.h"
 #include "model/run_folders.h"
 #include "model/state_file.h"
-#include "output/number_text.h"
+#include "output/input_copy.h"
 #include "output/profiles.h"
 #include "output/report.h"
 #include "physics/grid.h"

@@ -5,10 +5,10 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "base/number_text.h"
 #include "driver/sweep.h"
 #include "model/errors.h"
 #include "model/text_scanner.h"
-#include "output/number_text.h"
 #include "output/psplot/psplot.h"
 
 namespace fs = std::filesystem;

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "output/number_text.h"
+#include "base/number_text.h"
 #include "output/output_file.h"
 
 namespace {

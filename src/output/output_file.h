@@ -12,9 +12,9 @@
 #include <fstream>
 #include <string>
 
+#include "base/replace_file.h"
 #include "model/model.h"
 #include "output/psplot/psplot.h"
-#include "output/replace_file.h"
 
 // Opens `out` (binary, truncating, state cleared) on the temporary of `path`. When it
 // cannot be opened, prints "File " + path + gap + "cannot be opened. (" + reason + ")\n",

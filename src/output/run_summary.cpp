@@ -8,12 +8,12 @@
 #include <sstream>
 #include <utility>
 
+#include "base/number_text.h"
 #include "model/version.h"
 #include "output/calibration_report.h"
-#include "output/number_text.h"
-#include "output/utf8_text.h"
 #include "output/output_file.h"
 #include "output/report.h"
+#include "output/utf8_text.h"
 
 namespace fs = std::filesystem;
 

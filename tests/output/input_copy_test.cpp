@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "model/input_file.h"
+#include "output/input_copy.h"
 #include "test_util.h"
 
 namespace {
