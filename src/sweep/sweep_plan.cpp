@@ -8,10 +8,10 @@
 
 #include "base/number_text.h"
 #include "base/replace_file.h"
-#include "driver/sweep.h"
 #include "model/errors.h"
 #include "model/input_file.h"
 #include "model/text_scanner.h"
+#include "sweep/sweep.h"
 
 namespace fs = std::filesystem;
 

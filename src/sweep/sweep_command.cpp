@@ -3,7 +3,7 @@
 #include <new>
 
 #include "base/fault.h"
-#include "driver/sweep.h"
+#include "sweep/sweep.h"
 
 int run_sweep_main(int argc, char** argv) {
     CLI::App app("Parameter sweeps: many inputs from one base input, run on this machine with "

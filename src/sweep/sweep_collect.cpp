@@ -6,10 +6,10 @@
 #include <sstream>
 
 #include "base/number_text.h"
-#include "driver/sweep.h"
 #include "model/errors.h"
 #include "model/text_scanner.h"
 #include "output/psplot/psplot.h"
+#include "sweep/sweep.h"
 
 namespace fs = std::filesystem;
 
