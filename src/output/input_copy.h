@@ -5,13 +5,14 @@
 #include <string>
 
 #include "model/model.h"
+#include "output/run_files.h"
 
 // Writes `inputName`.cci (current form) and then `inputName`_TAVO1.cci (legacy form) into
 // the run folder, from the scaled record after set-up, in input units. Each is written
 // whole or reported as not written (output/output_file.h); only a written copy is
 // announced as generated.
-void write_input_copy(model& md);
-void write_legacy_copy(model& md);
+void write_input_copy(model& md, RunFiles& files);
+void write_legacy_copy(model& md, RunFiles& files);
 
 // Text of both copies, as written to the files. With `exactNumbers` the current form
 // writes every real number in the shortest text that reads back as the same double
