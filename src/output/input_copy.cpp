@@ -1,6 +1,5 @@
 #include "output/input_copy.h"
 
-#include <iostream>
 #include <sstream>
 #include <string>
 #include <type_traits>
@@ -275,13 +274,13 @@ std::string legacy_form_text(const model& md) {
 void write_input_copy(model& md, RunFiles& files) {
     md.fileName = md.folders[0] + "/" + base_name(md.inputName) + ".cci";
     if (write_result(files, md.fileName, current_form_text(md)))
-        std::cout << "\nInput file in #TAVO2 format generated.";
+        tell(*files.messages, "\nInput file in #TAVO2 format generated.");
     write_legacy_copy(md, files);
 }
 
 void write_legacy_copy(model& md, RunFiles& files) {
     md.fileName = md.folders[0] + "/" + base_name(md.inputName) + "_TAVO1.cci";
-    std::cout << "\n";  // ends the line of the current form's copy
+    tell(*files.messages, "\n");  // ends the line of the current form's copy
     if (write_result(files, md.fileName, legacy_form_text(md)))
-        std::cout << "Input file in #TAVO format generated.\n";
+        tell(*files.messages, "Input file in #TAVO format generated.\n");
 }

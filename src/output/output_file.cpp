@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <iostream>
 
 void record_unwritten(RunFiles& files, const std::string& path, const std::string& reason) {
     files.unwrittenFiles[path] = reason;
@@ -31,7 +30,7 @@ bool open_result(RunFiles& files, std::ofstream& out, const std::string& path, c
     if (out.is_open()) return true;
     const std::string reason = error_text(errno, "it cannot be created");
     out.setstate(std::ios::failbit);
-    std::cout << "File " << path << gap << "cannot be opened. (" << reason << ")\n";
+    tell(*files.messages, "File ", path, gap, "cannot be opened. (", reason, ")\n");
     record_unwritten(files, path, reason);
     return false;
 }
@@ -60,7 +59,7 @@ bool close_result(RunFiles& files, std::ofstream& out, const std::string& path) 
         reason = error_text(err);
         std::remove(temporary_name(path).c_str());
     }
-    std::cout << "File " << path << " cannot be written. (" << reason << ")\n";
+    tell(*files.messages, "File ", path, " cannot be written. (", reason, ")\n");
     record_unwritten(files, path, reason);
     return false;
 }

@@ -1,6 +1,5 @@
 #include "output/profiles.h"
 
-#include <iostream>
 #include <span>
 #include <vector>
 
@@ -65,8 +64,8 @@ void write_state_file(model& md, RunFiles& files, const RunSeries& series,
     if (series.timeSeries.size() > 0) {
         tEndRun = series.timeSeries[series.timeSeries.size() - 1] + md.t0;
     } else {
-        std::cout << "No time samples recorded; y.vec is written with the time offset " << md.t0
-                  << " s as its time.\n";
+        tell(*files.messages, "No time samples recorded; y.vec is written with the time offset ",
+             md.t0, " s as its time.\n");
     }
     open_table(md, files, path);
     std::ostream& out = files.outFile;
@@ -143,7 +142,7 @@ void plot_panel(PSpage& page, const double box[4], const std::vector<double>& ho
 // their charge sum, the field and the potential over the grid points.
 void write_profile_plot(model& md, RunFiles& files, const Profiles& p, const std::string& path) {
     if (p.x.empty() || md.R < 1) {
-        std::cout << "No profiles to plot; " << path << " is not written.\n";
+        tell(*files.messages, "No profiles to plot; ", path, " is not written.\n");
         return;
     }
     std::vector<const std::vector<double>*> conc, flux;
@@ -170,8 +169,8 @@ void write_profile_plot(model& md, RunFiles& files, const Profiles& p, const std
 void write_profiles(model& md, RunFiles& files, const RunSeries& series,
                     const std::string& prefix) {
     if (md.point < 0 || md.point >= static_cast<int>(md.folders.size())) {
-        std::cout << "No run folder for calibration point " << md.point
-                  << "; the profile files are not written.\n";
+        tell(*files.messages, "No run folder for calibration point ", md.point,
+             "; the profile files are not written.\n");
         return;
     }
     const std::string base = md.folders[md.point] + "/" + prefix;

@@ -1,7 +1,6 @@
 #include "output/report.h"
 
 #include <algorithm>
-#include <iostream>
 #include <sstream>
 
 #include "output/output_file.h"
@@ -148,5 +147,6 @@ void write_run_report(model& md, RunFiles& files) {
     const std::string page = "<html><head><title>Tavoline 2.0 data.html file</title></head><body>" +
                              problem_statement(md) + "</body></html>";
     // A report that could not be written has been reported; it is not claimed as generated.
-    if (write_result(files, md.fileName, page)) std::cout << "data.html file generated. \n";
+    if (write_result(files, md.fileName, page))
+        tell(*files.messages, "data.html file generated. \n");
 }
