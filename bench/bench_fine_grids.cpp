@@ -31,9 +31,9 @@
 #include <string>
 #include <vector>
 
+#include "base/number_text.h"
 #include "model/input_file.h"
 #include "numeric/stiff_integrator_access.h"
-#include "output/number_text.h"
 #include "physics/initial_state.h"
 #include "whole_run.h"
 
@@ -175,12 +175,13 @@ StepWork time_step_work(model& md, RunSeries& series, SolverPath path, int repea
 
 void step_costs(const std::string& name) {
     model md;
+    RunFiles files;
     RunSeries series;
     md.inputName = name;
     std::ostringstream quiet;
     std::streambuf* saved = std::cout.rdbuf(quiet.rdbuf());
     read_input_file(md);
-    set_up(md, series, SolverPath::dense);
+    set_up(md, files, series, SolverPath::dense);
     md.point = 1;
     set_initial_state(md);
     std::cout.rdbuf(saved);

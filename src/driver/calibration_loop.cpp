@@ -30,19 +30,20 @@ namespace {
 
 // Checks that standard output took everything written to it; when it did not, it is
 // entered as a file not written.
-void check_standard_output(model& md) {
+void check_standard_output(RunFiles& files) {
     errno = 0;
     std::cout.flush();
     const bool flushed = std::fflush(stdout) == 0;
     if (!flushed || std::ferror(stdout) || !std::cout)
-        record_unwritten(md, "standard output", error_text(errno, "a write to it failed"));
+        record_unwritten(files, "standard output", error_text(errno, "a write to it failed"));
 }
 
 // The exit status once the files are counted: results that could not be written (3) weigh
 // more than a failed integration (2), less than a fault that stopped the run (1) or a
 // signal (128 + its number).
-int with_unwritten_files(const model& md, int status) {
-    return (status == 0 || status == 2 || status == 4) && !md.unwrittenFiles.empty() ? 3 : status;
+int with_unwritten_files(const RunFiles& files, int status) {
+    const bool unwritten = !files.unwrittenFiles.empty();
+    return (status == 0 || status == 2 || status == 4) && unwritten ? 3 : status;
 }
 
 // Adds the grid check's verdict to the points' warnings, sets the status of a run that
@@ -75,6 +76,7 @@ int run_program(const std::string& inputName, const RunOptions& options) {
 
 RunSummary run_calibration(model& md, const std::string& inputName, const RunOptions& options) {
     RunSeries series;
+    RunFiles files;
     md.inputName = inputName;
     write_banner();
     check_input_name(inputName);
@@ -94,7 +96,7 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
     const GridPlan* plan = study && !study->grids.empty()
                                ? &study->grids[static_cast<std::size_t>(study->chosen)]
                                : nullptr;
-    set_up(md, series, options.path, plan);
+    set_up(md, files, series, options.path, plan);
 
     RunSummary run;
     run.inputName = md.inputName;
@@ -106,14 +108,14 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
     run.bandLower = band.lower;
     run.bandUpper = band.upper;
     try {
-        run.exitCode = run_point_sequence(md, series, options, run);
+        run.exitCode = run_point_sequence(md, files, series, options, run);
     } catch (const std::exception& e) {
         // The run stops with status 1; the summaries say where and why.
         if (options.progress != nullptr) options.progress->clear();
         run.status = "stopped";
         run.exitCode = 1;
         run.message = "calibration point " + std::to_string(md.point) + ": " + e.what();
-        write_run_summaries(md, run);
+        write_run_summaries(md, files, run);
         throw;
     }
     if (run.status == "running") run.status = run.exitCode == 0 ? "finished" : "failed";
@@ -129,19 +131,19 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
     interrupted_after_points(options, md.nCalib,
                              options.checkGrid ? "during the grid check" : "after the last point",
                              run);
-    check_standard_output(md);  // before the summaries, so that they can say so
-    run.exitCode = with_unwritten_files(md, run.exitCode);
-    write_run_summaries(md, run);
+    check_standard_output(files);  // before the summaries, so that they can say so
+    run.exitCode = with_unwritten_files(files, run.exitCode);
+    write_run_summaries(md, files, run);
     if (interrupted_after_points(options, md.nCalib, "while the results were written", run)) {
-        check_standard_output(md);
-        write_run_summaries(md, run);
+        check_standard_output(files);
+        write_run_summaries(md, files, run);
     }
-    if (const std::size_t n = md.unwrittenFiles.size(); n > 0) {
+    if (const std::size_t n = files.unwrittenFiles.size(); n > 0) {
         std::cout << "\n"
                   << n << (n == 1 ? " result file" : " result files")
                   << " could not be written; see the messages above.\n";
-        check_standard_output(md);
+        check_standard_output(files);
     }
-    run.exitCode = with_unwritten_files(md, run.exitCode);  // the summaries may have failed too
+    run.exitCode = with_unwritten_files(files, run.exitCode);  // the summaries may have failed too
     return run;
 }

@@ -143,7 +143,8 @@ bool run_on_grid(const std::string& inputName, const GridPlan& plan, const RunOp
     study.unknowns.push_back(md.nEq);
     RunSummary run;
     const RunOptions silent = silent_options(options);
-    run_point_sequence(md, series, silent, run);
+    RunFiles files;  // nothing is written: silent options
+    run_point_sequence(md, files, series, silent, run);
     if (options.stop_requested()) return false;
     add_grid_results(study, run, md);
     return true;

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <numbers>
 
+#include "base/number_text.h"
 #include "driver/grid_advice.h"
 #include "driver/point_warnings.h"
 #include "driver/stop_signal.h"
@@ -15,7 +16,6 @@
 #include "experiments/impedance.h"
 #include "experiments/time_course.h"
 #include "output/calibration_report.h"
-#include "output/number_text.h"
 #include "output/profiles.h"
 #include "output/report.h"
 #include "physics/initial_state.h"
@@ -152,7 +152,8 @@ std::string points_text(const std::vector<int>& points) {
 
 }  // namespace
 
-int run_point_sequence(model& md, RunSeries& series, const RunOptions& options, RunSummary& run) {
+int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunOptions& options,
+                       RunSummary& run) {
     const bool write = options.writeFiles;
     int failedPoints = 0;
     // A point starts from the final state of the point before it; after a failed point,
@@ -192,8 +193,8 @@ int run_point_sequence(model& md, RunSeries& series, const RunOptions& options, 
             md.tEnd * md.tc);
         bool ok = summary.potentiometric.code > 0;
         if (write) {
-            write_profiles(md, series, "");
-            write_time_course(md, series, "");
+            write_profiles(md, files, series, "");
+            write_time_course(md, files, series, "");
         }
         if (summary.interrupted()) {
             run.points.push_back(summary);
@@ -214,7 +215,7 @@ int run_point_sequence(model& md, RunSeries& series, const RunOptions& options, 
             uncollected.push_back(md.point);
         }
         if (write) {
-            if (auto line = write_calibration_curve(md, series, uncollected.empty()))
+            if (auto line = write_calibration_curve(md, files, series, uncollected.empty()))
                 run.calibration = line;
             // limit.txt is written after the last of five or more points
             if (md.point == md.nCalib && md.nCalib > 4 && !uncollected.empty())
@@ -227,8 +228,8 @@ int run_point_sequence(model& md, RunSeries& series, const RunOptions& options, 
             summary.currentStep = integrate_point(md, series, "current-step", options);
             ok = summary.currentStep->code > 0 && ok;
             if (write) {
-                write_profiles(md, series, "spectrum//");
-                write_time_course(md, series, "spectrum//");
+                write_profiles(md, files, series, "spectrum//");
+                write_time_course(md, files, series, "spectrum//");
             }
             if (summary.interrupted()) {
                 run.points.push_back(summary);
@@ -240,7 +241,7 @@ int run_point_sequence(model& md, RunSeries& series, const RunOptions& options, 
             for (int i = 0; i < std::min(series.timeSeries.size(), series.potSeries.size()); ++i)
                 summary.transient.emplace_back(series.timeSeries[i], series.potSeries[i]);
             if (write) {
-                write_spectrum(md);
+                write_spectrum(md, files);
                 summary.spectrumFile =
                     summary.folder.empty() ? "spectrum.dat" : summary.folder + "/spectrum.dat";
             }
@@ -262,7 +263,7 @@ int run_point_sequence(model& md, RunSeries& series, const RunOptions& options, 
                 std::cout << "  " << warning << "\n";
         }
         run.points.push_back(summary);
-        if (write) write_run_summaries(md, run);
+        if (write) write_run_summaries(md, files, run);
     }
     if (options.stop_requested()) return interrupt_run(md, series, options, run);
     if (failedPoints > 0) {
@@ -274,8 +275,8 @@ int run_point_sequence(model& md, RunSeries& series, const RunOptions& options, 
     return 0;
 }
 
-void write_run_summaries(model& md, const RunSummary& run) {
-    write_calibration_csv(md, run);  // first, so that the summaries list it
-    write_summary_json(md, run);
-    write_report_page(md, run);
+void write_run_summaries(model& md, RunFiles& files, const RunSummary& run) {
+    write_calibration_csv(md, files, run);  // first, so that the summaries list it
+    write_summary_json(md, files, run);
+    write_report_page(md, files, run);
 }

@@ -6,6 +6,7 @@
 
 #include "experiments/integration_run.h"
 #include "model/model.h"
+#include "output/run_files.h"
 #include "output/run_summary.h"
 
 // Appends the point's results to the calibration series (only when there are two or
@@ -27,7 +28,8 @@ void end_point(model& md, RunSeries& series);
 // 2 when the integration of a point failed, or 128 + the signal's number when a signal
 // ended the sequence (an interrupted point keeps the files of the state it reached, but
 // adds nothing to the calibration curve and gets no current-step run or spectrum).
-int run_point_sequence(model& md, RunSeries& series, const RunOptions& options, RunSummary& run);
+int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunOptions& options,
+                       RunSummary& run);
 
 // summary.json and report.html of the run as it stands.
-void write_run_summaries(model& md, const RunSummary& run);
+void write_run_summaries(model& md, RunFiles& files, const RunSummary& run);

@@ -5,11 +5,12 @@
 #include <algorithm>
 #include <string>
 
+#include "base/number_text.h"
 #include "model/errors.h"
 #include "model/input_file.h"
 #include "model/run_folders.h"
 #include "model/state_file.h"
-#include "output/number_text.h"
+#include "output/input_copy.h"
 #include "output/profiles.h"
 #include "output/report.h"
 #include "physics/grid.h"
@@ -109,21 +110,20 @@ void prepare_problem(model& md, RunSeries& series, SolverPath path, const GridPl
     series.calTcalc.clear();
     series.calPot.clear();
     series.calLogMult.clear();
-    md.outFile.precision(15);
 
     at_input_line(md, "scales", [&] { scale_model(md); });
     if (plan != nullptr) apply_first_steps(md, *plan);
     at_input_line(md, "N", [&] { build_grid(md); });
 }
 
-void set_up(model& md, RunSeries& series, SolverPath path, const GridPlan* plan) {
+void set_up(model& md, RunFiles& files, RunSeries& series, SolverPath path, const GridPlan* plan) {
     // Everything the input and y.vec decide is checked before the first file is written.
     prepare_problem(md, series, path, plan);
     if (md.loadYvec == 1) read_state_file(md);
 
     keep_earlier_run(md);
     make_run_folders(md, ".");
-    write_grid_file(md);
-    write_input_copy(md);
-    write_run_report(md);
+    write_grid_file(md, files);
+    write_input_copy(md, files);
+    write_run_report(md, files);
 }

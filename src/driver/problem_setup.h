@@ -5,6 +5,7 @@
 
 #include "experiments/integration_run.h"
 #include "model/model.h"
+#include "output/run_files.h"
 #include "physics/grid_plan.h"
 
 // Largest number of unknowns a dense run accepts: the integrator's four dense matrices of
@@ -18,7 +19,8 @@ constexpr long long kMaxBandedUnknowns = 500000000;
 // Everything that runs once before the first calibration point, in this order: state
 // layout, constants, the size check of the chosen solver path, totals, run folders,
 // scaling, grid and its file, input copies and the run report.
-void set_up(model& md, RunSeries& series, SolverPath path, const GridPlan* plan = nullptr);
+void set_up(model& md, RunFiles& files, RunSeries& series, SolverPath path,
+            const GridPlan* plan = nullptr);
 
 // The part of set_up that writes nothing: state layout, constants, size check, totals,
 // scaling and grid. Given a plan, the grid is the plan's (its N and m, and its first step in

@@ -12,10 +12,10 @@
 
 #include "driver/calibration_loop.h"
 #include "driver/stop_signal.h"
-#include "driver/sweep.h"
 #include "model/errors.h"
 #include "model/version.h"
 #include "numeric/integrator.h"
+#include "sweep/sweep.h"
 
 namespace {
 

@@ -18,9 +18,9 @@ VecDoub head(const VecDoub& v, int count) {
 
 // Potential against log multiplier, the vertical range opened by a tenth of the span on
 // each side.
-void plot_curve(model& md, const VecDoub& log_mult, const VecDoub& pot) {
+void plot_curve(model& md, RunFiles& files, const VecDoub& log_mult, const VecDoub& pot) {
     md.fileName = md.folders[0] + "/curve.ps";
-    write_plot(md, md.fileName, [&](PSpage& page) {
+    write_plot(files, md.fileName, [&](PSpage& page) {
         PSplot plot(page, 100, 500, 350, 750);
         plot.clear_box();
         const double p_min = pot.minimum(), p_max = pot.maximum();
@@ -32,9 +32,9 @@ void plot_curve(model& md, const VecDoub& log_mult, const VecDoub& pot) {
 }
 
 // Potential over all points on one time axis.
-void plot_chained_course(model& md, const VecDoub& time, const VecDoub& pot) {
+void plot_chained_course(model& md, RunFiles& files, const VecDoub& time, const VecDoub& pot) {
     md.fileName = md.folders[0] + "/tcurve.ps";
-    write_plot(md, md.fileName, [&](PSpage& page) {
+    write_plot(files, md.fileName, [&](PSpage& page) {
         PSplot plot(page, 100, 500, 350, 750);
         plot.clear_box();
         const double t_max = time.maximum();
@@ -50,17 +50,18 @@ void plot_chained_course(model& md, const VecDoub& time, const VecDoub& pot) {
 // for a twofold concentration change (slog2), and every log multiplier where the curve's
 // deviation from that line rises through slog2. Each segment is examined at ten evenly
 // spaced sub-points, its own end being the next segment's start.
-std::optional<CalibrationLine> write_limit(model& md, const VecDoub& L, const VecDoub& P) {
+std::optional<CalibrationLine> write_limit(model& md, RunFiles& files, const VecDoub& L,
+                                           const VecDoub& P) {
     if (L[1] == L[2]) {
         std::cout << "limit.txt not written: calibration points 2 and 3 have the same "
                      "multiplier, so the reference line has no slope\n";
         return std::nullopt;
     }
-    open_table(md, md.folders[0] + "/limit.txt");
+    open_table(md, files, md.folders[0] + "/limit.txt");
     const double slope = (P[1] - P[2]) / (L[1] - L[2]);
     const double b = P[2] - L[2] * slope;
     const double slog2 = std::fabs(std::log10(2.0) * slope);
-    md.outFile << "slope = " << slope << "\nslog2 = " << slog2 << "\n";
+    files.outFile << "slope = " << slope << "\nslog2 = " << slog2 << "\n";
     CalibrationLine line{slope, slog2, {}};
 
     double d = 0;  // deviation at the previous sub-point, 0 before the first
@@ -78,19 +79,19 @@ std::optional<CalibrationLine> write_limit(model& md, const VecDoub& L, const Ve
             const double d_prev = d;
             d = std::fabs((slope - s_i) * x + (b - b_i));
             if (d_prev < slog2 && d > slog2) {
-                md.outFile << "limit = " << x << " \n";
+                files.outFile << "limit = " << x << " \n";
                 line.limits.push_back(x);
             }
         }
     }
-    close_table(md);
+    close_table(files);
     return line;
 }
 
 }  // namespace
 
-std::optional<CalibrationLine> write_calibration_curve(model& md, const RunSeries& series,
-                                                       bool withLimit) {
+std::optional<CalibrationLine> write_calibration_curve(model& md, RunFiles& files,
+                                                       const RunSeries& series, bool withLimit) {
     std::cout << "\n\ncalculations time [s]: " << md.t_calc << "\n";
     const int p = md.point;
     if (p <= 2) return std::nullopt;
@@ -99,12 +100,12 @@ std::optional<CalibrationLine> write_calibration_curve(model& md, const RunSerie
     // collection step.
     const int count = std::min({p, series.calMult.size(), series.calPot.size(),
                                 series.calTcalc.size(), series.calLogMult.size()});
-    open_table(md, md.folders[0] + "/ccurve.dat");
-    md.outFile << "multiplier NPP_Potential NPP_calc_time \n";
+    open_table(md, files, md.folders[0] + "/ccurve.dat");
+    files.outFile << "multiplier NPP_Potential NPP_calc_time \n";
     for (int i = 0; i < count; ++i)
-        md.outFile << series.calMult[i] << " " << series.calPot[i] << " " << series.calTcalc[i]
-                   << "\n";
-    close_table(md);
+        files.outFile << series.calMult[i] << " " << series.calPot[i] << " " << series.calTcalc[i]
+                      << "\n";
+    close_table(files);
 
     const VecDoub log_mult = head(series.calLogMult, count);
     const VecDoub pot = head(series.calPot, count);
@@ -112,15 +113,16 @@ std::optional<CalibrationLine> write_calibration_curve(model& md, const RunSerie
     const VecDoub all_time = head(series.allTime, samples);
     const VecDoub all_pot = head(series.allPot, samples);
     if (md.genPS == 1) {
-        if (count > 0) plot_curve(md, log_mult, pot);
-        if (samples > 0) plot_chained_course(md, all_time, all_pot);
+        if (count > 0) plot_curve(md, files, log_mult, pot);
+        if (samples > 0) plot_chained_course(md, files, all_time, all_pot);
     }
 
-    open_table(md, md.folders[0] + "/tcurve.dat");
-    md.outFile << "tproc mempot \n 0 0 \n";
-    for (int i = 0; i < samples; ++i) md.outFile << all_time[i] << " " << all_pot[i] << " \n";
-    close_table(md);
+    open_table(md, files, md.folders[0] + "/tcurve.dat");
+    files.outFile << "tproc mempot \n 0 0 \n";
+    for (int i = 0; i < samples; ++i) files.outFile << all_time[i] << " " << all_pot[i] << " \n";
+    close_table(files);
 
-    if (withLimit && p > 4 && p == md.nCalib && count > 4) return write_limit(md, log_mult, pot);
+    if (withLimit && p > 4 && p == md.nCalib && count > 4)
+        return write_limit(md, files, log_mult, pot);
     return std::nullopt;
 }

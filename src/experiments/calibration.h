@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "model/model.h"
+#include "output/run_files.h"
 #include "output/run_summary.h"
 
 // Prints the point's calculation time; from the third point on rewrites ccurve.dat,
@@ -13,7 +14,8 @@
 // of a twofold concentration change on it, and every log multiplier where the curve
 // leaves that line by more than that change. Called once per point, after the collection
 // of the point's results. Returns what limit.txt holds when it was written. A file that
-// cannot be written is reported and recorded in md.unwrittenFiles; the others still are.
+// cannot be written is reported and recorded in files.unwrittenFiles; the others still are.
 // Without `withLimit` (a point the line would use is missing) limit.txt is not written.
-std::optional<CalibrationLine> write_calibration_curve(model& md, const RunSeries& series,
+std::optional<CalibrationLine> write_calibration_curve(model& md, RunFiles& files,
+                                                       const RunSeries& series,
                                                        bool withLimit = true);

@@ -23,7 +23,7 @@ bool point_folder(const model& md, std::string& folder) {
 }
 
 // Z'' against Z' in frequency order, the first `count` frequencies.
-void write_spectrum_plot(const std::string& path, model& md, int count) {
+void write_spectrum_plot(const std::string& path, model& md, RunFiles& files, int count) {
     if (count == 0) {
         std::cout << "No impedance values to plot; " << path << " is not written.\n";
         return;
@@ -33,7 +33,7 @@ void write_spectrum_plot(const std::string& path, model& md, int count) {
         zp[k] = md.Zprim[k];
         zb[k] = md.Zbis[k];
     }
-    write_plot(md, path, [&](PSpage& page) {
+    write_plot(files, path, [&](PSpage& page) {
         PSplot plot(page, 100, 500, 350, 750);
         plot.draw_axes({zp.minimum(), zp.maximum(), zb.minimum(), zb.maximum()}, std::nullopt,
                        "Z'(omega)", "Z''(omega)");
@@ -122,23 +122,23 @@ void compute_spectrum(model& md, const RunSeries& series) {
     }
 }
 
-void write_spectrum(model& md) {
+void write_spectrum(model& md, RunFiles& files) {
     std::string folder;
     if (!point_folder(md, folder)) return;
 
     const int count =
         std::min({md.nOmega, static_cast<int>(md.Zprim.size()), static_cast<int>(md.Zbis.size())});
-    open_table(md, folder + "/spectrum.dat", " ");
-    md.outFile << "Omega Zprim Zbis\n";
+    open_table(md, files, folder + "/spectrum.dat", " ");
+    files.outFile << "Omega Zprim Zbis\n";
     double omega = kOmegaFirst;
     for (int k = 0; k < count; ++k) {
-        md.outFile << omega << " " << md.Zprim[k] << " " << md.Zbis[k] << "\n";
+        files.outFile << omega << " " << md.Zprim[k] << " " << md.Zbis[k] << "\n";
         omega = omega * kOmegaRatio;
     }
-    close_table(md);
+    close_table(files);
 
     if (md.genPS == 1) {
         md.fileName = folder + "/spectrum.ps";
-        write_spectrum_plot(md.fileName, md, count);
+        write_spectrum_plot(md.fileName, md, files, count);
     }
 }

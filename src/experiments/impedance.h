@@ -4,6 +4,7 @@
 #pragma once
 
 #include "model/model.h"
+#include "output/run_files.h"
 
 // First and ratio of the angular-frequency grid [rad/s]: w_0 = 1e-4, w_(k+1) = 1.01 w_k,
 // for as long as w < 1e8 (2777 frequencies).
@@ -26,6 +27,6 @@ void start_impedance_run(model& md, RunSeries& series);
 // reported.
 void compute_spectrum(model& md, const RunSeries& series);
 
-// Writes folders[point] + "/spectrum.dat" (precision 15 through md.outFile) and, when
+// Writes folders[point] + "/spectrum.dat" (precision 15 through files.outFile) and, when
 // genPS is 1, folders[point] + "/spectrum.ps" (Z'' against Z', frequency order).
-void write_spectrum(model& md);
+void write_spectrum(model& md, RunFiles& files);

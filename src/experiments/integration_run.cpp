@@ -1,7 +1,6 @@
 #include "experiments/integration_run.h"
 
 #include <ctime>
-#include <iostream>
 #include <utility>
 #include <vector>
 
@@ -48,7 +47,7 @@ int MembraneSystem::output(IntegratorT& integrator) {
     if (!anyStep_ || lowest < lowest_) lowest_ = lowest;
     anyStep_ = true;
     const int accepted = integrator.statistics().accepted;
-    report_progress(md_, series_, integrator.x, accepted, options_.quiet);
+    report_progress(md_, series_, integrator.x, accepted, options_.quiet ? nullptr : options_.sink);
     if (options_.progress != nullptr && md_.tEnd > md_.tBegin)
         options_.progress->step((integrator.x - md_.tBegin) / (md_.tEnd - md_.tBegin), accepted);
     // A negative answer ends the integration after this accepted step, with the state
@@ -94,7 +93,7 @@ RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& optio
     MembraneSystem system(md, series, std::move(recordIndex), options);
     const auto integrator =
         make_run_integrator(md, system, banded ? state.data() : md.y.data(), band);
-    if (options.announce) std::cout << "** NPP problem integrated with RADAU5 **\n\n";
+    if (options.announce) options.sink->write("** NPP problem integrated with RADAU5 **\n\n");
     md.tStart = wall_clock_seconds();
     RunOutcome outcome;
     outcome.code = integrator->integrate();
@@ -120,7 +119,7 @@ double integration_bytes(long long nEq, SolverPath path, long long lower, long l
     return n * perUnknown;
 }
 
-void report_progress(model& md, RunSeries& series, double x, int step, bool quiet) {
+void report_progress(model& md, RunSeries& series, double x, int step, MessageSink* sink) {
     membrane_potential(md, md.y.data());
     md.tNow = wall_clock_seconds();
     md.t_calc = md.tNow - md.tStart;
@@ -131,9 +130,9 @@ void report_progress(model& md, RunSeries& series, double x, int step, bool quie
         series.timeSeries.append(seconds);
         series.tcalcSeries.append(md.t_calc);
     }
-    if (quiet) return;
-    std::cout << "Step " << step << ": t=" << seconds << ", m_pot=" << millivolts
-              << ", t_calc=" << md.t_calc << ";\n";
+    if (sink == nullptr) return;
+    tell(*sink, "Step ", step, ": t=", seconds, ", m_pot=", millivolts, ", t_calc=", md.t_calc,
+         ";\n");
 }
 
 std::string describe_failure(int code) {

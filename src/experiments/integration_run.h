@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/message_sink.h"
 #include "experiments/calibration_analysis.h"
 #include "model/model.h"
 #include "numeric/stiff_integrator.h"
@@ -41,6 +42,7 @@ struct RunOptions {
     bool debyeGrid = false;  // an automatic first step is one Debye length, as given
     double accuracy = 0.1;   // [mV] target of the automatic grid for every final potential
     bool strict = false;     // a run that finished with warnings ends with status 4
+    MessageSink* sink = &standard_output();  // where the run's messages go
     std::optional<PointRange> linearRange;  // of the calibration analysis; none: found
 
     bool stop_requested() const { return stopSignal != nullptr && *stopSignal != 0; }
@@ -121,8 +123,8 @@ double integration_bytes(long long nEq, SolverPath path, long long lower, long l
 
 // Progress report of the state now in md.y at scaled time x after `step` accepted steps:
 // computes the membrane potential, appends it (mV), the time (s) and the calculation time
-// (s) to the run series when step > 0, and prints the "Step" line unless `quiet`.
-void report_progress(model& md, RunSeries& series, double x, int step, bool quiet = false);
+// (s) to the run series when step > 0, and writes the "Step" line to `sink` (null: none).
+void report_progress(model& md, RunSeries& series, double x, int step, MessageSink* sink);
 
 // Words for a failure code of the integrator.
 std::string describe_failure(int code);

@@ -23,7 +23,8 @@ void draw_panel(PSpage& page, const PlotRange& box, const VecDoub& x, const VecD
 
 }  // namespace
 
-void write_time_course(model& md, const RunSeries& series, const std::string& prefix) {
+void write_time_course(model& md, RunFiles& files, const RunSeries& series,
+                       const std::string& prefix) {
     const int m = std::min(series.timeSeries.size(), series.potSeries.size());
     VecDoub time(m), pot(m), tcalc(m), log_time(m), log_tcalc(m);
     for (int i = 0; i < m; ++i) {
@@ -38,12 +39,12 @@ void write_time_course(model& md, const RunSeries& series, const std::string& pr
     }
 
     const std::string folder = md.folders[md.point] + "/" + prefix;
-    open_table(md, folder + "et.dat");
-    md.outFile << "tproc log(tproc) mempot tcalc \n";
+    open_table(md, files, folder + "et.dat");
+    files.outFile << "tproc log(tproc) mempot tcalc \n";
     for (int i = 0; i < m; ++i)
-        md.outFile << time[i] + md.t0 << " " << log_time[i] << " " << pot[i] << " " << tcalc[i]
-                   << " \n";
-    close_table(md);
+        files.outFile << time[i] + md.t0 << " " << log_time[i] << " " << pot[i] << " " << tcalc[i]
+                      << " \n";
+    close_table(files);
 
     // Without a sample there is nothing to scale the plots by.
     if (md.genPS != 1 || m == 0) return;
@@ -54,7 +55,7 @@ void write_time_course(model& md, const RunSeries& series, const std::string& pr
     const double t_max = time.maximum();
     const double dt = t_max - time.minimum();
     const double lc_min = log_tcalc.minimum(), lc_max = log_tcalc.maximum();
-    write_plot(md, md.fileName, [&](PSpage& page) {
+    write_plot(files, md.fileName, [&](PSpage& page) {
         draw_panel(page, {70, 290, 580, 790}, log_time, pot,
                    {lt_min - 0.5, lt_max + 1.0, p_min - 0.1 * dp, p_max + 0.1 * dp},
                    {lt_min, lt_max, p_min, p_max}, "log( t[s] )", "Fi [mV]");

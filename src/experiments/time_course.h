@@ -5,6 +5,7 @@
 #include <string>
 
 #include "model/model.h"
+#include "output/run_files.h"
 
 // Writes folders[point] + "/" + prefix + "et.dat" from the run's samples (timeSeries,
 // potSeries, tcalcSeries), then, when genPS is 1, mempot.ps beside it: membrane potential
@@ -13,5 +14,6 @@
 // the first column are shifted by t0; the logarithms and the plots are not. A missing
 // calculation time (the impedance run records one sample fewer of it) is written as 0.
 // The series are left unchanged. A file that cannot be written is reported and recorded
-// in md.unwrittenFiles (output/output_file.h); the rest is still written.
-void write_time_course(model& md, const RunSeries& series, const std::string& prefix);
+// in files.unwrittenFiles (output/output_file.h); the rest is still written.
+void write_time_course(model& md, RunFiles& files, const RunSeries& series,
+                       const std::string& prefix);

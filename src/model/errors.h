@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "numeric/fault.h"
+#include "base/fault.h"
 
 // An input that cannot be run: the message names the file, the line where one applies,
 // and the offending value. A fault found after reading (in scaling or the grid) names the

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
+#include "base/number_text.h"
 #include "model/errors.h"
-#include "output/number_text.h"
 
 namespace {
 

@@ -2,7 +2,6 @@
 // adds the derived coefficients, the grid, the state vector and the run state.
 #pragma once
 
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -92,10 +91,6 @@ class dane {
 
 class model : public dane {
   public:
-    std::ofstream outFile;    // shared stream of the table writers, precision 15
-    std::string outFilePath;  // the table outFile writes (under its temporary name)
-    // Result files that could not be written, and why (output/output_file.h).
-    std::map<std::string, std::string> unwrittenFiles;
     double mpot = 0;                 // membrane potential, scaled units x 1000
     layer_double_vec gridX;          // grid points, N+1 per layer (scaled)
     layer_double_vec gridY;          // concentration nodes, N+2 per layer (scaled)

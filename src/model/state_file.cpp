@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "base/number_text.h"
 #include "model/errors.h"
 #include "model/text_scanner.h"
-#include "output/number_text.h"
 
 namespace {
 

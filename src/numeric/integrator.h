@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "numeric/fault.h"
+#include "base/fault.h"
 
 class IntegratorT;
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "output/number_text.h"
+#include "base/number_text.h"
 #include "output/output_file.h"
 
 namespace {
@@ -142,7 +142,7 @@ std::string analysis_text(const CalibrationAnalysis& a) {
     return out.str();
 }
 
-void write_calibration_csv(model& md, const RunSummary& run) {
+void write_calibration_csv(model& md, RunFiles& files, const RunSummary& run) {
     if (md.nCalib < 2) return;
-    write_result(md, run.runFolder + "/calibration.csv", analysis_csv(analyse_run(run)));
+    write_result(files, run.runFolder + "/calibration.csv", analysis_csv(analyse_run(run)));
 }

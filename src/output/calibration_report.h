@@ -9,6 +9,7 @@
 
 #include "experiments/calibration_analysis.h"
 #include "model/model.h"
+#include "output/run_files.h"
 #include "output/run_summary.h"
 
 // The analysis of the run's points so far, over run.linearRange when one was given.
@@ -28,4 +29,4 @@ std::string analysis_csv(const CalibrationAnalysis& a);
 std::string analysis_text(const CalibrationAnalysis& a);
 
 // Writes runFolder/calibration.csv (a calibration of two or more points only).
-void write_calibration_csv(model& md, const RunSummary& run);
+void write_calibration_csv(model& md, RunFiles& files, const RunSummary& run);

@@ -2,28 +2,27 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <iostream>
 
-void record_unwritten(model& md, const std::string& path, const std::string& reason) {
-    md.unwrittenFiles[path] = reason;
+void record_unwritten(RunFiles& files, const std::string& path, const std::string& reason) {
+    files.unwrittenFiles[path] = reason;
 }
 
-void record_written(model& md, const std::string& path) { md.unwrittenFiles.erase(path); }
+void record_written(RunFiles& files, const std::string& path) { files.unwrittenFiles.erase(path); }
 
-void record_plot(model& md, const std::string& ps_name, const PlotError* error) {
+void record_plot(RunFiles& files, const std::string& ps_name, const PlotError* error) {
     for (const std::string& name : {ps_name, svg_file_name(ps_name)}) {
         const PlotFileFailure* failure = nullptr;
         if (error != nullptr)
             for (const PlotFileFailure& f : error->files)
                 if (f.name == name) failure = &f;
         if (failure != nullptr)
-            record_unwritten(md, name, failure->reason);
+            record_unwritten(files, name, failure->reason);
         else
-            record_written(md, name);
+            record_written(files, name);
     }
 }
 
-bool open_result(model& md, std::ofstream& out, const std::string& path, const char* gap) {
+bool open_result(RunFiles& files, std::ofstream& out, const std::string& path, const char* gap) {
     if (out.is_open()) out.close();
     out.clear();
     errno = 0;
@@ -31,12 +30,12 @@ bool open_result(model& md, std::ofstream& out, const std::string& path, const c
     if (out.is_open()) return true;
     const std::string reason = error_text(errno, "it cannot be created");
     out.setstate(std::ios::failbit);
-    std::cout << "File " << path << gap << "cannot be opened. (" << reason << ")\n";
-    record_unwritten(md, path, reason);
+    tell(*files.messages, "File ", path, gap, "cannot be opened. (", reason, ")\n");
+    record_unwritten(files, path, reason);
     return false;
 }
 
-bool close_result(model& md, std::ofstream& out, const std::string& path) {
+bool close_result(RunFiles& files, std::ofstream& out, const std::string& path) {
     if (!out.is_open()) return false;
     // A write that failed earlier left its errno; a full disk usually shows only when the
     // buffer goes out, in the flush or the close.
@@ -53,21 +52,21 @@ bool close_result(model& md, std::ofstream& out, const std::string& path) {
     std::string reason;
     if (written && out) {
         if (put_in_place(path, reason)) {
-            record_written(md, path);
+            record_written(files, path);
             return true;
         }
     } else {
         reason = error_text(err);
         std::remove(temporary_name(path).c_str());
     }
-    std::cout << "File " << path << " cannot be written. (" << reason << ")\n";
-    record_unwritten(md, path, reason);
+    tell(*files.messages, "File ", path, " cannot be written. (", reason, ")\n");
+    record_unwritten(files, path, reason);
     return false;
 }
 
-bool write_result(model& md, const std::string& path, const std::string& text) {
+bool write_result(RunFiles& files, const std::string& path, const std::string& text) {
     std::ofstream out;
-    if (!open_result(md, out, path)) return false;
+    if (!open_result(files, out, path)) return false;
     out << text;
-    return close_result(md, out, path);
+    return close_result(files, out, path);
 }

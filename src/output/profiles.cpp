@@ -1,6 +1,5 @@
 #include "output/profiles.h"
 
-#include <iostream>
 #include <span>
 #include <vector>
 
@@ -59,16 +58,17 @@ Profiles build_profiles(const model& md) {
 
 // y.vec: nEq, the end time [s], then the state in state-vector order in physical units
 // (concentrations mol/m^3, field V/m), every token followed by one blank, no line end.
-void write_state_file(model& md, const RunSeries& series, const std::string& path) {
+void write_state_file(model& md, RunFiles& files, const RunSeries& series,
+                      const std::string& path) {
     double tEndRun = md.t0;
     if (series.timeSeries.size() > 0) {
         tEndRun = series.timeSeries[series.timeSeries.size() - 1] + md.t0;
     } else {
-        std::cout << "No time samples recorded; y.vec is written with the time offset " << md.t0
-                  << " s as its time.\n";
+        tell(*files.messages, "No time samples recorded; y.vec is written with the time offset ",
+             md.t0, " s as its time.\n");
     }
-    open_table(md, path);
-    std::ostream& out = md.outFile;
+    open_table(md, files, path);
+    std::ostream& out = files.outFile;
     out << md.nEq << " " << tEndRun << " ";
     for (int l = 1; l <= md.n; ++l) {
         const int N = md.N.at(l);
@@ -78,18 +78,18 @@ void write_state_file(model& md, const RunSeries& series, const std::string& pat
         for (int i = 0; i <= N; ++i)
             out << md.y[state_index(md, l, md.R + 1, i)] * md.eScale << " ";
     }
-    close_table(md);
+    close_table(files);
 }
 
 // A table of one row per point: the leading columns, the R per-component columns named
 // `component` + c, and their charge sum named `sum`; the header ends with a blank, every
 // row right after its last number.
-void write_point_table(model& md, const std::string& path, const char* leadNames,
+void write_point_table(model& md, RunFiles& files, const std::string& path, const char* leadNames,
                        const std::vector<const std::vector<double>*>& lead, const char* component,
                        const std::vector<std::vector<double>>& values, const char* sum,
                        const std::vector<double>& sums) {
-    open_table(md, path);
-    std::ostream& out = md.outFile;
+    open_table(md, files, path);
+    std::ostream& out = files.outFile;
     out << leadNames;
     for (int c = 1; c <= md.R; ++c) out << " " << component << c;
     out << " " << sum << " \n";
@@ -98,7 +98,7 @@ void write_point_table(model& md, const std::string& path, const char* leadNames
         for (int c = 1; c <= md.R; ++c) out << " " << values[c - 1][i];
         out << " " << sums[i] << "\n";
     }
-    close_table(md);
+    close_table(files);
 }
 
 VecDoub to_vec(const std::vector<double>& values) {
@@ -140,9 +140,9 @@ void plot_panel(PSpage& page, const double box[4], const std::vector<double>& ho
 
 // Six panels: concentrations and their charge sum over the concentration nodes; fluxes,
 // their charge sum, the field and the potential over the grid points.
-void write_profile_plot(model& md, const Profiles& p, const std::string& path) {
+void write_profile_plot(model& md, RunFiles& files, const Profiles& p, const std::string& path) {
     if (p.x.empty() || md.R < 1) {
-        std::cout << "No profiles to plot; " << path << " is not written.\n";
+        tell(*files.messages, "No profiles to plot; ", path, " is not written.\n");
         return;
     }
     std::vector<const std::vector<double>*> conc, flux;
@@ -154,7 +154,7 @@ void write_profile_plot(model& md, const Profiles& p, const std::string& path) {
     static constexpr double topLeft[4] = {70, 290, 580, 790}, topRight[4] = {370, 590, 580, 790};
     static constexpr double midLeft[4] = {70, 290, 320, 530}, midRight[4] = {370, 590, 320, 530};
     static constexpr double lowLeft[4] = {70, 290, 50, 270}, lowRight[4] = {370, 590, 50, 270};
-    write_plot(md, path, [&](PSpage& page) {
+    write_plot(files, path, [&](PSpage& page) {
         plot_panel(page, topLeft, p.yPos, conc, "c [mol/m3]", true, T);
         plot_panel(page, topRight, p.yPos, {&p.zcSum}, "zc_SUM", false, T);
         plot_panel(page, midLeft, p.x, flux, "J", true, T);
@@ -166,10 +166,11 @@ void write_profile_plot(model& md, const Profiles& p, const std::string& path) {
 
 }  // namespace
 
-void write_profiles(model& md, const RunSeries& series, const std::string& prefix) {
+void write_profiles(model& md, RunFiles& files, const RunSeries& series,
+                    const std::string& prefix) {
     if (md.point < 0 || md.point >= static_cast<int>(md.folders.size())) {
-        std::cout << "No run folder for calibration point " << md.point
-                  << "; the profile files are not written.\n";
+        tell(*files.messages, "No run folder for calibration point ", md.point,
+             "; the profile files are not written.\n");
         return;
     }
     const std::string base = md.folders[md.point] + "/" + prefix;
@@ -177,17 +178,17 @@ void write_profiles(model& md, const RunSeries& series, const std::string& prefi
     md.mpot = p.mpot;
     if (md.genPS == 1) {
         md.fileName = base + "wyn.ps";
-        write_profile_plot(md, p, md.fileName);
+        write_profile_plot(md, files, p, md.fileName);
     }
-    write_state_file(md, series, base + "y.vec");
-    write_point_table(md, base + "xwyn.dat", "x E mempot", {&p.x, &p.field, &p.potential}, "j",
-                      p.flux, "zjSum", p.zjSum);
-    write_point_table(md, base + "ywyn.dat", "y", {&p.yPos}, "c", p.conc, "zcSum", p.zcSum);
+    write_state_file(md, files, series, base + "y.vec");
+    write_point_table(md, files, base + "xwyn.dat", "x E mempot", {&p.x, &p.field, &p.potential},
+                      "j", p.flux, "zjSum", p.zjSum);
+    write_point_table(md, files, base + "ywyn.dat", "y", {&p.yPos}, "c", p.conc, "zcSum", p.zcSum);
 }
 
-void write_grid_file(model& md) {
-    open_table(md, md.folders.at(0) + "/xh.dat", " ");
-    std::ostream& out = md.outFile;
+void write_grid_file(model& md, RunFiles& files) {
+    open_table(md, files, md.folders.at(0) + "/xh.dat", " ");
+    std::ostream& out = files.outFile;
     const double L = md.L;
     long r = 0;
     for (int l = 1; l <= md.n; ++l) {
@@ -198,5 +199,5 @@ void write_grid_file(model& md) {
         out << r++ << " " << Y[N] * L << " " << X[N] * L << " - \n";
         out << r++ << " " << Y[N + 1] * L << " - - \n";
     }
-    close_table(md);
+    close_table(files);
 }

@@ -1,7 +1,6 @@
 #include "output/report.h"
 
 #include <algorithm>
-#include <iostream>
 #include <sstream>
 
 #include "output/output_file.h"
@@ -143,10 +142,11 @@ std::string problem_statement(const model& md) {
     return out.str();
 }
 
-void write_run_report(model& md) {
+void write_run_report(model& md, RunFiles& files) {
     md.fileName = (md.folders.empty() ? std::string(".") : md.folders[0]) + "/data.html";
     const std::string page = "<html><head><title>Tavoline 2.0 data.html file</title></head><body>" +
                              problem_statement(md) + "</body></html>";
     // A report that could not be written has been reported; it is not claimed as generated.
-    if (write_result(md, md.fileName, page)) std::cout << "data.html file generated. \n";
+    if (write_result(files, md.fileName, page))
+        tell(*files.messages, "data.html file generated. \n");
 }

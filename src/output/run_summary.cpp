@@ -8,12 +8,12 @@
 #include <sstream>
 #include <utility>
 
+#include "base/number_text.h"
 #include "model/version.h"
 #include "output/calibration_report.h"
-#include "output/number_text.h"
-#include "output/utf8_text.h"
 #include "output/output_file.h"
 #include "output/report.h"
+#include "output/utf8_text.h"
 
 namespace fs = std::filesystem;
 
@@ -156,11 +156,11 @@ std::string run_relative(const std::string& runFolder, const std::string& path) 
 
 // The files that could not be written, run-relative, without `own` (the file being
 // written, which is listed only when its next writing fails too).
-std::vector<std::pair<std::string, std::string>> unwritten(const model& md,
+std::vector<std::pair<std::string, std::string>> unwritten(const RunFiles& runFiles,
                                                            const std::string& runFolder,
                                                            const std::string& own) {
     std::vector<std::pair<std::string, std::string>> files;
-    for (const auto& [path, reason] : md.unwrittenFiles) {
+    for (const auto& [path, reason] : runFiles.unwrittenFiles) {
         const std::string name = run_relative(runFolder, path);
         if (name != own) files.emplace_back(name, reason);
     }
@@ -340,7 +340,7 @@ void write_grid_section(std::ostream& page, const GridStudy& study) {
 
 }  // namespace
 
-void write_summary_json(model& md, const RunSummary& run) {
+void write_summary_json(model& md, RunFiles& runFiles, const RunSummary& run) {
     json j;
     j["program"] = kProgramName;
     j["version"] = kProgramVersion;
@@ -388,7 +388,7 @@ void write_summary_json(model& md, const RunSummary& run) {
     std::vector<std::string> files = run_files(run.runFolder);
     list_own(files, "summary.json");
     j["files"] = files;
-    const auto failed = unwritten(md, run.runFolder, "summary.json");
+    const auto failed = unwritten(runFiles, run.runFolder, "summary.json");
     if (!failed.empty()) {
         json list = json::array();
         for (const auto& [name, reason] : failed)
@@ -397,11 +397,11 @@ void write_summary_json(model& md, const RunSummary& run) {
     }
     // A name or message that is not UTF-8 (a file name of other bytes) cannot stand in
     // JSON: each ill-formed sequence becomes U+FFFD (output/utf8_text.h).
-    write_result(md, run.runFolder + "/summary.json",
+    write_result(runFiles, run.runFolder + "/summary.json",
                  j.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
 }
 
-void write_report_page(model& md, const RunSummary& run) {
+void write_report_page(model& md, RunFiles& runFiles, const RunSummary& run) {
     const std::vector<std::string> warnings = run_warnings(run);
     std::ostringstream page;
     page << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>"
@@ -470,7 +470,7 @@ void write_report_page(model& md, const RunSummary& run) {
     if (run.grid) write_grid_section(page, *run.grid);
     if (run.gridCheck) write_grid_section(page, *run.gridCheck);
 
-    const auto failed = unwritten(md, run.runFolder, "report.html");
+    const auto failed = unwritten(runFiles, run.runFolder, "report.html");
     if (!failed.empty()) {
         page << "<h2>Files not written</h2>\n<ul id=\"unwritten\" class=\"failed\">\n";
         for (const auto& [name, reason] : failed)
@@ -506,5 +506,5 @@ void write_report_page(model& md, const RunSummary& run) {
     for (const std::string& f : files)
         page << "<li><a href=\"" << href(f) << "\">" << escaped(f) << "</a></li>\n";
     page << "</ul>\n</body>\n</html>\n";
-    write_result(md, run.runFolder + "/report.html", page.str());
+    write_result(runFiles, run.runFolder + "/report.html", page.str());
 }

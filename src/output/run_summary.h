@@ -10,6 +10,7 @@
 #include "experiments/calibration_analysis.h"
 #include "model/model.h"
 #include "numeric/integrator.h"
+#include "output/run_files.h"
 #include "physics/grid_plan.h"
 
 // One integration run of a point (the potentiometric run, or the current-step run of the
@@ -130,12 +131,12 @@ std::vector<std::string> run_warnings(const RunSummary& run);
 std::string method_name(int method);
 
 // Writes runFolder/summary.json. Lists every file found in the run folder then, and, when
-// there are any, the files that could not be written (md.unwrittenFiles) with the reason.
+// there are any, the files that could not be written (files.unwrittenFiles) with the reason.
 // Written whole or reported as not written (output/output_file.h); the run goes on.
-void write_summary_json(model& md, const RunSummary& run);
+void write_summary_json(model& md, RunFiles& files, const RunSummary& run);
 
 // Writes runFolder/report.html: the problem in brief, the run's status, a table of the
 // calibration points, the slope and detection limits, the files that could not be written
 // (when there are any), every plot of the run inline (its SVG) and links to every file.
 // Self-contained: no script, no external resource.
-void write_report_page(model& md, const RunSummary& run);
+void write_report_page(model& md, RunFiles& files, const RunSummary& run);

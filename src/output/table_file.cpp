@@ -2,15 +2,15 @@
 
 #include "output/output_file.h"
 
-void open_table(model& md, const std::string& path, const char* gap) {
+void open_table(model& md, RunFiles& files, const std::string& path, const char* gap) {
     md.fileName = path;
-    md.outFilePath = path;
-    md.outFile.precision(15);
-    open_result(md, md.outFile, path, gap);
+    files.outFilePath = path;
+    files.outFile.precision(15);
+    open_result(files, files.outFile, path, gap);
 }
 
-bool close_table(model& md) {
-    const bool written = close_result(md, md.outFile, md.outFilePath);
-    md.outFile.clear();
+bool close_table(RunFiles& files) {
+    const bool written = close_result(files, files.outFile, files.outFilePath);
+    files.outFile.clear();
     return written;
 }

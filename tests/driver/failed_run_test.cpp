@@ -39,13 +39,14 @@ TEST(FailedRun, NextPointKeepsTheTolerancesAsRead) {
     std::filesystem::current_path(dir.path());
     const std::string text = testutil::failing_input();
     model md;
+    RunFiles files;
     RunSeries series;
     md.inputName = "huge";
     std::ostringstream quiet;
     std::streambuf* saved = std::cout.rdbuf(quiet.rdbuf());
     read_input_text(md, text, "huge.cci");
     const double rtol = md.rtol, atol = md.atol;
-    set_up(md, series, SolverPath::banded);
+    set_up(md, files, series, SolverPath::banded);
     md.point = 1;
     set_initial_state(md);
     const RunOutcome run = run_integration(md, series, RunOptions{});

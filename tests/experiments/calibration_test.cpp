@@ -21,7 +21,6 @@ class CalibrationTest : public ::testing::Test {
   protected:
     void SetUp() override {
         md_.folders = {dir_.string()};
-        md_.outFile.precision(15);
         md_.genPS = 0;
     }
 
@@ -48,7 +47,7 @@ class CalibrationTest : public ::testing::Test {
             s_.calLogMult[p - 1] = log_mult[p - 1];  // exact, not through pow and log10
             md_.point = p;
             ::testing::internal::CaptureStdout();
-            write_calibration_curve(md_, s_);
+            write_calibration_curve(md_, files_, s_);
             out = ::testing::internal::GetCapturedStdout();
         }
         return out;
@@ -57,6 +56,7 @@ class CalibrationTest : public ::testing::Test {
     testutil::ScratchDir scratch_{"calibration"};
     const fs::path dir_ = scratch_.path();
     model md_;
+    RunFiles files_;
     RunSeries s_;
 };
 
@@ -71,7 +71,7 @@ TEST_F(CalibrationTest, FilesStartAtTheThirdPoint) {
         md_.point = p;
         md_.t_calc = 7;
         ::testing::internal::CaptureStdout();
-        write_calibration_curve(md_, s_);
+        write_calibration_curve(md_, files_, s_);
         EXPECT_EQ(::testing::internal::GetCapturedStdout(), "\n\ncalculations time [s]: 7\n");
         EXPECT_EQ(fs::exists(dir_ / "ccurve.dat"), p == 3) << p;
         EXPECT_EQ(fs::exists(dir_ / "tcurve.dat"), p == 3) << p;
@@ -104,7 +104,7 @@ TEST_F(CalibrationTest, LimitFileOnlyAfterLastOfFivePoints) {
         collect(p, std::pow(10.0, L[p - 1]), P[p - 1], 0);
         md_.point = p;
         ::testing::internal::CaptureStdout();
-        write_calibration_curve(md_, s_);
+        write_calibration_curve(md_, files_, s_);
         ::testing::internal::GetCapturedStdout();
         EXPECT_FALSE(fs::exists(dir_ / "limit.txt")) << p;
     }

@@ -41,6 +41,7 @@ std::vector<double> omegas() {
 
 struct Fixture : testing::Test {
     model md;
+    RunFiles files;
     RunSeries series;
     void SetUp() override {
         md.currentDensity = 2.0;   // A/m^2
@@ -146,7 +147,7 @@ TEST_F(ImpedanceSpectrum, SpectrumFileOfFlatTransient) {
     md.genPS = 0;
     set_transient(series, {0, 1, 3}, {12, 12, 12});
     compute_spectrum(md, series);
-    write_spectrum(md);
+    write_spectrum(md, files);
 
     std::ifstream in(dir.path() / "spectrum.dat", std::ios::binary);
     std::string line;
@@ -176,7 +177,7 @@ TEST_F(ImpedanceSpectrum, UnwritableSpectrumFileIsReported) {
     set_transient(series, {0}, {1});
     compute_spectrum(md, series);
     testing::internal::CaptureStdout();
-    write_spectrum(md);
+    write_spectrum(md, files);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "File /nonexistent/tavoline/spectrum.dat cannot be opened. (No such file or "
               "directory)\n");
@@ -199,7 +200,7 @@ TEST_F(ImpedanceSpectrum, SpectrumPlotRenders) {
     }
     set_transient(series, t, v);
     compute_spectrum(md, series);
-    write_spectrum(md);
+    write_spectrum(md, files);
     const std::string ps = testutil::read_file(dir.path() / "spectrum.ps");
     EXPECT_EQ(ps.rfind("%!\n", 0), 0u);
     EXPECT_NE(ps.find("(Z'(omega)) "), std::string::npos);
@@ -217,7 +218,7 @@ TEST_F(ImpedanceSpectrum, SpectrumPlotRenders) {
 
     set_transient(series, {0, 1}, {4, 4});
     compute_spectrum(md, series);
-    write_spectrum(md);
+    write_spectrum(md, files);
     if (gs) {
         const auto r = testutil::render_postscript(dir.path() / "spectrum.ps");
         EXPECT_TRUE(testutil::rendered_cleanly(r)) << r.output;

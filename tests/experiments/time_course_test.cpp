@@ -32,12 +32,12 @@ class TimeCourseTest : public ::testing::Test {
         fs::create_directories(dir_ / "1" / "spectrum");
         md_.folders = {dir_.string(), (dir_ / "1").string()};
         md_.point = 1;
-        md_.outFile.precision(15);
     }
 
     testutil::ScratchDir scratch_{"timecourse"};
     const fs::path dir_ = scratch_.path();
     model md_;
+    RunFiles files_;
     RunSeries s_;
 };
 
@@ -49,7 +49,7 @@ TEST_F(TimeCourseTest, TableShiftsTimeByT0Only) {
     s_.tcalcSeries = vec({0, 0, 1, 10});
     md_.t0 = 100;
     md_.genPS = 0;
-    write_time_course(md_, s_, "");
+    write_time_course(md_, files_, s_, "");
     // Zero time has log time -10; the log column ignores t0; every line ends in a blank.
     EXPECT_EQ(testutil::read_file(dir_ / "1" / "et.dat"),
               "tproc log(tproc) mempot tcalc \n"
@@ -67,7 +67,7 @@ TEST_F(TimeCourseTest, ImpedanceRunWritesIntoSpectrumFolder) {
     s_.potSeries = vec({20, 25, 30});
     s_.tcalcSeries = vec({0, 3});
     md_.genPS = 1;
-    write_time_course(md_, s_, "spectrum//");
+    write_time_course(md_, files_, s_, "spectrum//");
     EXPECT_EQ(testutil::read_file(dir_ / "1" / "spectrum" / "et.dat"),
               "tproc log(tproc) mempot tcalc \n"
               "0 -10 20 0 \n"
@@ -84,7 +84,7 @@ TEST_F(TimeCourseTest, CalculationTimePanelUsesLogSubstitutes) {
     s_.potSeries = vec({1, 2, 3, 4});
     s_.tcalcSeries = vec({5, 0.5, 1, 100});
     md_.genPS = 1;
-    write_time_course(md_, s_, "");
+    write_time_course(md_, files_, s_, "");
     const std::string text = testutil::read_file(dir_ / "1" / "mempot.ps");
 
     // Third panel: box 70..290 x 320..530, limits half a decade beyond the data:
@@ -115,17 +115,17 @@ TEST_F(TimeCourseTest, UnopenableFilesAreReported) {
     s_.tcalcSeries = vec({0});
     md_.genPS = 0;
     ::testing::internal::CaptureStdout();
-    write_time_course(md_, s_, "");
+    write_time_course(md_, files_, s_, "");
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               "File " + (dir_ / "absent" / "et.dat").string() +
                   "cannot be opened. (No such file or directory)\n");
     md_.genPS = 1;  // the plot is still attempted; its failure is recorded, the run goes on
     ::testing::internal::CaptureStdout();
-    write_time_course(md_, s_, "");
+    write_time_course(md_, files_, s_, "");
     EXPECT_NE(::testing::internal::GetCapturedStdout().find("mempot.ps: No such file"),
               std::string::npos);
     std::string unwritten;
-    for (const auto& [file, reason] : md_.unwrittenFiles)
+    for (const auto& [file, reason] : files_.unwrittenFiles)
         unwritten += fs::path(file).filename().string() + " ";
     EXPECT_EQ(unwritten, "et.dat mempot.ps mempot.svg ");
 }
@@ -143,11 +143,11 @@ TEST_F(TimeCourseTest, PlotsRenderIncludingSingleFlatSample) {
     s_.potSeries = p;
     s_.tcalcSeries = c;
     md_.genPS = 1;
-    write_time_course(md_, s_, "");
+    write_time_course(md_, files_, s_, "");
     s_.timeSeries = vec({0});
     s_.potSeries = vec({12});
     s_.tcalcSeries = VecDoub();
-    write_time_course(md_, s_, "spectrum//");
+    write_time_course(md_, files_, s_, "spectrum//");
     for (const fs::path& ps : {dir_ / "1" / "mempot.ps", dir_ / "1" / "spectrum" / "mempot.ps"}) {
         const testutil::RunResult r = testutil::render_postscript(ps);
         EXPECT_TRUE(testutil::rendered_cleanly(r)) << ps << "\n" << r.output;
@@ -159,7 +159,7 @@ TEST_F(TimeCourseTest, PlotsRenderIncludingSingleFlatSample) {
 
 TEST_F(TimeCourseTest, EmptyRunWritesHeaderOnly) {
     md_.genPS = 1;
-    write_time_course(md_, s_, "");
+    write_time_course(md_, files_, s_, "");
     EXPECT_EQ(testutil::read_file(dir_ / "1" / "et.dat"), "tproc log(tproc) mempot tcalc \n");
     EXPECT_FALSE(fs::exists(dir_ / "1" / "mempot.ps"));
 }

@@ -193,11 +193,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!small_enough(input)) return -1;
     scratch().run([&] {
         model md;
+        RunFiles files;
         md.inputName = "fz";
         md.fileName = "fz.cci";
         read_input_text(md, text, md.fileName);
         RunSeries series;
-        if (!fuzz::completes([&] { set_up(md, series, SolverPath::banded); })) return;
+        if (!fuzz::completes([&] { set_up(md, files, series, SolverPath::banded); })) return;
 
         const std::string currentText =
             check_copy(input, md.folders[0] + "/fz.cci", &CopyCheck::current_only);
@@ -210,8 +211,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         again.fileName = "again.cci";
         read_input_text(again, currentText, again.fileName);
         RunSeries againSeries;
+        RunFiles againFiles;
         try {
-            set_up(again, againSeries, SolverPath::banded);
+            set_up(again, againFiles, againSeries, SolverPath::banded);
         } catch (const std::exception& e) {
             fuzz::finding("the copy does not set up: " + std::string(e.what()) + "\n--- copy:\n" +
                           currentText);

@@ -76,13 +76,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
         }
         model md;
+        RunFiles files;
         md.inputName = "state";
         md.fileName = "state.cci";
         read_input_text(md, kProblem, md.fileName);
         RunSeries series;
         md.point = 1;
         if (!fuzz::completes([&] {
-                set_up(md, series, SolverPath::banded);
+                set_up(md, files, series, SolverPath::banded);
                 set_initial_state(md);
             }))
             return;

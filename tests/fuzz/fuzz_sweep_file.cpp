@@ -8,7 +8,7 @@
 
 #include "fuzz_support.h"
 #include "model/input_file.h"
-#include "model/sweep_file.h"
+#include "sweep/sweep_file.h"
 
 namespace {
 

@@ -95,6 +95,7 @@ const LayerState kOneLayer{
 
 struct ProfilesFixture : testing::Test {
     model md;
+    RunFiles files;
     RunSeries series;
     testutil::ScratchDir scratch{"profiles"};
     const fs::path dir = scratch.path();  // the point folder, with a spectrum sub-folder
@@ -114,7 +115,7 @@ TEST_F(ProfileFiles, OneLayerTablesAndStateFile) {
     md.jIfRight[0][2] = 1;
     md.jIfLeft[1][1] = -5;  // out through interface 1
     md.jIfLeft[1][2] = 3;
-    write_profiles(md, series, "");
+    write_profiles(md, files, series, "");
 
     EXPECT_EQ(testutil::read_file(dir / "xwyn.dat"),
               "x E mempot j1 j2 zjSum \n"
@@ -145,7 +146,7 @@ TEST_F(ProfileFiles, InterfaceRowRepeatedWithEqualPotential) {
     const LayerState second{2, {1, 1.5, 2}, {{6, 6, 7, 7}, {1, 1, 2, 2}}, {8, 4, 2}};
     build_model(md, {kOneLayer, second});
     md.folders = {"unused", dir.string()};
-    write_profiles(md, series, "");
+    write_profiles(md, files, series, "");
 
     const auto x = rows_of(dir / "xwyn.dat");
     ASSERT_EQ(x.size(), 4u + 2u + 2u);
@@ -173,7 +174,7 @@ TEST_F(ProfileFiles, SpectrumPrefixAndSixPanelPlot) {
     build_model(md, {kOneLayer});
     md.folders = {"unused", dir.string()};
     md.genPS = 1;
-    write_profiles(md, series, "spectrum//");
+    write_profiles(md, files, series, "spectrum//");
     for (const char* name : {"wyn.ps", "y.vec", "xwyn.dat", "ywyn.dat"})
         EXPECT_TRUE(fs::exists(dir / "spectrum" / name)) << name;
     EXPECT_FALSE(fs::exists(dir / "y.vec"));
@@ -197,7 +198,7 @@ TEST_F(ProfileFiles, UnwritableFolderIsReportedPerFile) {
     build_model(md, {kOneLayer});
     md.folders = {"unused", "/nonexistent/tavoline"};
     testing::internal::CaptureStdout();
-    write_profiles(md, series, "");
+    write_profiles(md, files, series, "");
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "File /nonexistent/tavoline/y.veccannot be opened. (No such file or directory)\n"
               "File /nonexistent/tavoline/xwyn.datcannot be opened. (No such file or directory)\n"
@@ -211,7 +212,7 @@ TEST_F(ProfileFiles, EmptyTimeSeriesIsReported) {
     md.folders = {"unused", dir.string()};
     series.timeSeries.resize(0);
     testing::internal::CaptureStdout();
-    write_profiles(md, series, "");
+    write_profiles(md, files, series, "");
     EXPECT_NE(testing::internal::GetCapturedStdout().find(
                   "No time samples recorded; y.vec is written with the time offset"),
               std::string::npos);
@@ -224,7 +225,7 @@ TEST_F(ProfileFiles, GridFileListsEveryLayersCellsInMetres) {
     const LayerState second{2, {1, 1.5, 2}, {{6, 6, 7, 7}, {1, 1, 2, 2}}, {8, 4, 2}};
     build_model(md, {kOneLayer, second});
     md.folders = {dir.string()};
-    write_grid_file(md);
+    write_grid_file(md, files);
     EXPECT_EQ(testutil::read_file(dir / "xh.dat"),
               "0 0 0 0.5\n"
               "1 0.25 0.5 0.5\n"
@@ -239,7 +240,7 @@ TEST_F(ProfileFiles, GridFileListsEveryLayersCellsInMetres) {
 
     md.folders = {dir.string() + "/missing"};
     testing::internal::CaptureStdout();
-    write_grid_file(md);
+    write_grid_file(md, files);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "File " + dir.string() +
                   "/missing/xh.dat cannot be opened. (No such file or "

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "base/replace_file.h"
 #include "output/psplot/psplot.h"
-#include "output/replace_file.h"
 #include "test_util.h"
 
 namespace fs = std::filesystem;

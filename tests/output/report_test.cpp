@@ -74,9 +74,10 @@ void two_layer_problem(model& md, const fs::path& dir) {
 TEST(RunReport, TwoLayerPageMatchesLayout) {
     const testutil::ScratchDir dir("report");
     model md;
+    RunFiles files;
     two_layer_problem(md, dir.path());
     testing::internal::CaptureStdout();
-    write_run_report(md);
+    write_run_report(md, files);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "data.html file generated. \n");
 
     const std::string expected =
@@ -124,6 +125,7 @@ TEST(RunReport, TwoLayerPageMatchesLayout) {
 TEST(RunReport, ChronopotentiometryUnscaledSinglePoint) {
     const testutil::ScratchDir dir("report");
     model md;
+    RunFiles files;
     two_layer_problem(md, dir.path());
     md.method = 2;
     md.nTargets = 1;
@@ -133,7 +135,7 @@ TEST(RunReport, ChronopotentiometryUnscaledSinglePoint) {
     md.rescalingMethod = 0;
     md.gridDebyeMethod = 3;
     testing::internal::CaptureStdout();
-    write_run_report(md);
+    write_run_report(md, files);
     testing::internal::GetCapturedStdout();
 
     const std::string page = testutil::read_file(dir.path() / "data.html");
@@ -157,10 +159,11 @@ TEST(RunReport, ChronopotentiometryUnscaledSinglePoint) {
 TEST(RunReport, UnwritableFolderIsReported) {
     const testutil::ScratchDir dir("report");
     model md;
+    RunFiles files;
     two_layer_problem(md, dir.path());
     md.folders = {"/nonexistent/tavoline/run"};
     testing::internal::CaptureStdout();
-    write_run_report(md);
+    write_run_report(md, files);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "File /nonexistent/tavoline/run/data.html cannot be opened. (No such file or "
               "directory)\n");

@@ -14,8 +14,8 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "driver/sweep.h"
 #include "model/folder_lock.h"
+#include "sweep/sweep.h"
 #include "test_util.h"
 
 namespace fs = std::filesystem;

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdarg>
 
-#include "output/replace_file.h"
+#include "base/replace_file.h"
 
 PlotFile::PlotFile(const std::string& name) : name_(name) {
     errno = 0;

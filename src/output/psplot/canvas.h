@@ -56,7 +56,7 @@ struct PlotFileFailure {
 };
 
 // An output file of a canvas, written whole or not at all: opened at construction under a
-// temporary name beside `name` (output/replace_file.h), and put in place by close only when
+// temporary name beside `name` (base/replace_file.h), and put in place by close only when
 // every write, the final flush and the close succeeded. Writing to a file that failed to
 // open, or after close, does nothing; a failed write is remembered until close. A file
 // destroyed or discarded before close leaves nothing behind.

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "output/number_text.h"
+#include "base/number_text.h"
 #include "output/psplot/postscript_canvas.h"
 #include "output/psplot/svg_canvas.h"
 

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "numeric/fault.h"
+#include "base/fault.h"
 #include "numeric/nr.h"
 #include "output/psplot/canvas.h"
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "output/number_text.h"
+#include "base/number_text.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <sstream>
 #include <system_error>
 
-#include "driver/sweep.h"
+#include "base/number_text.h"
+#include "base/replace_file.h"
 #include "model/errors.h"
 #include "model/input_file.h"
 #include "model/text_scanner.h"
-#include "output/number_text.h"
-#include "output/replace_file.h"
+#include "sweep/sweep.h"
 
 namespace fs = std::filesystem;
 

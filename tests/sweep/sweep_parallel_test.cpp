@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <random>
 
-#include "driver/sweep.h"
+#include "sweep/sweep.h"
 #include "test_util.h"
 
 namespace fs = std::filesystem;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "model/sweep_file.h"
+#include "sweep/sweep_file.h"
 
 // Where a sweep's files lie.
 struct SweepLayout {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "model/input_file.h"
+#include "output/input_copy.h"
 #include "test_util.h"
 
 namespace {
@@ -274,11 +275,12 @@ TEST(InputCopy, LegacyCopyReadsBackWithItsFixedValues) {
 TEST(InputCopy, FilesGoIntoTheRunFolderUnderTheInputsOwnName) {
     testutil::ScratchDir dir;
     model md;
+    RunFiles files;
     fill_scaled_problem(md);
     md.inputName = "sub/probe";
     md.folders = {dir.str(), dir.str(), dir.str()};
     testing::internal::CaptureStdout();
-    write_input_copy(md);
+    write_input_copy(md, files);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out,
               "\nInput file in #TAVO2 format generated.\nInput file in #TAVO format generated.\n");

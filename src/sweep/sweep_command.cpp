@@ -2,8 +2,8 @@
 #include <iostream>
 #include <new>
 
-#include "driver/sweep.h"
-#include "numeric/fault.h"
+#include "base/fault.h"
+#include "sweep/sweep.h"
 
 int run_sweep_main(int argc, char** argv) {
     CLI::App app("Parameter sweeps: many inputs from one base input, run on this machine with "

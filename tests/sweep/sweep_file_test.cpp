@@ -5,7 +5,7 @@
 
 #include "model/errors.h"
 #include "model/input_file.h"
-#include "model/sweep_file.h"
+#include "sweep/sweep_file.h"
 #include "test_util.h"
 
 namespace {

@@ -5,11 +5,11 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "driver/sweep.h"
+#include "base/number_text.h"
 #include "model/errors.h"
 #include "model/text_scanner.h"
-#include "output/number_text.h"
 #include "output/psplot/psplot.h"
+#include "sweep/sweep.h"
 
 namespace fs = std::filesystem;
 

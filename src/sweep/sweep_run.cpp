@@ -12,10 +12,10 @@
 #include <thread>
 
 #include "driver/stop_signal.h"
-#include "driver/sweep.h"
 #include "model/errors.h"
 #include "model/folder_lock.h"
 #include "model/text_scanner.h"
+#include "sweep/sweep.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "output/number_text.h"
+#include "base/number_text.h"
 
 #include <cstdlib>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "model/sweep_file.h"
+#include "sweep/sweep_file.h"
 
 #include <charconv>
 #include <cmath>
@@ -6,10 +6,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/number_text.h"
 #include "model/errors.h"
 #include "model/input_file.h"
 #include "model/text_scanner.h"
-#include "output/number_text.h"
+#include "output/input_copy.h"
 
 namespace {
 

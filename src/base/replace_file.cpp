@@ -1,4 +1,4 @@
-#include "output/replace_file.h"
+#include "base/replace_file.h"
 
 #include <cerrno>
 #include <cstdio>
