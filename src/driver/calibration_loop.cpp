@@ -14,16 +14,24 @@
 #include "model/errors.h"
 #include "model/input_file.h"
 #include "model/run_folders.h"
+#include "model/version.h"
 #include "output/calibration_report.h"
 #include "output/output_file.h"
 #include "output/run_summary.h"
 #include "physics/point_order.h"
 
-void write_banner() {
-    std::cout << "******************************************************\n"
-                 "*         Tavoline           *\n"
-                 "*              version 2.0 (22.12.2014)              *\n"
-                 "******************************************************\n";
+void write_banner(MessageSink& sink) {
+    // The version line centred in the frame of 54 columns.
+    const std::string version =
+        std::string("version ") + kProgramVersion + " (" + kProgramDate + ")";
+    const std::size_t inside = 52 > version.size() ? 52 - version.size() : 0;
+    tell(sink,
+         "******************************************************\n"
+         "*         Tavoline           *\n"
+         "*",
+         std::string(inside / 2, ' '), version, std::string(inside - inside / 2, ' '),
+         "*\n"
+         "******************************************************\n");
 }
 
 namespace {
@@ -62,9 +70,9 @@ void settle_warnings(RunSummary& run, const RunOptions& options) {
         run.status = "finished with warnings";
         if (options.strict && run.exitCode == 0) run.exitCode = 4;
     }
-    std::cout << (run.status == "finished with warnings" ? "\nFinished with warnings:\n"
-                                                         : "\nWarnings:\n");
-    for (const std::string& warning : warnings) std::cout << "  " << warning << "\n";
+    tell(*options.sink, (run.status == "finished with warnings" ? "\nFinished with warnings:\n"
+                                                                : "\nWarnings:\n"));
+    for (const std::string& warning : warnings) tell(*options.sink, "  ", warning, "\n");
 }
 
 }  // namespace
@@ -75,32 +83,41 @@ int run_program(const std::string& inputName, const RunOptions& options) {
 }
 
 RunSummary run_calibration(model& md, const std::string& inputName, const RunOptions& options) {
+    write_banner(*options.sink);
+    check_input_name(inputName);
+    return run_calibration(md, ProblemSource::from_file(inputName), options);
+}
+
+RunSummary run_calibration(model& md, const ProblemSource& source, const RunOptions& options) {
+    const bool write = options.writeFiles;
     RunSeries series;
     RunFiles files;
-    md.inputName = inputName;
-    write_banner();
-    check_input_name(inputName);
-    read_input_file(md);
+    files.messages = options.sink;
+    source.load(md);
     if (options.linearRange && options.linearRange->to > md.nCalib)
         throw InputError("--linear-range " + std::to_string(options.linearRange->from) + ":" +
                          std::to_string(options.linearRange->to) + ": the input has " +
                          std::to_string(md.nCalib) + " calibration points");
-    for (const std::string& note : md.inputNotes) std::cout << note << "\n";
-    const FolderLock lock = lock_run_folder(inputName);  // held until the run has ended
+    for (const std::string& note : md.inputNotes) tell(*options.sink, note, "\n");
+    // held until the run has ended; a run that writes nothing needs none
+    const FolderLock lock = write ? lock_run_folder(source.inputName) : FolderLock();
 
     // The automatic grid is chosen before anything is written: the calibration runs on
     // finer and finer grids until its results agree, then once more on the grid chosen,
     // writing its files.
     std::optional<GridStudy> study;
-    if (automatic_grid_applies(md, options)) study = refine_automatic_grid(inputName, options);
+    if (automatic_grid_applies(md, options)) study = refine_automatic_grid(source, options);
     const GridPlan* plan = study && !study->grids.empty()
                                ? &study->grids[static_cast<std::size_t>(study->chosen)]
                                : nullptr;
-    set_up(md, files, series, options.path, plan);
+    if (write)
+        set_up(md, files, series, options.path, plan);
+    else
+        prepare_problem(md, series, options.path, plan);
 
     RunSummary run;
     run.inputName = md.inputName;
-    run.runFolder = md.folders[0];
+    if (write) run.runFolder = md.folders[0];
     run.path = solver_path_name(options.path);
     run.grid = study;
     run.linearRange = options.linearRange;
@@ -115,22 +132,24 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
         run.status = "stopped";
         run.exitCode = 1;
         run.message = "calibration point " + std::to_string(md.point) + ": " + e.what();
-        write_run_summaries(md, files, run);
+        if (write) write_run_summaries(md, files, run);
         throw;
     }
     if (run.status == "running") run.status = run.exitCode == 0 ? "finished" : "failed";
-    if (run.grid && run.status != "interrupted") print_grid_study(*run.grid);
+    if (!write && run.exitCode > 128) run.status = "interrupted";
+    if (run.grid && run.status != "interrupted") print_grid_study(*run.grid, *options.sink);
     if (options.checkGrid && run.status != "interrupted")
-        run.gridCheck = check_grid(md.inputName, plan ? *plan : input_grid_plan(md), run, options);
+        run.gridCheck = check_grid(source, plan ? *plan : input_grid_plan(md), run, options);
     else if (!options.checkGrid && !run.grid && grid_advice_due(md))
-        print_grid_advice();
+        print_grid_advice(*options.sink);
     settle_warnings(run, options);
     if (md.nCalib >= 2 && (run.status == "finished" || run.status == "finished with warnings" ||
                            run.status == "failed"))
-        std::cout << analysis_text(analyse_run(run));
+        tell(*options.sink, analysis_text(analyse_run(run)));
     interrupted_after_points(options, md.nCalib,
                              options.checkGrid ? "during the grid check" : "after the last point",
                              run);
+    if (!write) return run;
     check_standard_output(files);  // before the summaries, so that they can say so
     run.exitCode = with_unwritten_files(files, run.exitCode);
     write_run_summaries(md, files, run);
@@ -139,9 +158,8 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
         write_run_summaries(md, files, run);
     }
     if (const std::size_t n = files.unwrittenFiles.size(); n > 0) {
-        std::cout << "\n"
-                  << n << (n == 1 ? " result file" : " result files")
-                  << " could not be written; see the messages above.\n";
+        tell(*options.sink, "\n", n, (n == 1 ? " result file" : " result files"),
+             " could not be written; see the messages above.\n");
         check_standard_output(files);
     }
     run.exitCode = with_unwritten_files(files, run.exitCode);  // the summaries may have failed too

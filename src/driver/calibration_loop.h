@@ -6,11 +6,12 @@
 
 #include "driver/point_sequence.h"
 #include "driver/problem_setup.h"
+#include "driver/problem_source.h"
 #include "experiments/integration_run.h"
 #include "model/model.h"
 #include "output/run_summary.h"
 
-void write_banner();
+void write_banner(MessageSink& sink);
 
 // Runs the whole program on the input `inputName`.cci; returns the exit status. After every
 // calibration point and at the end, summary.json and report.html in the run folder say
@@ -20,3 +21,8 @@ int run_program(const std::string& inputName, const RunOptions& options);
 // The same run on the record `md` (fresh), which it leaves as the run ended; returns what
 // the run did, its exit status in exitCode.
 RunSummary run_calibration(model& md, const std::string& inputName, const RunOptions& options);
+
+// The run of the problem `source` on the record `md` (fresh): as the program's with
+// options.writeFiles (without the banner and the check of the input's name), otherwise
+// wholly in memory: no run folder, no lock, no file, the messages to options.sink only.
+RunSummary run_calibration(model& md, const ProblemSource& source, const RunOptions& options);

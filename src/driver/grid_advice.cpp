@@ -1,7 +1,5 @@
 #include "driver/grid_advice.h"
 
-#include <iostream>
-
 namespace {
 
 // Partition ratio Kif/Kib of component c at interface s; infinite when only Kif is set.
@@ -39,15 +37,16 @@ bool edges_charged(const model& md) {
 
 bool grid_advice_due(const model& md) { return md.gridDebyeMethod == 1 && edges_charged(md); }
 
-void print_grid_advice() {
-    std::cout << "\nThe layer edges are charged and the first grid step is the automatic one (a "
-                 "Debye length of the mean ionic strength), which can leave interface potentials "
-                 "millivolts off; run again with --check-grid to estimate the grid error.\n";
+void print_grid_advice(MessageSink& sink) {
+    tell(sink,
+         "\nThe layer edges are charged and the first grid step is the automatic one (a "
+         "Debye length of the mean ionic strength), which can leave interface potentials "
+         "millivolts off; run again with --check-grid to estimate the grid error.\n");
 }
 
-void print_point_grid_advice(int point, bool failed) {
-    std::cout << "\nCalibration point " << point << ": "
-              << (failed ? "the integration failed" : "a concentration turned negative")
-              << "; the grid may be too coarse for this problem. Run again with --check-grid to "
-                 "see how much the results change on a finer grid.\n";
+void print_point_grid_advice(int point, bool failed, MessageSink& sink) {
+    tell(sink, "\nCalibration point ", point, ": ",
+         (failed ? "the integration failed" : "a concentration turned negative"),
+         "; the grid may be too coarse for this problem. Run again with --check-grid to "
+         "see how much the results change on a finer grid.\n");
 }

@@ -1,6 +1,7 @@
 // Advice for a run on a grid that may be too coarse for its charged layer edges.
 #pragma once
 
+#include "base/message_sink.h"
 #include "model/model.h"
 
 // True when some layer edge carries space charge at rest: a charged component held inside a
@@ -14,8 +15,8 @@ bool edges_charged(const model& md);
 bool grid_advice_due(const model& md);
 
 // The advisory line printed once per run when grid_advice_due().
-void print_grid_advice();
+void print_grid_advice(MessageSink& sink);
 
 // The advisory line printed once for a point that failed or went through a negative
 // concentration.
-void print_point_grid_advice(int point, bool failed);
+void print_point_grid_advice(int point, bool failed, MessageSink& sink);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
-#include <iostream>
 #include <sstream>
 
 #include "driver/point_sequence.h"
@@ -132,12 +131,11 @@ RunOptions silent_options(const RunOptions& options) {
 
 // Runs the whole calibration of the input on `plan` without writing; false when a signal
 // asked the run to stop.
-bool run_on_grid(const std::string& inputName, const GridPlan& plan, const RunOptions& options,
+bool run_on_grid(const ProblemSource& source, const GridPlan& plan, const RunOptions& options,
                  GridStudy& study) {
     model md;
     RunSeries series;
-    md.inputName = inputName;
-    read_input_file(md);
+    source.load(md);
     prepare_problem(md, series, options.path, &plan);
     study.grids.push_back(plan);
     study.unknowns.push_back(md.nEq);
@@ -274,28 +272,27 @@ bool automatic_grid_applies(const model& md, const RunOptions& options) {
            (md.gridDebyeMethod == 1 || md.gridDebyeMethod == 2);
 }
 
-GridStudy refine_automatic_grid(const std::string& inputName, const RunOptions& options) {
+GridStudy refine_automatic_grid(const ProblemSource& source, const RunOptions& options) {
     GridStudy study;
     study.automatic = true;
     study.methodOrder = kGridOrder;
     study.potentialTarget = options.accuracy;
     study.impedanceTarget = kImpedanceTolerance;
     model first;
-    first.inputName = inputName;
-    read_input_file(first);
+    source.load(first);
     GridPlan plan = initial_grid_plan(first);
     if (first.gridDebyeMethod == 2) {
         // The divisor method asks for a first step of at most a Debye length over h_min.
         model scaled;
-        scaled.inputName = inputName;
-        read_input_file(scaled);
+        source.load(scaled);
         RunSeries series;
         prepare_problem(scaled, series, options.path);
         for (LayerGrid& g : plan) g.firstStep = std::min(g.firstStep, scaled.hDebye);
     }
-    std::cout << "\nAutomatic grid: the calibration runs on successively finer grids, every "
-                 "cell halved each time, until every final potential agrees within "
-              << number(options.accuracy) << " mV; no file is written meanwhile.\n";
+    tell(*options.sink,
+         "\nAutomatic grid: the calibration runs on successively finer grids, every "
+         "cell halved each time, until every final potential agrees within ",
+         number(options.accuracy), " mV; no file is written meanwhile.\n");
     for (int level = 0; level <= kMaxRefinements; ++level) {
         if (level > 0) {
             const GridPlan finer = refined_plan(plan);
@@ -308,7 +305,7 @@ GridStudy refine_automatic_grid(const std::string& inputName, const RunOptions& 
             plan = finer;
         }
         try {
-            if (!run_on_grid(inputName, plan, options, study)) {
+            if (!run_on_grid(source, plan, options, study)) {
                 study.note = "the run was asked to stop";
                 break;
             }
@@ -319,12 +316,12 @@ GridStudy refine_automatic_grid(const std::string& inputName, const RunOptions& 
         }
         study.chosen = static_cast<int>(study.grids.size()) - 1;
         estimate_study(study);
-        std::cout << "Grid " << study.grids.size() << " (" << study.unknowns.back() << " unknowns; "
-                  << plan_text(plan) << ")";
+        tell(*options.sink, "Grid ", study.grids.size(), " (", study.unknowns.back(), " unknowns; ",
+             plan_text(plan), ")");
         if (study.grids.size() > 1)
-            std::cout << ": final potentials changed by up to " << number(largest_change(study))
-                      << " mV";
-        std::cout << (study.converged ? "; converged.\n" : ".\n");
+            tell(*options.sink, ": final potentials changed by up to ",
+                 number(largest_change(study)), " mV");
+        tell(*options.sink, (study.converged ? "; converged.\n" : ".\n"));
         if (study.converged) break;
         if (failed_twice(study)) {
             study.note =
@@ -339,23 +336,23 @@ GridStudy refine_automatic_grid(const std::string& inputName, const RunOptions& 
         study.note =
             "the results still change after " + std::to_string(kMaxRefinements) + " refinements";
     if (!study.converged)
-        std::cout << "The automatic grid did not converge to " << number(options.accuracy)
-                  << " mV (" << study.note << "); the run uses the finest grid reached.\n";
+        tell(*options.sink, "The automatic grid did not converge to ", number(options.accuracy),
+             " mV (", study.note, "); the run uses the finest grid reached.\n");
     return study;
 }
 
-GridStudy check_grid(const std::string& inputName, const GridPlan& plan, const RunSummary& run,
+GridStudy check_grid(const ProblemSource& source, const GridPlan& plan, const RunSummary& run,
                      const RunOptions& options) {
     GridStudy study;
     study.methodOrder = kGridOrder;
     study.potentialTarget = options.accuracy;
     study.impedanceTarget = kImpedanceTolerance;
-    std::cout << "\nGrid check: every calibration point again on two grids, every cell halved "
-                 "each time; no file is written.\n";
+    tell(*options.sink,
+         "\nGrid check: every calibration point again on two grids, every cell halved "
+         "each time; no file is written.\n");
     try {
         model md;
-        md.inputName = inputName;
-        read_input_file(md);
+        source.load(md);
         if (md.loadYvec == 1) {
             study.note = "the run starts from the saved state y.vec, which fits its own grid only";
         } else {
@@ -367,7 +364,7 @@ GridStudy check_grid(const std::string& inputName, const GridPlan& plan, const R
             GridPlan finer = plan;
             for (int k = 0; k < 2; ++k) {
                 finer = refined_plan(finer);
-                if (!run_on_grid(inputName, finer, options, study)) {
+                if (!run_on_grid(source, finer, options, study)) {
                     study.note = "the run was asked to stop";
                     break;
                 }
@@ -378,46 +375,45 @@ GridStudy check_grid(const std::string& inputName, const GridPlan& plan, const R
         // The run's own results stand; the check says why it could not be made.
         study.note = e.what();
     }
-    print_grid_study(study);
+    print_grid_study(study, *options.sink);
     return study;
 }
 
-void print_grid_study(const GridStudy& study) {
+void print_grid_study(const GridStudy& study, MessageSink& sink) {
     const char* what = study.automatic ? "Grid error" : "Grid check";
     if (!study.note.empty() && !study.automatic)
-        std::cout << "\nGrid check not completed: " << study.note << "\n";
+        tell(sink, "\nGrid check not completed: ", study.note, "\n");
     for (const GridPointStudy& s : study.points) {
-        std::cout << "\n"
-                  << what << ", calibration point " << s.point << " (multiplier " << s.multiplier
-                  << "): final potential";
+        tell(sink, "\n", what, ", calibration point ", s.point, " (multiplier ", s.multiplier,
+             "): final potential");
         for (std::size_t g = 0; g < s.potential.size(); ++g)
-            std::cout << (g ? ", " : " ") << value_text(s.potential[g], "");
-        std::cout << " mV on " << s.potential.size() << " grids; "
-                  << estimate_text(s.potentialEstimate, " mV");
+            tell(sink, (g ? ", " : " "), value_text(s.potential[g], ""));
+        tell(sink, " mV on ", s.potential.size(), " grids; ",
+             estimate_text(s.potentialEstimate, " mV"));
         if (!s.lowZ.empty() && s.lowZ.back())
-            std::cout << "; Z' at the lowest frequency " << estimate_text(s.lowZEstimate, "")
-                      << "; apex of the arc at " << value_text(s.apex.back(), " Hz") << ", "
-                      << estimate_text(s.apexEstimate, " Hz");
-        if (s.transitionTime)
-            std::cout << "; transition time " << number(*s.transitionTime) << " s";
+            tell(sink, "; Z' at the lowest frequency ", estimate_text(s.lowZEstimate, ""),
+                 "; apex of the arc at ", value_text(s.apex.back(), " Hz"), ", ",
+                 estimate_text(s.apexEstimate, " Hz"));
+        if (s.transitionTime) tell(sink, "; transition time ", number(*s.transitionTime), " s");
         if (s.unresolvedFrom)
-            std::cout << "; the chronopotentiogram is not resolved from t = "
-                      << number(*s.unresolvedFrom) << " s on";
-        if (!s.failure.empty()) std::cout << "; " << s.failure;
-        std::cout << (s.converged ? "; within the target.\n" : "; NOT CONVERGED.\n");
+            tell(sink,
+                 "; the chronopotentiogram is not resolved from t = ", number(*s.unresolvedFrom),
+                 " s on");
+        if (!s.failure.empty()) tell(sink, "; ", s.failure);
+        tell(sink, (s.converged ? "; within the target.\n" : "; NOT CONVERGED.\n"));
     }
     if (study.automatic || study.points.empty()) return;
     const auto coarse = std::count_if(study.points.begin(), study.points.end(),
                                       [](const GridPointStudy& s) { return !s.converged; });
-    std::cout << "\nGrid check (target " << number(study.potentialTarget) << " mV";
+    tell(sink, "\nGrid check (target ", number(study.potentialTarget), " mV");
     if (!study.points.front().lowZ.empty() && study.points.front().lowZ.front())
-        std::cout << " and " << number(100 * study.impedanceTarget) << " % for Z'";
-    std::cout << "): ";
+        tell(sink, " and ", number(100 * study.impedanceTarget), " % for Z'");
+    tell(sink, "): ");
     if (coarse == 0)
-        std::cout << "every point of the run is within the target of the grid limit.\n";
+        tell(sink, "every point of the run is within the target of the grid limit.\n");
     else
-        std::cout << coarse << " of " << study.points.size()
-                  << " points are not within the target of the grid limit: the grid is too "
-                     "coarse. Run without --debye-grid and without h_min for a grid refined "
-                     "until the results agree, or refine it and check again.\n";
+        tell(sink, coarse, " of ", study.points.size(),
+             " points are not within the target of the grid limit: the grid is too "
+             "coarse. Run without --debye-grid and without h_min for a grid refined "
+             "until the results agree, or refine it and check again.\n");
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/problem_source.h"
 #include "experiments/integration_run.h"
 #include "model/model.h"
 #include "output/run_summary.h"
@@ -52,16 +53,17 @@ std::optional<double> transition_time(const std::vector<std::pair<double, double
 // with its divisor), not --debye-grid, and no saved state to start from.
 bool automatic_grid_applies(const model& md, const RunOptions& options);
 
-// Refines the automatic grid of the input `inputName`.cci from initial_grid_plan until every
+// Refines the automatic grid of the input `source` from initial_grid_plan until every
 // result agrees within the targets, running the calibration without writing any file;
-// prints one line per grid and returns the study (its chosen grid is the one to run).
-GridStudy refine_automatic_grid(const std::string& inputName, const RunOptions& options);
+// tells options.sink one line per grid and returns the study (its chosen grid is the one
+// to run).
+GridStudy refine_automatic_grid(const ProblemSource& source, const RunOptions& options);
 
 // The grid check: every calibration point again on two refinements of `plan` (the run's
 // grid), without writing any file; the run's own results are the first grid. Prints the
 // report and returns it.
-GridStudy check_grid(const std::string& inputName, const GridPlan& plan, const RunSummary& run,
+GridStudy check_grid(const ProblemSource& source, const GridPlan& plan, const RunSummary& run,
                      const RunOptions& options);
 
-// Standard output's lines of a study: one per point with its values and error estimate.
-void print_grid_study(const GridStudy& study);
+// The lines of a study: one per point with its values and error estimate.
+void print_grid_study(const GridStudy& study, MessageSink& sink);

@@ -1,7 +1,5 @@
 #include "driver/late_stop.h"
 
-#include <iostream>
-
 #include "driver/stop_signal.h"
 
 bool interrupted_after_points(const RunOptions& options, int pointsPlanned,
@@ -16,7 +14,7 @@ bool interrupted_after_points(const RunOptions& options, int pointsPlanned,
     run.exitCode = 128 + signal;
     run.message = name + " " + phase + "; " + std::to_string(complete) + " of " +
                   std::to_string(pointsPlanned) + " calibration points complete";
-    std::cout << "\nThe run was interrupted by " << name << " " << phase << ", after " << complete
-              << " of " << pointsPlanned << " calibration points.\n";
+    tell(*options.sink, "\nThe run was interrupted by ", name, " ", phase, ", after ", complete,
+         " of ", pointsPlanned, " calibration points.\n");
     return true;
 }

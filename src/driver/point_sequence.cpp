@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <iostream>
 #include <numbers>
 
 #include "base/number_text.h"
@@ -73,10 +72,9 @@ IntegrationSummary integrate_point(model& md, RunSeries& series, const char* whi
     if (run.succeeded()) return s;
     s.failure = describe_failure(run.code) + " (code " + std::to_string(run.code) + ")";
     if (options.writeFiles)
-        std::cout << "\nCalibration point " << md.point << " (multiplier "
-                  << md.multipliers[md.point] << "): the " << which
-                  << " integration failed: " << s.failure
-                  << ". Its files describe the state reached.\n";
+        tell(*options.sink, "\nCalibration point ", md.point, " (multiplier ",
+             md.multipliers[md.point], "): the ", which, " integration failed: ", s.failure,
+             ". Its files describe the state reached.\n");
     return s;
 }
 
@@ -103,10 +101,9 @@ int interrupt_run(const model& md, const RunSeries& series, const RunOptions& op
         const int samples = series.timeSeries.size();
         const double reached = samples > 0 ? series.timeSeries[samples - 1] : 0.0;  // s
         const char* which = currentStep ? "current-step" : "potentiometric";
-        std::cout << "\nCalibration point " << md.point << " (multiplier "
-                  << md.multipliers[md.point] << "): the " << which
-                  << " integration was interrupted by " << name << " at t = " << reached
-                  << " s. Its files describe the state reached.\n";
+        tell(*options.sink, "\nCalibration point ", md.point, " (multiplier ",
+             md.multipliers[md.point], "): the ", which, " integration was interrupted by ", name,
+             " at t = ", reached, " s. Its files describe the state reached.\n");
         run.message += " during calibration point " + std::to_string(md.point) +
                        ", at t = " + number_text(reached) + " s of its " + which + " run";
     } else if (complete > 0) {
@@ -116,8 +113,8 @@ int interrupt_run(const model& md, const RunSeries& series, const RunOptions& op
     }
     run.message += "; " + std::to_string(complete) + " of " + std::to_string(md.nCalib) +
                    " calibration points complete";
-    std::cout << "\nThe run was interrupted by " << name << " after " << complete << " of "
-              << md.nCalib << " calibration points.\n";
+    tell(*options.sink, "\nThe run was interrupted by ", name, " after ", complete, " of ",
+         md.nCalib, " calibration points.\n");
     run.status = "interrupted";
     return 128 + signal;
 }
@@ -173,11 +170,11 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
             md.y = goodState;
             summary.startedFrom = goodPoint;
             if (write)
-                std::cout << "\nCalibration point " << md.point << " starts from "
-                          << (goodPoint == 0 ? std::string("the initial state")
-                                             : "the final state of calibration point " +
-                                                   std::to_string(goodPoint))
-                          << ", not from the state of the failed point " << md.point - 1 << ".\n";
+                tell(*options.sink, "\nCalibration point ", md.point, " starts from ",
+                     (goodPoint == 0
+                          ? std::string("the initial state")
+                          : "the final state of calibration point " + std::to_string(goodPoint)),
+                     ", not from the state of the failed point ", md.point - 1, ".\n");
         }
         set_initial_state(md);
         if (md.point == 1) goodState = md.y;
@@ -185,7 +182,7 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
         if (md.nTargets > 0)
             summary.sampleConcentration =
                 region_concentration(md, md.targets[0], md.changedIon) * md.cScale;
-        if (write) std::cout << "\n** iteration number " << md.point << "\n";
+        if (write) tell(*options.sink, "\n** iteration number ", md.point, "\n");
         summary.potentiometric = integrate_point(md, series, "potentiometric", options);
         summary.drift = final_drift(
             {series.timeSeries.data(), static_cast<std::size_t>(series.timeSeries.size())},
@@ -196,6 +193,7 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
             write_profiles(md, files, series, "");
             write_time_course(md, files, series, "");
         }
+        if (options.observer != nullptr) options.observer->potentiometric_done(md, series);
         if (summary.interrupted()) {
             run.points.push_back(summary);
             return interrupt_run(md, series, options, run);
@@ -208,9 +206,9 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
         // A failed run's last potential is no result: it stays out of the curve.
         if (!ok || !collect_point_results(md, series)) {
             if (write && ok)
-                std::cout << "\nCalibration point " << md.point
-                          << ": no integration step was completed, so the point adds nothing "
-                             "to the calibration curve.\n";
+                tell(*options.sink, "\nCalibration point ", md.point,
+                     ": no integration step was completed, so the point adds nothing "
+                     "to the calibration curve.\n");
             ok = false;
             uncollected.push_back(md.point);
         }
@@ -235,7 +233,8 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
                 run.points.push_back(summary);
                 return interrupt_run(md, series, options, run);
             }
-            compute_spectrum(md, series);
+            compute_spectrum(md, series, *options.sink);
+            if (options.observer != nullptr) options.observer->current_step_done(md, series);
             if (!md.Zprim.empty()) summary.lowFrequencyZ = md.Zprim[0];
             summary.apexFrequency = apex_frequency(md);
             for (int i = 0; i < std::min(series.timeSeries.size(), series.potSeries.size()); ++i)
@@ -255,12 +254,12 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
         }
         const bool negative = summary.potentiometric.negativeConcentration ||
                               (summary.currentStep && summary.currentStep->negativeConcentration);
-        if (write && (!ok || negative)) print_point_grid_advice(md.point, !ok);
+        if (write && (!ok || negative)) print_point_grid_advice(md.point, !ok, *options.sink);
         if (write && summary.ok() && !summary.warnings.empty()) {
-            std::cout << "\nCalibration point " << md.point << " (multiplier "
-                      << md.multipliers[md.point] << ") finished with warnings:\n";
+            tell(*options.sink, "\nCalibration point ", md.point, " (multiplier ",
+                 md.multipliers[md.point], ") finished with warnings:\n");
             for (const std::string& warning : summary.warnings)
-                std::cout << "  " << warning << "\n";
+                tell(*options.sink, "  ", warning, "\n");
         }
         run.points.push_back(summary);
         if (write) write_run_summaries(md, files, run);
@@ -268,8 +267,8 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
     if (options.stop_requested()) return interrupt_run(md, series, options, run);
     if (failedPoints > 0) {
         if (write)
-            std::cout << "\nThe integration failed at " << failedPoints << " of " << md.nCalib
-                      << " calibration points; see the messages above.\n";
+            tell(*options.sink, "\nThe integration failed at ", failedPoints, " of ", md.nCalib,
+                 " calibration points; see the messages above.\n");
         return 2;
     }
     return 0;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 
 #include "output/output_file.h"
 #include "output/psplot/psplot.h"
@@ -53,8 +52,9 @@ void plot_chained_course(model& md, RunFiles& files, const VecDoub& time, const 
 std::optional<CalibrationLine> write_limit(model& md, RunFiles& files, const VecDoub& L,
                                            const VecDoub& P) {
     if (L[1] == L[2]) {
-        std::cout << "limit.txt not written: calibration points 2 and 3 have the same "
-                     "multiplier, so the reference line has no slope\n";
+        tell(*files.messages,
+             "limit.txt not written: calibration points 2 and 3 have the same "
+             "multiplier, so the reference line has no slope\n");
         return std::nullopt;
     }
     open_table(md, files, md.folders[0] + "/limit.txt");
@@ -68,8 +68,8 @@ std::optional<CalibrationLine> write_limit(model& md, RunFiles& files, const Vec
     for (int i = 0; i + 1 < L.size(); ++i) {
         if (L[i] == L[i + 1]) {
             // Repeated multiplier: the segment has no slope and no sub-points.
-            std::cout << "limit.txt: segment between calibration points " << i + 1 << " and "
-                      << i + 2 << " skipped, equal multipliers\n";
+            tell(*files.messages, "limit.txt: segment between calibration points ", i + 1, " and ",
+                 i + 2, " skipped, equal multipliers\n");
             continue;
         }
         const double s_i = (P[i] - P[i + 1]) / (L[i] - L[i + 1]);
@@ -92,7 +92,7 @@ std::optional<CalibrationLine> write_limit(model& md, RunFiles& files, const Vec
 
 std::optional<CalibrationLine> write_calibration_curve(model& md, RunFiles& files,
                                                        const RunSeries& series, bool withLimit) {
-    std::cout << "\n\ncalculations time [s]: " << md.t_calc << "\n";
+    tell(*files.messages, "\n\ncalculations time [s]: ", md.t_calc, "\n");
     const int p = md.point;
     if (p <= 2) return std::nullopt;
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <string>
 
 #include "output/output_file.h"
@@ -12,10 +11,10 @@
 namespace {
 
 // Folder of the current calibration point; false (reported) when the record has none.
-bool point_folder(const model& md, std::string& folder) {
+bool point_folder(const model& md, std::string& folder, MessageSink& sink) {
     if (md.point < 0 || md.point >= static_cast<int>(md.folders.size())) {
-        std::cout << "No run folder for calibration point " << md.point
-                  << "; the impedance spectrum is not written.\n";
+        tell(sink, "No run folder for calibration point ", md.point,
+             "; the impedance spectrum is not written.\n");
         return false;
     }
     folder = md.folders[md.point];
@@ -25,7 +24,7 @@ bool point_folder(const model& md, std::string& folder) {
 // Z'' against Z' in frequency order, the first `count` frequencies.
 void write_spectrum_plot(const std::string& path, model& md, RunFiles& files, int count) {
     if (count == 0) {
-        std::cout << "No impedance values to plot; " << path << " is not written.\n";
+        tell(*files.messages, "No impedance values to plot; ", path, " is not written.\n");
         return;
     }
     VecDoub zp(count), zb(count);
@@ -59,7 +58,7 @@ void start_impedance_run(model& md, RunSeries& series) {
     series.tcalcSeries.resize(0);
 }
 
-void compute_spectrum(model& md, const RunSeries& series) {
+void compute_spectrum(model& md, const RunSeries& series, MessageSink& sink) {
     md.nOmega = count_omegas();
     md.Zprim.assign(md.nOmega, 0.0);
     md.Zbis.assign(md.nOmega, 0.0);
@@ -68,22 +67,22 @@ void compute_spectrum(model& md, const RunSeries& series) {
     const VecDoub& t = series.timeSeries;  // s
     const int M = std::min(V.size(), t.size());
     if (M == 0) {
-        std::cout << "No potential samples recorded; the impedance spectrum is set to 0.\n";
+        tell(sink, "No potential samples recorded; the impedance spectrum is set to 0.\n");
         return;
     }
     const double scale = md.currentDensity * md.totalThickness;  // A/m
     if (scale == 0) {
-        std::cout << "Zero current density or membrane thickness; the impedance spectrum "
-                     "is set to 0.\n";
+        tell(sink,
+             "Zero current density or membrane thickness; the impedance spectrum "
+             "is set to 0.\n");
         return;
     }
     // Two samples at one time are a jump of the potential: the slope term of that segment
     // would divide by zero, so it is replaced by its limit for a vanishing duration.
     for (int j = 0; j + 1 < M; ++j)
         if (t[j + 1] - t[j] == 0)
-            std::cout << "Potential samples " << j << " and " << j + 1
-                      << " have equal times t=" << t[j]
-                      << "; taken as a jump in the impedance spectrum.\n";
+            tell(sink, "Potential samples ", j, " and ", j + 1, " have equal times t=", t[j],
+                 "; taken as a jump in the impedance spectrum.\n");
 
     const double V0 = V[0];
     const double Vinf = V[M - 1];
@@ -124,7 +123,7 @@ void compute_spectrum(model& md, const RunSeries& series) {
 
 void write_spectrum(model& md, RunFiles& files) {
     std::string folder;
-    if (!point_folder(md, folder)) return;
+    if (!point_folder(md, folder, *files.messages)) return;
 
     const int count =
         std::min({md.nOmega, static_cast<int>(md.Zprim.size()), static_cast<int>(md.Zbis.size())});

@@ -3,6 +3,7 @@
 // transient, which is integrated piecewise linearly against sine and cosine.
 #pragma once
 
+#include "base/message_sink.h"
 #include "model/model.h"
 #include "output/run_files.h"
 
@@ -24,8 +25,8 @@ void start_impedance_run(model& md, RunSeries& series);
 // series.timeSeries [s]. Two samples at equal times are taken as a jump of the potential
 // (the limit of a segment whose duration tends to zero) and reported on standard output;
 // an empty series or a zero current density times thickness gives a zero spectrum, also
-// reported.
-void compute_spectrum(model& md, const RunSeries& series);
+// reported (to `sink`).
+void compute_spectrum(model& md, const RunSeries& series, MessageSink& sink = standard_output());
 
 // Writes folders[point] + "/spectrum.dat" (precision 15 through files.outFile) and, when
 // genPS is 1, folders[point] + "/spectrum.ps" (Z'' against Z', frequency order).

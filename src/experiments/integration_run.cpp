@@ -65,8 +65,10 @@ const char* solver_path_name(SolverPath path) {
 }
 
 std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem& system,
-                                                      double* state, Bandwidths band) {
+                                                      double* state, Bandwidths band,
+                                                      MessageSink& messages) {
     StiffOptions options;
+    options.messages = &messages;
     options.rtol = {md.rtol};
     options.atol = {md.atol};
     options.output = true;
@@ -92,7 +94,7 @@ RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& optio
     }
     MembraneSystem system(md, series, std::move(recordIndex), options);
     const auto integrator =
-        make_run_integrator(md, system, banded ? state.data() : md.y.data(), band);
+        make_run_integrator(md, system, banded ? state.data() : md.y.data(), band, *options.sink);
     if (options.announce) options.sink->write("** NPP problem integrated with RADAU5 **\n\n");
     md.tStart = wall_clock_seconds();
     RunOutcome outcome;

@@ -31,6 +31,17 @@ const char* solver_path_name(SolverPath path);
 // integration step is printed, a progress line to keep up to date (none: null), and the
 // number of a signal asking the run to stop (0 until one came; null: never asked), and
 // whether the run ends with a grid check.
+// Told what each calibration point produced, while its state is at hand: after the
+// potentiometric run (the record holds its final state, the series its potential against
+// time) and after the current-step run of impedance and chronopotentiometry (the series
+// holds the transient, the record the spectrum of an impedance point).
+class PointObserver {
+  public:
+    virtual ~PointObserver() = default;
+    virtual void potentiometric_done(const model& md, const RunSeries& series) = 0;
+    virtual void current_step_done(const model& md, const RunSeries& series) = 0;
+};
+
 struct RunOptions {
     SolverPath path = SolverPath::banded;
     bool quiet = false;
@@ -43,6 +54,7 @@ struct RunOptions {
     double accuracy = 0.1;   // [mV] target of the automatic grid for every final potential
     bool strict = false;     // a run that finished with warnings ends with status 4
     MessageSink* sink = &standard_output();  // where the run's messages go
+    PointObserver* observer = nullptr;       // none: the points are not watched
     std::optional<PointRange> linearRange;  // of the calibration analysis; none: found
 
     bool stop_requested() const { return stopSignal != nullptr && *stopSignal != 0; }
@@ -108,9 +120,11 @@ class MembraneSystem : public OdeSystem {
 // md.y on the dense path, the point-order copy on the banded one) from tBegin to tEnd with
 // the record's tolerances and first step, output after every step, identity mass matrix
 // and a finite-difference Jacobian of the given bandwidths (lower = nEq: full). Throws
-// IntegratorError when the integrator refuses its parameters.
+// IntegratorError when the integrator refuses its parameters; the integrator tells
+// `messages` why it refused or ended early.
 std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem& system,
-                                                      double* state, Bandwidths band);
+                                                      double* state, Bandwidths band,
+                                                      MessageSink& messages = standard_output());
 
 // Integrates the record's state over one calibration point; md.y holds the state reached,
 // also when the integration fails. Throws IntegratorError when the integrator refuses its

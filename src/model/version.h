@@ -2,5 +2,5 @@
 #pragma once
 
 constexpr const char* kProgramName = "Tavoline";
-constexpr const char* kProgramVersion = "2.0";
+constexpr const char* kProgramVersion = TAVOLINE_VERSION;  // the project version in CMakeLists.txt
 constexpr const char* kProgramDate = "22.12.2014";

@@ -1,6 +1,5 @@
 #include "numeric/integrator.h"
 
-#include <iostream>
 #include <limits>
 #include <sstream>
 
@@ -10,8 +9,9 @@ void OdeSystem::mass(double**) {}
 
 int OdeSystem::output(IntegratorT&) { return 0; }
 
-void IntegratorT::refuse(const std::string& message) {
-    std::cout << message << std::endl;
+void IntegratorT::refuse(const std::string& message) const {
+    tell(messages_, message, "\n");
+    messages_.flush();
     throw IntegratorError(message);
 }
 
@@ -25,6 +25,7 @@ IntegratorT::IntegratorT(OdeSystem& system, int n_, double* y_, double x_, doubl
       x_old(x_),
       h_old(options.h),
       x_dense(x_),
+      messages_(*options.messages),
       system_(system),
       rtol_(options.rtol),
       atol_(options.atol),

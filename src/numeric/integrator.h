@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/fault.h"
+#include "base/message_sink.h"
 
 class IntegratorT;
 
@@ -61,6 +62,8 @@ struct IntegratorOptions {
     double safe = 0.9;       // safety factor of the step-size prediction, 0.001 < safe < 1
     double facl = 5.0;       // a new step is never smaller than h / facl (facl >= 1)
     double facr = 0.125;     // a new step is never larger than h / facr (facr <= 1)
+    // Where refused values and the reasons a run ended early are told.
+    MessageSink* messages = &standard_output();
 };
 
 // What a run did. Every attempt ends as accepted, rejected by the error test or a Newton
@@ -96,7 +99,7 @@ struct IntegratorStatistics {
 class IntegratorT {
   public:
     // Stores the problem and applies the checks of the common settings. A refused value
-    // writes its message and a line end to standard output and throws IntegratorError.
+    // writes its message and a line end to options.messages and throws IntegratorError.
     // The state y is the caller's storage, advanced in place; it must outlive the integrator.
     IntegratorT(OdeSystem& system, int n, double* y, double x, double x_end,
                 const IntegratorOptions& options);
@@ -130,9 +133,10 @@ class IntegratorT {
     double x_dense;
 
   protected:
-    // Writes message and a line end to standard output, then throws IntegratorError.
-    [[noreturn]] static void refuse(const std::string& message);
+    // Writes message and a line end to the messages' sink, then throws IntegratorError.
+    [[noreturn]] void refuse(const std::string& message) const;
 
+    MessageSink& messages_;
     OdeSystem& system_;
     IntegratorStatistics stats_;
     int result_code_ = 0;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <sstream>
 
 #include "numeric/linear_solvers.h"
@@ -92,21 +91,20 @@ bool is_supported(int ijob) {
 }
 
 // Messages are formatted on a fresh stream, so that numbers appear in the default format
-// (six significant digits) whatever the caller did to std::cout's settings.
+// (six significant digits) whatever the caller did to its own stream's settings.
 template <class... Parts>
-void print_line(const Parts&... parts) {
-    std::ostringstream line;
-    (line << ... << parts);
-    std::cout << line.str() << std::endl;
+void print_line(MessageSink& sink, const Parts&... parts) {
+    tell(sink, parts..., "\n");
+    sink.flush();
 }
 
-void exit_message(double x) { print_line(" exit of RADAU5 at x = ", x); }
+void exit_message(MessageSink& sink, double x) { print_line(sink, " exit of RADAU5 at x = ", x); }
 
 template <class... Parts>
-[[noreturn]] void refuse_values(const Parts&... parts) {
+[[noreturn]] void refuse_values(MessageSink& sink, const Parts&... parts) {
     std::ostringstream message;
     (message << ... << parts);
-    std::cout << message.str() << std::endl;
+    print_line(sink, message.str());
     throw IntegratorError(message.str());
 }
 
@@ -203,7 +201,7 @@ StiffIntegratorT::StiffIntegratorT(OdeSystem& system, int n_, double* y_, double
     for (std::size_t i = 0; i < rtol_.size(); ++i) {
         if (atol_[i] > 0.0 && rtol_[i] > 10.0 * uround_) continue;
         if (!per_component_tolerances_) refuse(" tolerances are too small");
-        refuse_values(" tolerances('", i, ") are too small");
+        refuse_values(messages_, " tolerances('", i, ") are too small");
     }
     for (std::size_t i = 0; i < rtol_.size(); ++i) {
         const double quot = atol_[i] / rtol_[i];
@@ -214,12 +212,14 @@ StiffIntegratorT::StiffIntegratorT(OdeSystem& system, int n_, double* y_, double
 
     if (std::fabs(h) < 10.0 * uround_) h = kDefaultInitialStep;
 
-    if (facl_ < 1.0 || facr_ > 1.0) refuse_values(" curious input facl, facr = ", facl_, facr_);
-    if (nit_ <= 0) refuse_values(" curious input nit = ", nit_);
+    if (facl_ < 1.0 || facr_ > 1.0)
+        refuse_values(messages_, " curious input facl, facr = ", facl_, facr_);
+    if (nit_ <= 0) refuse_values(messages_, " curious input nit = ", nit_);
 
     nind1_ = o.nind1.value_or(n - nind2_ - nind3_);
     if (nind1_ + nind2_ + nind3_ != n || nind1_ < 0 || nind2_ < 0 || nind3_ < 0)
-        refuse_values(" curious input for nind1, nind2, nind3 = ", nind1_, nind2_, nind3_);
+        refuse_values(messages_, " curious input for nind1, nind2, nind3 = ", nind1_, nind2_,
+                      nind3_);
 
     reduced_n_ = n - m1_;
     m2_ = m1_ == 0 ? n : o.m2.value_or(m1_);
@@ -227,25 +227,28 @@ StiffIntegratorT::StiffIntegratorT(OdeSystem& system, int n_, double* y_, double
     // The reduction eliminates whole blocks of m2 components, so m1 must be a multiple of
     // m2; otherwise components would be left out of it and the stages come out wrong.
     if (m1_ < 0 || m2_ < 0 || m1_ + m2_ > n || (m2_ > 0 && m1_ % m2_ != 0))
-        refuse_values(" curious input for m1, m2 = ", m1_, m2_);
+        refuse_values(messages_, " curious input for m1, m2 = ", m1_, m2_);
 
     fnewt_ = o.fnewt.value_or(
         std::max(10.0 * uround_ / first_rtol, std::min(kMaxDefaultFnewt, std::sqrt(first_rtol))));
-    if (uround_ / first_rtol >= fnewt_) refuse_values(" curious input for fnewt = ", fnewt_);
+    if (uround_ / first_rtol >= fnewt_)
+        refuse_values(messages_, " curious input for fnewt = ", fnewt_);
 
     if (quot1_ > 1.0 || quot2_ < 1.0)
-        refuse_values(" curious input for quot1, quot2 = ", quot1_, quot2_);
-    if (thet_ >= 1.0) refuse_values(" curious input for thet = ", thet_);
+        refuse_values(messages_, " curious input for quot1, quot2 = ", quot1_, quot2_);
+    if (thet_ >= 1.0) refuse_values(messages_, " curious input for thet = ", thet_);
 
     has_mass_ = o.mass != MassMatrix::identity;
     banded_jacobian_ = o.jacobian == JacobianStructure::band && jac_lower_ < reduced_n_;
     if (banded_jacobian_) {
         // Negative bandwidths would index outside the band storage.
         if (jac_lower_ < 0 || jac_upper_ < 0)
-            refuse_values(" curious input for jac_lower, jac_upper = ", jac_lower_, jac_upper_);
+            refuse_values(messages_, " curious input for jac_lower, jac_upper = ", jac_lower_,
+                          jac_upper_);
         // With second-order structure the banded Jacobian is stored block by block of m2
         // columns and the reduced system is the last block, so the blocks must fill n.
-        if (m1_ > 0 && m1_ + m2_ != n) refuse_values(" curious input for m1, m2 = ", m1_, m2_);
+        if (m1_ > 0 && m1_ + m2_ != n)
+            refuse_values(messages_, " curious input for m1, m2 = ", m1_, m2_);
         jac_rows_ = jac_lower_ + jac_upper_ + 1;
         e_rows_ = jac_lower_ + jac_rows_;
     } else {
@@ -262,7 +265,8 @@ StiffIntegratorT::StiffIntegratorT(OdeSystem& system, int n_, double* y_, double
             ijob_ = 5;
         } else {
             if (mass_lower_ < 0 || mass_upper_ < 0)
-                refuse_values(" curious input for mass_lower, mass_upper = ", mass_lower_,
+                refuse_values(messages_,
+                              " curious input for mass_lower, mass_upper = ", mass_lower_,
                               mass_upper_);
             mass_rows_ = mass_lower_ + mass_upper_ + 1;
             ijob_ = banded_jacobian_ ? 4 : 3;
@@ -320,7 +324,7 @@ void StiffIntegratorT::compute_method_constants() {
 int StiffIntegratorT::integrate() {
     const int code = run_steps();
     result_code_ = code;
-    if (code < 0) print_line(" Computation failed ");
+    if (code < 0) print_line(messages_, " Computation failed ");
     return code;
 }
 
@@ -340,13 +344,13 @@ void StiffIntegratorT::compute_scale() {
 }
 
 int StiffIntegratorT::unsupported_case() const {
-    print_line("Not a value ijob. \tijob = ", ijob_);
+    print_line(messages_, "Not a value ijob. \tijob = ", ijob_);
     return kUnsupportedCase;
 }
 
 int StiffIntegratorT::rhs_refused() {
-    exit_message(x);
-    print_line(" the right-hand side cannot be evaluated at this state");
+    exit_message(messages_, x);
+    print_line(messages_, " the right-hand side cannot be evaluated at this state");
     return kRhsRefused;
 }
 
@@ -855,7 +859,7 @@ int StiffIntegratorT::call_output() {
     if (!output_) return 0;
     std::copy(y, y + n, cont_.begin());
     if (system_.output(*this) < 0) {
-        exit_message(x);
+        exit_message(messages_, x);
         return kStoppedByOutput;
     }
     return 0;
@@ -906,8 +910,8 @@ StiffIntegratorT::Attempt StiffIntegratorT::decompose_matrices(StepControl& c, i
     if (ier != 0) {
         ++c.nsing;
         if (c.nsing >= kMaxSingularMatrices) {
-            exit_message(x);
-            print_line(" matrix is repeatedly singular, ier= ", ier);
+            exit_message(messages_, x);
+            print_line(messages_, " matrix is repeatedly singular, ier= ", ier);
             code = kRepeatedlySingular;
             return Attempt::stop;
         }
@@ -930,14 +934,14 @@ StiffIntegratorT::Attempt StiffIntegratorT::decompose_matrices(StepControl& c, i
 StiffIntegratorT::Attempt StiffIntegratorT::begin_attempt(StepControl& c, int& code) {
     ++stats_.steps;
     if (stats_.steps >= max_steps_) {
-        exit_message(x);
-        print_line(" more than nmax = ", max_steps_, " steps are needed");
+        exit_message(messages_, x);
+        print_line(messages_, " more than nmax = ", max_steps_, " steps are needed");
         code = kTooManySteps;
         return Attempt::stop;
     }
     if (kSmallStepFraction * std::fabs(h) <= std::fabs(x) * uround_) {
-        exit_message(x);
-        print_line(" step size too small, h = ", h);
+        exit_message(messages_, x);
+        print_line(messages_, " step size too small, h = ", h);
         code = kStepTooSmall;
         return Attempt::stop;
     }

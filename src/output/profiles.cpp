@@ -8,25 +8,8 @@
 #include "output/table_file.h"
 #include "physics/flux.h"
 
-namespace {
-
-// Profiles of the whole stack in physical units. Layers are concatenated in order; a point
-// on an interface occurs twice, as the last point of the left layer and the first of the
-// right one.
-struct Profiles {
-    std::vector<double> x;                  // grid points [m]
-    std::vector<double> yPos;               // concentration nodes [m]
-    std::vector<std::vector<double>> conc;  // [c-1][node], mol/m^3
-    std::vector<std::vector<double>> flux;  // [c-1][grid point], mol/(m^2 s)
-    std::vector<double> field;              // V/m
-    std::vector<double> potential;          // mV
-    std::vector<double> zcSum;              // sum of z_c c_c per node
-    std::vector<double> zjSum;              // sum of z_c J_c per grid point
-    double mpot = 0;                        // membrane potential, scaled units x 1000
-};
-
-Profiles build_profiles(const model& md) {
-    Profiles p;
+ProfileData profile_data(const model& md) {
+    ProfileData p;
     p.conc.resize(md.R);
     p.flux.resize(md.R);
     const double* y = md.y.data();
@@ -55,6 +38,8 @@ Profiles build_profiles(const model& md) {
     }
     return p;
 }
+
+namespace {
 
 // y.vec: nEq, the end time [s], then the state in state-vector order in physical units
 // (concentrations mol/m^3, field V/m), every token followed by one blank, no line end.
@@ -140,7 +125,7 @@ void plot_panel(PSpage& page, const double box[4], const std::vector<double>& ho
 
 // Six panels: concentrations and their charge sum over the concentration nodes; fluxes,
 // their charge sum, the field and the potential over the grid points.
-void write_profile_plot(model& md, RunFiles& files, const Profiles& p, const std::string& path) {
+void write_profile_plot(model& md, RunFiles& files, const ProfileData& p, const std::string& path) {
     if (p.x.empty() || md.R < 1) {
         tell(*files.messages, "No profiles to plot; ", path, " is not written.\n");
         return;
@@ -174,7 +159,7 @@ void write_profiles(model& md, RunFiles& files, const RunSeries& series,
         return;
     }
     const std::string base = md.folders[md.point] + "/" + prefix;
-    const Profiles p = build_profiles(md);
+    const ProfileData p = profile_data(md);
     md.mpot = p.mpot;
     if (md.genPS == 1) {
         md.fileName = base + "wyn.ps";

@@ -1,0 +1,144 @@
+"""The Python package against the program: same numbers, named errors, no files."""
+import json
+import os
+import resource
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import tavoline
+
+EXAMPLES = Path(os.environ["TAVOLINE_EXAMPLES"])
+PROGRAM = os.environ["TAVOLINE_EXE"]
+sys.path.insert(0, str(EXAMPLES / "python"))
+
+
+def program_potentials(tmp_path, name, *args):
+    """Final potentials [mV] of the program's run of examples/NAME.cci, from summary.json."""
+    shutil.copy(EXAMPLES / f"{name}.cci", tmp_path)
+    subprocess.run([PROGRAM, name, "-q", *args], cwd=tmp_path, check=True,
+                   stdout=subprocess.DEVNULL)
+    summary = json.loads((tmp_path / name / "summary.json").read_text())
+    return [p["final_potential_mV"] for p in summary["points"]]
+
+
+def small_problem():
+    """A cation exchanger between two salt solutions; about 0.1 s per run."""
+    p = tavoline.Problem()
+    p.layers.append(tavoline.Layer(thickness=1e-5, permittivity=1e-10, cells=40, debye_cells=4))
+    p.duration = 10
+    for charge, conc, rates, d in ((1, [0.01, 50, 1], 1e-3, 1e-11),
+                                   (-1, [0.01, 0, 1], 1e-3, 1e-11),
+                                   (-1, [0, 50, 0], 0.0, 1e-13)):
+        p.components.append(tavoline.Component(
+            charge=charge, diffusivity=[d], left=conc[0], initial=[conc[1]], right=conc[2],
+            kif=[rates, rates], kib=[rates, rates]))
+    p.multipliers = [1, 10, 100]
+    return p
+
+
+def ionophore_by_fields():
+    """examples/ionophore.cci, field by field."""
+    p = tavoline.Problem()
+    p.name = "ionophore"
+    p.layers.append(tavoline.Layer(thickness=1e-5, permittivity=4.4e-11, complexing=2,
+                                   cells=40, debye_cells=3))
+    p.duration = 1000
+    p.changed_ion, p.opposite_ion = 1, 2
+    p.multipliers = [1, 0.1, 0.01, 0.001, 1e-4, 1e-5, 1e-6]
+    p.atol, p.rtol = 1e-12, 1e-6
+    C = tavoline.Component
+    p.components.extend([
+        C(name="K+", charge=1, diffusivity=[1e-11], left=10, initial=[0.01], right=10,
+          kif=[1e-3, 1], kib=[1, 1e-3], ligand=5, complex=6, kas=[100], kdis=[1]),
+        C(name="Cl-", charge=-1, diffusivity=[1e-11], left=11, initial=[0.01], right=10,
+          kif=[1e-3, 1], kib=[1, 1e-3]),
+        C(name="Na+", charge=1, diffusivity=[1e-11], left=1, initial=[0], right=0,
+          kif=[1e-5, 0], kib=[1, 0]),
+        C(name="R-", charge=-1, diffusivity=[0], initial=[10], kif=[0, 0], kib=[0, 0]),
+        C(name="L", charge=0, diffusivity=[1e-11], initial=[10], kif=[0, 0], kib=[0, 0]),
+        C(name="KL+", charge=1, diffusivity=[1e-11], initial=[10], kif=[0, 0], kib=[0, 0]),
+    ])
+    return p
+
+
+def test_same_numbers_as_the_program_bit_for_bit(tmp_path):
+    # A file read as it is, and the ionophore membrane built by named fields: the same
+    # doubles as the program's summary.json (written with round-trip precision).
+    for sub in ("b", "i"):
+        (tmp_path / sub).mkdir()
+    read = tavoline.Problem.from_file(str(EXAMPLES / "b.cci"))
+    assert list(read.run(debye_grid=True).final_potentials) == \
+        program_potentials(tmp_path / "b", "b", "--debye-grid")
+    built = ionophore_by_fields().run(debye_grid=True)
+    assert list(built.final_potentials) == \
+        program_potentials(tmp_path / "i", "ionophore", "--debye-grid")
+    assert [p.status for p in built.points] == ["finished"] * 7
+    assert built.concentrations[1] == pytest.approx(1.0)  # mol/m^3: 0.1 x 10 mol/m^3
+
+
+def test_a_bad_field_raises_with_its_name():
+    p = small_problem()
+    p.components[1].diffusivity = [-1e-11]
+    with pytest.raises(tavoline.InputError) as caught:
+        p.validate()
+    assert caught.value.field == "components[1].diffusivity"
+    assert "`D` of component 2" in str(caught.value) and caught.value.value == "-1e-11"
+    p = small_problem()
+    p.components[0].kif = [1e-3]  # one interface short
+    with pytest.raises(tavoline.InputError) as caught:
+        p.run()
+    assert caught.value.field == "components[0].kif"
+    with pytest.raises(ValueError, match="method"):
+        p.method = "voltammetry"
+    with pytest.raises(ValueError, match="read-only"):
+        p.components[0].kif[0] = 1.0  # a silently lost assignment is refused
+    with pytest.raises(tavoline.InputError) as caught:
+        tavoline.Problem.from_text("#TAV02\n")
+    assert caught.value.line == 1 and caught.value.file == "problem"
+
+
+def test_a_run_returns_arrays_and_a_complete_dict():
+    r = small_problem().run(debye_grid=True)
+    assert r.status == "finished" and r.exit_code == 0
+    point = r.points[2]
+    assert point.time[-1] == pytest.approx(10) and point.potential.shape == point.time.shape
+    profiles = point.profiles
+    assert profiles["concentration"].shape == (3, profiles["x"].size)
+    # Electroneutral in the middle of the membrane, far from both space-charge layers.
+    middle = profiles["concentration"][:, profiles["x"].size // 2]
+    assert abs(middle @ [1, -1, -1]) < 1e-6 * middle.max()
+    d = r.to_dict()
+    assert json.dumps(d, default=lambda a: a.tolist())  # plain data throughout
+    assert d["points"][0]["final_potential"] == r.points[0].final_potential
+
+
+def test_a_loop_of_runs_leaves_no_files_and_keeps_its_memory(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    p = small_problem()
+    p.multipliers = [1, 10]
+    for _ in range(20):
+        p.run(debye_grid=True)
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    for i in range(80):
+        p.components[0].left = 0.01 * (1 + i / 80)
+        p.run(debye_grid=True)
+    grown = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before  # kB
+    assert list(tmp_path.iterdir()) == []
+    assert grown < 4096  # a leak of one run's state (~100 kB) would pass this in 40 runs
+
+
+def test_messages_go_to_the_callable_given():
+    lines = []
+    small_problem().run(debye_grid=True, messages=lines.append)
+    assert any("Calibration analysis" in line for line in lines)
+
+
+def test_fit_example_recovers_the_rate_constant():
+    import fit_rate_constant
+    found, true = fit_rate_constant.main(plot=False)
+    assert found == pytest.approx(true, rel=1e-3)
