@@ -438,6 +438,15 @@ PYBIND11_MODULE(tavoline, m) {
         .def_property_readonly(
             "potential", [](const tavoline::PointResult& p) { return array(p.potential); }, "[mV]")
         .def_property_readonly(
+            "transient_time", [](const tavoline::PointResult& p) { return array(p.transientTime); },
+            "[s] of the current step")
+        .def_property_readonly(
+            "transient_potential",
+            [](const tavoline::PointResult& p) { return array(p.transientPotential); }, "[mV]")
+        .def_readonly("started_from", &tavoline::PointResult::startedFrom)
+        .def_property_readonly(
+            "statistics", [](const tavoline::PointResult& p) { return stats_dict(p.statistics); })
+        .def_property_readonly(
             "profiles", [](const tavoline::PointResult& p) { return profiles_dict(p.profiles); })
         .def_property_readonly(
             "spectrum", [](const tavoline::PointResult& p) { return spectrum_dict(p.spectrum); })

@@ -17,7 +17,7 @@ problem = tavoline.Problem.from_file(str(here.parent / "ionophore.cci"))
 
 runs = {"as given": problem.run()}
 richer = problem.copy()
-ionophore = richer.component("L")
+ionophore = richer.components[4]  # component 5, the free ionophore L
 ionophore.initial = 10 * ionophore.initial  # mol/m^3 of free ionophore, per layer
 runs["10 x ionophore"] = richer.run()
 

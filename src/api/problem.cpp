@@ -193,9 +193,9 @@ Error library_error(const Fault& fault, const std::vector<std::string>* fields) 
                  fault.what());
 }
 
-ProblemText problem_text(const Problem& p) {
+ProblemText problem_text(const Problem& p, bool fromSource) {
     ProblemText out;
-    if (p.source && p.source->layers == p.layers && p.source->components == p.components &&
+    if (fromSource && p.source && p.source->layers == p.layers && p.source->components == p.components &&
         p.source->multipliers == p.multipliers) {
         // An unchanged problem runs from the text it was read from, whatever its form,
         // unless a field outside the layers and components changed.
@@ -342,11 +342,7 @@ Problem Problem::from_file(const std::string& path) {
     return p;
 }
 
-std::string Problem::to_text() const {
-    Problem plain = *this;
-    plain.source.reset();
-    return problem_text(plain).text;
-}
+std::string Problem::to_text() const { return problem_text(*this, false).text; }
 
 void Problem::validate() const {
     model md;

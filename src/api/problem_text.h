@@ -19,9 +19,10 @@ struct ProblemText {
     std::vector<std::string> fields;
 };
 
-// The text a problem runs from: the text it was read from while it is unchanged, otherwise
-// its fields in the current form.
-ProblemText problem_text(const Problem& problem);
+// The text a problem runs from: with `fromSource` the text it was read from while it is
+// unchanged, otherwise its fields in the current form. A problem of an older form with
+// several calibration targets, which the current form cannot hold, is refused.
+ProblemText problem_text(const Problem& problem, bool fromSource = true);
 
 // Reads the text into a fresh record, as the program reads an input file.
 void read_problem(model& md, const ProblemText& text);

@@ -58,10 +58,11 @@ class Collector : public PointObserver {
         Spectrum s;
         double omega = kOmegaFirst;
         const std::size_t n = std::min(md.Zprim.size(), md.Zbis.size());
+        // The record holds the spectrum per membrane thickness [ohm m^2 / m].
         for (std::size_t k = 0; k < n; ++k) {
             s.frequency.push_back(omega / (2 * std::numbers::pi));
-            s.real.push_back(md.Zprim[k]);
-            s.imaginary.push_back(md.Zbis[k]);
+            s.real.push_back(md.Zprim[k] * md.totalThickness);
+            s.imaginary.push_back(md.Zbis[k] * md.totalThickness);
             omega *= kOmegaRatio;
         }
         p.spectrum = std::move(s);

@@ -142,3 +142,15 @@ def test_fit_example_recovers_the_rate_constant():
     import fit_rate_constant
     found, true = fit_rate_constant.main(plot=False)
     assert found == pytest.approx(true, rel=1e-3)
+
+
+def test_the_spectrum_is_in_ohm_square_metres():
+    # At the lowest frequency (1.6e-5 Hz, far below the membrane's relaxation) the
+    # impedance is the steady change of the potential under the current step over the
+    # current density.
+    p = tavoline.Problem.from_file(str(EXAMPLES / "eis.cci"))
+    for point in p.run(debye_grid=True).points:
+        step = point.transient_potential
+        steady = abs(step[-1] - step[0]) * 1e-3 / p.current_density  # ohm m^2
+        assert point.spectrum["real"][0] == pytest.approx(steady, rel=1e-6)
+        assert point.spectrum["frequency"][0] == pytest.approx(1e-4 / (2 * np.pi))
