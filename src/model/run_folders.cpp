@@ -2,7 +2,6 @@
 
 #include <ctime>
 #include <filesystem>
-#include <iostream>
 #include <set>
 #include <sstream>
 #include <system_error>
@@ -24,7 +23,7 @@ void create_folder(const std::string& path) {
 
 }  // namespace
 
-void make_run_folders(model& md, const std::string& base) {
+void make_run_folders(model& md, const std::string& base, MessageSink& sink) {
     md.folders.assign(md.nCalib + 1, std::string());
     md.folders[0] = base + "/" + md.inputName;
     if (md.nCalib > 1) {
@@ -37,9 +36,8 @@ void make_run_folders(model& md, const std::string& base) {
                 const std::string shared = name;
                 name.append(1, '_').append(std::to_string(i));
                 used.insert(name);
-                std::cout << "Calibration point " << i << " has the same multiplier text " << shared
-                          << " as an earlier point; its results go to " << md.folders[0] << "/"
-                          << name << "\n";
+                tell(sink, "Calibration point ", i, " has the same multiplier text ", shared,
+                     " as an earlier point; its results go to ", md.folders[0], "/", name, "\n");
             }
             md.folders[i] = md.folders[0] + "/" + name;
         }
@@ -67,7 +65,7 @@ void check_input_name(const std::string& inputName) {
                          " fit the names of the run folder and its files.");
 }
 
-void keep_earlier_run(const model& md) {
+void keep_earlier_run(const model& md, MessageSink& sink) {
     namespace fs = std::filesystem;
     const fs::path folder = "./" + md.inputName;  // as make_run_folders names it
     std::error_code ec;
@@ -88,8 +86,8 @@ void keep_earlier_run(const model& md) {
         throw InputError("The run folder " + folder.string() +
                          " holds an earlier run that cannot be kept aside (" + ec.message() +
                          "); move it away before running again.");
-    std::cout << "The run folder " << folder.string() << " held an earlier run; it is kept as "
-              << kept.string() << "\n";
+    tell(sink, "The run folder ", folder.string(), " held an earlier run; it is kept as ",
+         kept.string(), "\n");
 }
 
 std::string run_lock_file(const std::string& inputName) {

@@ -6,13 +6,15 @@
 #include <cstddef>
 #include <string>
 
+#include "base/message_sink.h"
 #include "model/folder_lock.h"
 #include "model/model.h"
 
 // Fills `folders` (element 0 the run folder, element i the folder of point i) and creates
 // the folders. A point whose multiplier text repeats an earlier point's gets the text
-// followed by "_" and its point number, so that no point overwrites another's results.
-void make_run_folders(model& md, const std::string& base);
+// followed by "_" and its point number, so that no point overwrites another's results; a
+// line told to `sink` says where such a point's results go.
+void make_run_folders(model& md, const std::string& base, MessageSink& sink = standard_output());
 
 // Longest input name (without folder part and .cci) a run accepts: the names made from it
 // (NAME_TAVO1.cci, NAME.previous-DATE-K) must stay within a file name's 255 bytes.
@@ -24,10 +26,10 @@ constexpr std::size_t kMaxInputName = 200;
 void check_input_name(const std::string& inputName);
 
 // Keeps an earlier run: when the run folder of this input exists, it is renamed to
-// NAME.previous-YYYY-MM-DDTHH-MM-SS (a number added when that exists too) and a line on
-// standard output says so, so that the files of two runs never mix. Something other than a
+// NAME.previous-YYYY-MM-DDTHH-MM-SS (a number added when that exists too) and a line told
+// to `sink` says so, so that the files of two runs never mix. Something other than a
 // folder in its place is refused with InputError. The first change a run makes on disk.
-void keep_earlier_run(const model& md);
+void keep_earlier_run(const model& md, MessageSink& sink = standard_output());
 
 // The lock file of the run of `inputName`: .NAME.lock beside NAME.cci.
 std::string run_lock_file(const std::string& inputName);

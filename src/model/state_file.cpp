@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/message_sink.h"
 #include "base/number_text.h"
 #include "model/errors.h"
 #include "model/text_scanner.h"
@@ -21,8 +22,10 @@ const char* const kStateFile = "y.vec";
 
 // A y.vec that does not fit the problem: the size message and what was found, one key
 // when a person is watching, then the end of the run.
-[[noreturn]] void wrong_size(const std::string& detail) {
-    std::cout << "Input data error: wrong input vector size\n" << detail << std::flush;
+[[noreturn]] void wrong_size(const std::string& detail, MessageSink& sink) {
+    // Flushed: the message must be on screen before the wait for a key.
+    tell(sink, "Input data error: wrong input vector size\n", detail);
+    sink.flush();
     if (isatty(STDIN_FILENO)) {
         char ch;
         std::cin >> ch;
@@ -50,40 +53,43 @@ std::string describe_unknown(const model& md, int index, bool& concentration) {
 }
 
 // Why y.vec cannot be read, and that the input asks for it, as the last line of the message.
-[[noreturn]] void unreadable(const model& md, const std::string& reason) {
+[[noreturn]] void unreadable(const model& md, const std::string& reason, MessageSink& sink) {
     const auto line = md.inputLines.find("loadYvec");
     std::string where = md.fileName.empty() ? "the input" : md.fileName;
     if (line != md.inputLines.end()) where += ", line " + std::to_string(line->second);
     wrong_size(std::string(kStateFile) + " in the working folder cannot be read (" + reason +
-               "), and " + where + " asks to start from it (`load y.vec` = 1): put the saved " +
-               "state there, or set that value to 0.\n");
+                   "), and " + where + " asks to start from it (`load y.vec` = 1): put the saved " +
+                   "state there, or set that value to 0.\n",
+               sink);
 }
 
 }  // namespace
 
-void read_state_file(model& md) {
+void read_state_file(model& md, MessageSink& sink) {
     errno = 0;
     std::ifstream in(kStateFile, std::ios::binary);
     if (!in.is_open()) {
         const std::string reason = std::strerror(errno != 0 ? errno : ENOENT);
-        std::cout << "File " << kStateFile << " cannot be opened.\n";
-        unreadable(md, reason);
+        tell(sink, "File ", kStateFile, " cannot be opened.\n");
+        unreadable(md, reason, sink);
     }
     std::ostringstream text;
     errno = 0;
     // A folder opens like a file but gives no byte (EISDIR).
     if (in.peek() == std::char_traits<char>::eof() && in.bad())
-        unreadable(md, std::strerror(errno));
+        unreadable(md, std::strerror(errno), sink);
     text << in.rdbuf();
-    if (in.bad()) unreadable(md, std::strerror(errno != 0 ? errno : EIO));
+    if (in.bad()) unreadable(md, std::strerror(errno != 0 ? errno : EIO), sink);
     TextScanner scan(text.str(), kStateFile);
     if (text.str().find_first_not_of(" \t\r\n") == std::string::npos)
         wrong_size(std::string(kStateFile) + " is empty; the problem has " +
-                   std::to_string(md.nEq) + " unknowns.\n");
+                       std::to_string(md.nEq) + " unknowns.\n",
+                   sink);
     const int count = scan.read_int("the count of state values");
     if (count != md.nEq)
         wrong_size(std::string(kStateFile) + " holds " + std::to_string(count) +
-                   " state values; the problem has " + std::to_string(md.nEq) + " unknowns.\n");
+                       " state values; the problem has " + std::to_string(md.nEq) + " unknowns.\n",
+                   sink);
     const double time = scan.read_double("the time the state was saved at");
     std::vector<double> values(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/message_sink.h"
 #include "sweep/sweep_file.h"
 
 // Where a sweep's files lie.
@@ -78,13 +79,13 @@ struct SlurmOptions {
     int maxRunning = 0;  // the array's %M; 0: no limit
 };
 
-// The commands: each returns the exit status and prints its messages on standard output.
-int sweep_plan_command(const std::string& sweepPath);
+// The commands: each returns the exit status and tells its messages to `sink`.
+int sweep_plan_command(const std::string& sweepPath, MessageSink& sink);
 int sweep_run_command(const std::string& sweepPath, int jobs, bool retryFailed,
-                      const SlurmOptions* slurm);
-int sweep_task_command(const std::string& sweepPath, long long id);
+                      const SlurmOptions* slurm, MessageSink& sink);
+int sweep_task_command(const std::string& sweepPath, long long id, MessageSink& sink);
 int sweep_collect_command(const std::string& sweepPath, const std::string& result,
-                          const std::string& against);
+                          const std::string& against, MessageSink& sink);
 
 // Helpers of the sweep commands. read_text: the whole file, `ok` false when it cannot be
 // opened. write_whole: the file written under a temporary name and put in place when
@@ -95,8 +96,9 @@ std::string csv_field(const std::string& text);
 // The base input's text; InputError naming the sweep file's base line when it cannot be read.
 std::string read_base_text(const SweepFile& sweep, const SweepLayout& layout);
 
-// The sweep command line (`tavoline sweep ...`, argv[0] being "sweep").
-int run_sweep_main(int argc, char** argv);
+// The sweep command line (`tavoline sweep ...`, argv[0] being "sweep"); its messages, the
+// help text and its faults go to `sink`.
+int run_sweep_main(int argc, char** argv, MessageSink& sink = standard_output());
 
 // Slurm's array notation of the ids (ascending), ranges joined: "1-3,7,9-12".
 std::string array_ranges(const std::vector<long long>& ids);

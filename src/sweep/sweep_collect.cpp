@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -67,7 +66,7 @@ std::vector<ResultColumn> result_columns(int points) {
 }
 
 void plot_result(const SweepFile& sweep, const SweepLayout& layout, const std::vector<Row>& rows,
-                 const ResultColumn& result, size_t against) {
+                 const ResultColumn& result, size_t against, MessageSink& sink) {
     const SweepParameter& param = sweep.parameters[against];
     // One line per combination of the other parameters, its points in order of the value.
     std::map<std::string, std::vector<std::pair<double, double>>> lines;
@@ -84,7 +83,8 @@ void plot_result(const SweepFile& sweep, const SweepLayout& layout, const std::v
         lines[key].emplace_back(x, y.get<double>());
     }
     if (lines.empty()) {
-        std::cout << "No finished combination gives " << result.name << "; no plot written." << std::endl;
+        tell(sink, "No finished combination gives ", result.name, "; no plot written.\n");
+        sink.flush();
         return;
     }
     double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
@@ -96,7 +96,7 @@ void plot_result(const SweepFile& sweep, const SweepLayout& layout, const std::v
     }
     const std::string file = (layout.folder / "sweep_plot.ps").string();
     try {
-        PSpage page(file);
+        PSpage page(file, sink);
         PSplot plot(page, 100, 500, 350, 750);
         plot.clear_box();
         const double dx = x1 - x0, dy = y1 - y0;
@@ -121,14 +121,14 @@ void plot_result(const SweepFile& sweep, const SweepLayout& layout, const std::v
     } catch (const PlotError&) {
         return;  // the plotter has said which file and why
     }
-    std::cout << "Plot of " << result.name << " against " << param.label << ": "
-              << svg_file_name(file) << std::endl;
+    tell(sink, "Plot of ", result.name, " against ", param.label, ": ", svg_file_name(file), "\n");
+    sink.flush();
 }
 
 }  // namespace
 
 int sweep_collect_command(const std::string& sweepPath, const std::string& resultName,
-                          const std::string& against) {
+                          const std::string& against, MessageSink& sink) {
     const SweepFile sweep = read_sweep_file(sweepPath);
     const SweepLayout layout = sweep_layout(sweep, sweepPath);
     std::vector<Row> rows;
@@ -192,9 +192,11 @@ int sweep_collect_command(const std::string& sweepPath, const std::string& resul
     }
     fs::create_directories(layout.folder);
     write_whole(layout.folder / "sweep_results.csv", csv.str());
-    std::cout << "Results of " << layout.count << " combinations: "
-              << (layout.folder / "sweep_results.csv").string() << std::endl;
-    plot_result(sweep, layout, rows, *result, param);
-    std::cout << outcome_line(sweep, layout) << std::endl;
+    tell(sink, "Results of ", layout.count,
+         " combinations: ", (layout.folder / "sweep_results.csv").string(), "\n");
+    sink.flush();
+    plot_result(sweep, layout, rows, *result, param, sink);
+    tell(sink, outcome_line(sweep, layout), "\n");
+    sink.flush();
     return 0;
 }

@@ -1,11 +1,11 @@
 #include <CLI/CLI.hpp>
-#include <iostream>
 #include <new>
 
 #include "base/fault.h"
+#include "base/message_sink.h"
 #include "sweep/sweep.h"
 
-int run_sweep_main(int argc, char** argv) {
+int run_sweep_main(int argc, char** argv, MessageSink& sink) {
     CLI::App app("Parameter sweeps: many inputs from one base input, run on this machine with "
                  "GNU parallel or on a cluster as a Slurm job array.",
                  "tavoline sweep");
@@ -52,27 +52,29 @@ int run_sweep_main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
-        std::cout << app.help();
+        tell(sink, app.help());
         return 0;
     } catch (const CLI::ParseError& e) {
-        std::cout << "tavoline sweep: " << e.what() << "\n" << app.help();
+        tell(sink, "tavoline sweep: ", e.what(), "\n", app.help());
         return 1;
     }
     if (!slurm && (so.dryRun || so.wait || !so.partition.empty() || !so.time.empty() ||
                    !so.memory.empty() || so.maxRunning > 0)) {
-        std::cout << "tavoline sweep: --dry-run, --wait, --partition, --time, --mem and "
-                     "--max-running go with --slurm\n";
+        tell(sink,
+             "tavoline sweep: --dry-run, --wait, --partition, --time, --mem and "
+             "--max-running go with --slurm\n");
         return 1;
     }
     try {
-        if (plan->parsed()) return sweep_plan_command(file);
-        if (run->parsed()) return sweep_run_command(file, jobs, retryFailed, slurm ? &so : nullptr);
-        if (task->parsed()) return sweep_task_command(file, id);
-        return sweep_collect_command(file, result, against);
+        if (plan->parsed()) return sweep_plan_command(file, sink);
+        if (run->parsed())
+            return sweep_run_command(file, jobs, retryFailed, slurm ? &so : nullptr, sink);
+        if (task->parsed()) return sweep_task_command(file, id, sink);
+        return sweep_collect_command(file, result, against, sink);
     } catch (const std::bad_alloc&) {
-        std::cout << "Not enough memory for this sweep.\n";
+        tell(sink, "Not enough memory for this sweep.\n");
     } catch (const std::exception& e) {
-        std::cout << e.what() << "\n";
+        tell(sink, e.what(), "\n");
     }
     return 1;
 }

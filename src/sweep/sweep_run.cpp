@@ -7,10 +7,10 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <iostream>
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "base/message_sink.h"
 #include "driver/stop_signal.h"
 #include "model/errors.h"
 #include "model/folder_lock.h"
@@ -94,17 +94,20 @@ std::string job_script(const SweepLayout& layout,
 }
 
 int run_slurm(const SweepFile& sweep, const SweepLayout& layout, const std::vector<long long>& ids,
-              const SlurmOptions& o) {
+              const SlurmOptions& o, MessageSink& sink) {
     const fs::path script = layout.folder / (layout.sweepFile.stem().string() + ".sbatch");
     write_whole(script, job_script(layout, ids, o));
-    std::cout << "Job script " << script.string() << " written: " << ids.size()
-              << " combinations to run." << std::endl;
+    tell(sink, "Job script ", script.string(), " written: ", ids.size(), " combinations to run.\n");
+    sink.flush();
     if (o.dryRun) return 0;
     std::vector<std::string> args = {"sbatch", "--chdir", layout.folder.string()};
     if (o.wait) args.push_back("--wait");
     args.push_back(script.string());
     const int status = exit_status(spawn_and_wait(args, nullptr, "sbatch"));
-    if (o.wait || status != 0) std::cout << outcome_line(sweep, layout) << std::endl;
+    if (o.wait || status != 0) {
+        tell(sink, outcome_line(sweep, layout), "\n");
+        sink.flush();
+    }
     return status == 0 ? 0 : 1;
 }
 
@@ -128,15 +131,18 @@ FolderLock take_lock(const fs::path& file, const std::string& what) {
     return lock;
 }
 
-int run_parallel(const SweepFile& sweep, const SweepLayout& layout, const std::vector<long long>& ids,
-                 int jobs, const volatile std::sig_atomic_t* stopSignal) {
+int run_parallel(const SweepFile& sweep, const SweepLayout& layout,
+                 const std::vector<long long>& ids, int jobs,
+                 const volatile std::sig_atomic_t* stopSignal, MessageSink& sink) {
     const ParallelStart start = parallel_start(own_executable(), layout.sweepFile.string(), ids, jobs);
     const std::vector<std::string> environment = environment_with(start.environment);
     // parallel runs in the sweep folder, where its job log goes under a fixed name.
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, layout.folder.c_str());
-    std::cout << "Running " << ids.size() << " combinations, " << jobs << " at a time." << std::endl;
+    // Said before parallel starts, whose own output goes to the same standard output.
+    tell(sink, "Running ", ids.size(), " combinations, ", jobs, " at a time.\n");
+    sink.flush();
     int status = 0;
     try {
         status = spawn_and_wait(start.args, &actions, "GNU parallel (Debian package `parallel`)",
@@ -147,13 +153,17 @@ int run_parallel(const SweepFile& sweep, const SweepLayout& layout, const std::v
     }
     posix_spawn_file_actions_destroy(&actions);
     // parallel's own status counts the jobs that failed; 255 and above say it did not run.
-    if (exit_status(status) > 100)
-        std::cout << "GNU parallel ended with status " << exit_status(status) << "." << std::endl;
+    if (exit_status(status) > 100) {
+        tell(sink, "GNU parallel ended with status ", exit_status(status), ".\n");
+        sink.flush();
+    }
     const std::string line = outcome_line(sweep, layout);
-    std::cout << line << std::endl;
+    tell(sink, line, "\n");
+    sink.flush();
     if (const int signal = *stopSignal; signal != 0) {
-        std::cout << "The sweep run was interrupted by " << signal_name(signal)
-                  << "; the next `sweep run` runs the interrupted combinations again." << std::endl;
+        tell(sink, "The sweep run was interrupted by ", signal_name(signal),
+             "; the next `sweep run` runs the interrupted combinations again.\n");
+        sink.flush();
         return 128 + signal;
     }
     return line.rfind(std::to_string(layout.count) + " finished", 0) == 0 ? 0 : 2;
@@ -210,17 +220,18 @@ std::string array_ranges(const std::vector<long long>& ids) {
     return s;
 }
 
-int sweep_plan_command(const std::string& sweepPath) {
+int sweep_plan_command(const std::string& sweepPath, MessageSink& sink) {
     const SweepFile sweep = read_sweep_file(sweepPath);
     const SweepLayout layout = sweep_layout(sweep, sweepPath);
     const long long written = plan_sweep(sweep, layout);
-    std::cout << layout.count << " combinations in " << layout.folder.string() << " (" << written
-              << " inputs written); manifest sweep.csv." << std::endl;
+    tell(sink, layout.count, " combinations in ", layout.folder.string(), " (", written,
+         " inputs written); manifest sweep.csv.\n");
+    sink.flush();
     return 0;
 }
 
 int sweep_run_command(const std::string& sweepPath, int jobs, bool retryFailed,
-                      const SlurmOptions* slurm) {
+                      const SlurmOptions* slurm, MessageSink& sink) {
     if (slurm) {
         check_slurm_value("--partition", slurm->partition);
         check_slurm_value("--time", slurm->time);
@@ -245,20 +256,22 @@ int sweep_run_command(const std::string& sweepPath, int jobs, bool retryFailed,
         if (!done) pending.push_back(id);
     }
     if (pending.empty()) {
-        std::cout << "Nothing to run: " << outcome_line(sweep, layout) << "." << std::endl;
+        tell(sink, "Nothing to run: ", outcome_line(sweep, layout), ".\n");
+        sink.flush();
         return 0;
     }
     if (const int signal = *stopSignal; signal != 0) {
-        std::cout << "The sweep run was interrupted by " << signal_name(signal)
-                  << " before any combination was started." << std::endl;
+        tell(sink, "The sweep run was interrupted by ", signal_name(signal),
+             " before any combination was started.\n");
+        sink.flush();
         return 128 + signal;
     }
-    if (slurm) return run_slurm(sweep, layout, pending, *slurm);
+    if (slurm) return run_slurm(sweep, layout, pending, *slurm, sink);
     if (jobs <= 0) jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    return run_parallel(sweep, layout, pending, jobs, stopSignal);
+    return run_parallel(sweep, layout, pending, jobs, stopSignal, sink);
 }
 
-int sweep_task_command(const std::string& sweepPath, long long id) {
+int sweep_task_command(const std::string& sweepPath, long long id, MessageSink& sink) {
     const SweepFile sweep = read_sweep_file(sweepPath);
     const SweepLayout layout = sweep_layout(sweep, sweepPath);
     if (id < 1 || id > layout.count)
@@ -273,7 +286,8 @@ int sweep_task_command(const std::string& sweepPath, long long id) {
     // A signal ends the run in the child; this process waits and records how it ended.
     const volatile std::sig_atomic_t* stopSignal = catch_stop_signals();
     if (const int signal = *stopSignal; signal != 0) {  // asked to stop before it began
-        std::cout << layout.folder_name(id) << ": not started, " << signal_name(signal) << std::endl;
+        tell(sink, layout.folder_name(id), ": not started, ", signal_name(signal), "\n");
+        sink.flush();
         return 128 + signal;
     }
     std::error_code ec;
@@ -301,7 +315,8 @@ int sweep_task_command(const std::string& sweepPath, long long id) {
         record["exit_code"] = WEXITSTATUS(status);
     write_whole(folder / "task.json", record.dump(1) + "\n");
     const CombinationState state = combination_state(sweep, layout, id);
-    std::cout << layout.folder_name(id) << ": " << (state.status.empty() ? "no result" : state.status)
-              << (state.message.empty() ? "" : " (" + state.message + ")") << std::endl;
+    tell(sink, layout.folder_name(id), ": ", state.status.empty() ? "no result" : state.status,
+         state.message.empty() ? "" : " (" + state.message + ")", "\n");
+    sink.flush();
     return exit_status(status);
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <iostream>
 #include <utility>
 #include <vector>
 
@@ -80,13 +79,15 @@ std::string svg_file_name(const std::string& ps_name) {
     return ps_name + ".svg";
 }
 
-PSpage::PSpage(const std::string& file_name) : owner_(this), file_name_(file_name) {
+PSpage::PSpage(const std::string& file_name, MessageSink& sink)
+    : owner_(this), sink_(&sink), file_name_(file_name) {
     // Both forms or neither: when one cannot be opened, neither is written.
     const auto unopenable = [&](const PlotFile& failed) {
-        std::cout << "ERROR: failure opening output file for plot\n"
-                     "     in file psplot at line 15\n"
-                     "     "
-                  << failed.name() << ": " << failed.reason() << "\n";
+        tell(*sink_,
+             "ERROR: failure opening output file for plot\n"
+             "     in file psplot at line 15\n"
+             "     ",
+             failed.name(), ": ", failed.reason(), "\n");
         PlotError error("failure opening output file for plot " + failed.name());
         for (const std::string& name : {file_name_, svg_file_name(file_name_)})
             error.files.push_back({name, failed.reason()});
@@ -104,6 +105,7 @@ PSpage::PSpage(const std::string& file_name) : owner_(this), file_name_(file_nam
 
 PSpage::PSpage(PSpage& page)
     : owner_(page.owner_),
+      sink_(page.sink_),
       file_name_(page.file_name_),
       font_name_(page.font_name_),
       font_size_(page.font_size_) {}
@@ -188,12 +190,11 @@ std::vector<PlotFileFailure> PSpage::finish_canvases() {
         if (!canvas->finish()) failed.push_back({canvas->file_name(), canvas->failure()});
     canvases_.clear();
     if (failed.empty()) return failed;
-    std::cout << "ERROR: failure writing output file for plot ";
+    tell(*sink_, "ERROR: failure writing output file for plot ");
     for (std::size_t i = 0; i < failed.size(); ++i)
-        std::cout << (i > 0 ? " and " : "") << failed[i].name;
-    std::cout << "\n";
-    for (const PlotFileFailure& f : failed)
-        std::cout << "     " << f.name << ": " << f.reason << "\n";
+        tell(*sink_, i > 0 ? " and " : "", failed[i].name);
+    tell(*sink_, "\n");
+    for (const PlotFileFailure& f : failed) tell(*sink_, "     ", f.name, ": ", f.reason, "\n");
     return failed;
 }
 

@@ -20,11 +20,12 @@
 #include <vector>
 
 #include "base/fault.h"
+#include "base/message_sink.h"
 #include "numeric/nr.h"
 #include "output/psplot/canvas.h"
 
 // A plot file that cannot be opened, or that did not take all that was written to it. The
-// standard message has already been printed on standard output when this is thrown; what()
+// standard message has already been told to the page's sink when this is thrown; what()
 // names the file as well.
 struct PlotError : Fault {
     explicit PlotError(const std::string& message) : Fault(FaultKind::output, message, true) {}
@@ -61,11 +62,11 @@ class PSpage {
     // the font Times-Roman 12 and the line width 0.5. Each file is written under a
     // temporary name and takes its own name only when complete (PlotFile). When either
     // file cannot be opened the plotter's error message, followed by the file and the
-    // reason, is printed on standard output and PlotError is thrown, naming both files; no
-    // file is left behind then.
-    explicit PSpage(const std::string& file_name);
+    // reason, is told to `sink` and PlotError is thrown, naming both files; no file is
+    // left behind then. The page's later messages go to `sink` too, which must outlive it.
+    explicit PSpage(const std::string& file_name, MessageSink& sink = standard_output());
     // Closes the files (as `close` does) when they are still open; a file that did not
-    // take everything is reported on standard output, without an exception.
+    // take everything is reported to the page's sink, without an exception.
     virtual ~PSpage();
 
     PSpage(const PSpage&) = delete;
@@ -92,7 +93,7 @@ class PSpage {
     virtual void polyline(VecDoub_I& xs, VecDoub_I& ys, int close, int fill, int clip);
     // Ends the page ("showpage" in PostScript) and closes both files; the page takes no
     // more drawing. A file that did not take everything written to it (a full disk, say)
-    // is not put in place; it is reported on standard output, one line of the files and
+    // is not put in place; it is reported to the page's sink, one line of the files and
     // one with the reason per file, and then PlotError names it. The other file stands.
     void close();
 
@@ -102,8 +103,8 @@ class PSpage {
     double font_size() const { return font_size_; }
 
   protected:
-    // A region sharing the canvases of `page` (a plot): copies the file and font names
-    // and the font size, owns nothing.
+    // A region sharing the canvases and the sink of `page` (a plot): copies the file and
+    // font names and the font size, owns nothing.
     explicit PSpage(PSpage& page);
 
   private:
@@ -112,10 +113,11 @@ class PSpage {
     void draw_on_all(Draw draw) {
         for (const std::unique_ptr<PlotCanvas>& canvas : owner_->canvases_) draw(*canvas);
     }
-    // Finishes every canvas; the files that failed, reported on standard output.
+    // Finishes every canvas; the files that failed, reported to the sink.
     std::vector<PlotFileFailure> finish_canvases();
 
     PSpage* owner_;  // the page that owns the canvases: itself, or the page a plot lies on
+    MessageSink* sink_;  // where the page's faults are told: the owning page's sink
     std::vector<std::unique_ptr<PlotCanvas>> canvases_;  // on the owning page only
     std::string file_name_;
     std::string font_name_;
