@@ -14,6 +14,7 @@
 #include "model/errors.h"
 #include "model/input_file.h"
 #include "model/run_folders.h"
+#include "model/state_file.h"
 #include "model/version.h"
 #include "output/calibration_report.h"
 #include "output/output_file.h"
@@ -112,8 +113,10 @@ RunSummary run_calibration(model& md, const ProblemSource& source, const RunOpti
                                : nullptr;
     if (write)
         set_up(md, files, series, options.path, plan);
-    else
+    else {
         prepare_problem(md, series, options.path, plan);
+        if (md.loadYvec == 1) read_state_file(md, *options.sink);
+    }
 
     RunSummary run;
     run.inputName = md.inputName;

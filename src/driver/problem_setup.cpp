@@ -119,10 +119,10 @@ void prepare_problem(model& md, RunSeries& series, SolverPath path, const GridPl
 void set_up(model& md, RunFiles& files, RunSeries& series, SolverPath path, const GridPlan* plan) {
     // Everything the input and y.vec decide is checked before the first file is written.
     prepare_problem(md, series, path, plan);
-    if (md.loadYvec == 1) read_state_file(md);
+    if (md.loadYvec == 1) read_state_file(md, *files.messages);
 
-    keep_earlier_run(md);
-    make_run_folders(md, ".");
+    keep_earlier_run(md, *files.messages);
+    make_run_folders(md, ".", *files.messages);
     write_grid_file(md, files);
     write_input_copy(md, files);
     write_run_report(md, files);

@@ -48,7 +48,7 @@ void record_plot(RunFiles& files, const std::string& ps_name, const PlotError* e
 template <class Draw>
 void write_plot(RunFiles& files, const std::string& ps_name, Draw draw) {
     try {
-        PSpage page(ps_name);
+        PSpage page(ps_name, *files.messages);
         draw(page);
         page.close();
     } catch (const PlotError& e) {
