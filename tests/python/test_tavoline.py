@@ -154,3 +154,19 @@ def test_the_spectrum_is_in_ohm_square_metres():
         steady = abs(step[-1] - step[0]) * 1e-3 / p.current_density  # ohm m^2
         assert point.spectrum["real"][0] == pytest.approx(steady, rel=1e-6)
         assert point.spectrum["frequency"][0] == pytest.approx(1e-4 / (2 * np.pi))
+
+
+def test_ctrl_c_stops_a_run_and_gives_the_interpreter_its_handler_back():
+    import signal
+    import threading
+    import time
+    p = tavoline.Problem.from_file(str(EXAMPLES / "ionophore.cci"))  # about 18 s
+    threading.Timer(0.5, lambda: os.kill(os.getpid(), signal.SIGINT)).start()
+    start = time.monotonic()
+    with pytest.raises(KeyboardInterrupt):
+        p.run()
+    assert time.monotonic() - start < 5
+    # The interpreter's own handler is back: Ctrl-C in Python code raises there.
+    threading.Timer(0.2, lambda: os.kill(os.getpid(), signal.SIGINT)).start()
+    with pytest.raises(KeyboardInterrupt):
+        time.sleep(5)
