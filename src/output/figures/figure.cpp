@@ -182,7 +182,7 @@ class Writer {
 
   private:
     void text(const std::string& t, double x, double y, double size, const char* anchor,
-              bool rotated = false);
+              const char* role, bool rotated = false);
     bool free(const Box& b) const;
     void draw_panel(const Panel& p, const PanelLayout& l);
     void draw_series(const Series& s, const Panel& p, const PanelLayout& l);
@@ -199,10 +199,12 @@ class Writer {
     std::vector<LegendEntry> legend_;
 };
 
+// `role` names the text's part of the figure as a class (fig-title, fig-tick, fig-label,
+// fig-legend, fig-note), for whoever reads the document.
 void Writer::text(const std::string& t, double x, double y, double size, const char* anchor,
-                  bool rotated) {
+                  const char* role, bool rotated) {
     const std::string shown = t;
-    body_ += "<text class=\"fig-fg\" x=\"" + num(x) + "\" y=\"" + num(y) + "\" font-size=\"" +
+    body_ += std::string("<text class=\"fig-fg ") + role + "\" x=\"" + num(x) + "\" y=\"" + num(y) + "\" font-size=\"" +
              num(size) + "\"";
     if (std::string(anchor) != "start") body_ += std::string(" text-anchor=\"") + anchor + "\"";
     if (rotated) body_ += " transform=\"rotate(-90 " + num(x) + " " + num(y) + ")\"";
@@ -256,7 +258,7 @@ void Writer::draw_legend(double top) {
         if (e.points)
             body_ += "<circle cx=\"" + num(x + kSwatch / 2) + "\" cy=\"" + num(mid) + "\" r=\"" +
                      num(kDotRadius) + "\" fill=\"" + colour(e.colour) + "\"/>\n";
-        text(e.label, x + kSwatch + 5, y, kLegendSize, "start");
+        text(e.label, x + kSwatch + 5, y, kLegendSize, "start", "fig-legend");
     }
 }
 
@@ -268,7 +270,7 @@ void Writer::draw_series(const Series& s, const Panel& p, const PanelLayout& l) 
         int count = 0;
         auto flush = [&] {
             if (count >= 2)
-                body_ += "<polyline fill=\"none\" stroke=\"" + c +
+                body_ += "<polyline class=\"fig-curve\" fill=\"none\" stroke=\"" + c +
                          "\" stroke-width=\"1.4\" stroke-linejoin=\"round\"" +
                          (s.dashed ? " stroke-dasharray=\"5 3\"" : "") + " points=\"" + pts +
                          "\"/>\n";
@@ -289,7 +291,7 @@ void Writer::draw_series(const Series& s, const Panel& p, const PanelLayout& l) 
     if (s.points)
         for (std::size_t i = 0; i < n; ++i)
             if (usable(s.x[i], p.x.scale) && usable(s.y[i], p.y.scale))
-                body_ += "<circle cx=\"" + num(l.px(s.x[i], p.x.scale)) + "\" cy=\"" +
+                body_ += "<circle class=\"fig-curve\" cx=\"" + num(l.px(s.x[i], p.x.scale)) + "\" cy=\"" +
                          num(l.py(s.y[i], p.y.scale)) + "\" r=\"" + num(kDotRadius) +
                          "\" fill=\"" + c + "\"/>\n";
 }
@@ -309,7 +311,7 @@ void Writer::draw_notes(const Panel& p, const PanelLayout& l) {
                 continue;
             body_ += "<circle cx=\"" + num(x) + "\" cy=\"" + num(y) +
                      "\" r=\"1.8\" class=\"fig-fg\"/>\n";
-            text(note.text, x + o[0], y + o[1], kNoteSize, "start");
+            text(note.text, x + o[0], y + o[1], kNoteSize, "start", "fig-note");
             break;
         }
     }
@@ -346,18 +348,19 @@ void Writer::draw_panel(const Panel& p, const PanelLayout& l) {
     for (std::size_t i = 0; i < l.xt.values.size(); ++i) {
         const double x = l.px(l.xt.values[i], p.x.scale);
         ticks += "M" + num(x) + " " + num(l.bottom) + "v" + num(kTickLength);
-        text(l.xt.labels[i], x, l.bottom + kTickLength + 2 + 0.8 * kTickSize, kTickSize, "middle");
+        text(l.xt.labels[i], x, l.bottom + kTickLength + 2 + 0.8 * kTickSize, kTickSize, "middle", "fig-tick");
     }
     for (std::size_t i = 0; i < l.yt.values.size(); ++i) {
         const double y = l.py(l.yt.values[i], p.y.scale);
         ticks += "M" + num(l.left) + " " + num(y) + "h" + num(-kTickLength);
-        text(l.yt.labels[i], l.left - kTickLength - 2, y + 0.3 * kTickSize, kTickSize, "end");
+        text(l.yt.labels[i], l.left - kTickLength - 2, y + 0.3 * kTickSize, kTickSize, "end", "fig-tick");
     }
     if (!ticks.empty())
         body_ += "<path class=\"fig-axis\" stroke-width=\"0.9\" fill=\"none\" d=\"" + ticks + "\"/>\n";
     text(p.x.label, l.left + w / 2, l.bottom + kTickLength + 2 + kTickSize + 4 + 0.8 * kLabelSize,
-         kLabelSize, "middle");
-    text(p.y.label, kMargin + 0.8 * kLabelSize, l.top + h / 2, kLabelSize, "middle", true);
+         kLabelSize, "middle", "fig-label");
+    text(p.y.label, kMargin + 0.8 * kLabelSize, l.top + h / 2, kLabelSize, "middle", "fig-label",
+         true);
 }
 
 std::string Writer::render() {
@@ -433,7 +436,7 @@ std::string Writer::render() {
         right = newRight;
     }
 
-    if (!figure_.title.empty()) text(figure_.title, width_ / 2, kMargin + 0.8 * kTitleSize, kTitleSize, "middle");
+    if (!figure_.title.empty()) text(figure_.title, width_ / 2, kMargin + 0.8 * kTitleSize, kTitleSize, "middle", "fig-title");
     for (std::size_t i = 0; i < n; ++i) draw_panel(figure_.panels[i], layouts[i]);
     draw_legend(legendTop + 2);
     for (std::size_t i = 0; i < n; ++i) draw_notes(figure_.panels[i], layouts[i]);
