@@ -416,7 +416,8 @@ void write_report_page(model& md, RunFiles& runFiles, const RunSummary& run) {
          << ":root{color-scheme:light dark}\n"
          << "@media (prefers-color-scheme:dark){body{background:#1d1f21;color:#e6e6e6}"
             "a{color:#8ab4f8}td,th{border-color:#666}figure svg{border-color:#444}"
-            ".finished{color:#6c6}.failed,.stopped{color:#f77}.warnings{color:#fb5}}\n"
+            ".finished{color:#6c6}.failed,.stopped{color:#f77}"
+         << (warnings.empty() ? "" : ".warnings{color:#fb5}") << "}\n"
          << "</style>\n</head>\n<body>\n<h1>" << kProgramName << " run " << escaped(run.inputName)
          << "</h1>\n";
 
