@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
+#include <numbers>
 
 #include "driver/grid_advice.h"
 #include "driver/grid_study.h"
@@ -10,6 +11,7 @@
 #include "driver/point_sequence.h"
 #include "driver/point_warnings.h"
 #include "driver/stop_signal.h"
+#include "experiments/impedance.h"
 #include "experiments/integration_run.h"
 #include "model/errors.h"
 #include "model/input_file.h"
@@ -18,6 +20,7 @@
 #include "model/version.h"
 #include "output/calibration_report.h"
 #include "output/output_file.h"
+#include "output/profiles.h"
 #include "output/run_summary.h"
 #include "physics/point_order.h"
 
@@ -76,6 +79,56 @@ void settle_warnings(RunSummary& run, const RunOptions& options) {
     for (const std::string& warning : warnings) tell(*options.sink, "  ", warning, "\n");
 }
 
+// Gathers what the figure set and the tables with units are drawn from, and tells the
+// caller's observer (when there is one) as well.
+class TraceObserver : public PointObserver {
+  public:
+    TraceObserver(RunTraces& traces, PointObserver* next) : traces_(traces), next_(next) {}
+
+    void potentiometric_done(const model& md, const RunSeries& series) override {
+        PointTraces& t = traces_.at(md.point);
+        const int count = std::min(series.timeSeries.size(), series.potSeries.size());
+        t.time.assign(series.timeSeries.data(), series.timeSeries.data() + count);
+        t.potential.assign(series.potSeries.data(), series.potSeries.data() + count);
+        const ProfileData p = profile_data(md);
+        t.nodeX = p.yPos;
+        t.concentration = p.conc;
+        t.gridX = p.x;
+        t.potentialProfile = p.potential;
+        if (next_ != nullptr) next_->potentiometric_done(md, series);
+    }
+
+    void current_step_done(const model& md, const RunSeries& series) override {
+        PointTraces& t = traces_.at(md.point);
+        if (md.method == 2) {
+            std::vector<std::pair<double, double>> transient;
+            for (int i = 0; i < std::min(series.timeSeries.size(), series.potSeries.size()); ++i)
+                transient.emplace_back(series.timeSeries[i], series.potSeries[i]);
+            t.transitionTime = transition_time(transient);
+        }
+        if (md.method == 1) {
+            // Zprim and Zbis are per total thickness [ohm m² / m]: times the thickness they
+            // are the impedance of a square metre of membrane [ohm m²].
+            t.frequency.clear();
+            t.zReal.clear();
+            t.zImaginaryNegative.clear();
+            double omega = kOmegaFirst;
+            const std::size_t n = std::min(md.Zprim.size(), md.Zbis.size());
+            for (std::size_t k = 0; k < n; ++k) {
+                t.frequency.push_back(omega / (2 * std::numbers::pi));
+                t.zReal.push_back(md.Zprim[k] * md.totalThickness);
+                t.zImaginaryNegative.push_back(md.Zbis[k] * md.totalThickness);
+                omega = omega * kOmegaRatio;
+            }
+        }
+        if (next_ != nullptr) next_->current_step_done(md, series);
+    }
+
+  private:
+    RunTraces& traces_;
+    PointObserver* next_;
+};
+
 }  // namespace
 
 int run_program(const std::string& inputName, const RunOptions& options) {
@@ -118,6 +171,19 @@ RunSummary run_calibration(model& md, const ProblemSource& source, const RunOpti
         if (md.loadYvec == 1) read_state_file(md, *options.sink);
     }
 
+    // The figure set and the tables with units are drawn from traces gathered point by point.
+    RunOptions sequenceOptions = options;
+    TraceObserver traceObserver(files.traces, options.observer);
+    if (write) {
+        sequenceOptions.observer = &traceObserver;
+        files.traces.method = md.method;
+        files.traces.changedIon = md.changedIon;
+        files.traces.charges.assign(md.z + 1, md.z + 1 + md.R);
+        double edge = 0;
+        files.traces.layerEdges = {0};
+        for (int l = 1; l <= md.n; ++l) files.traces.layerEdges.push_back(edge += md.d.at(l));
+    }
+
     RunSummary run;
     run.inputName = md.inputName;
     if (write) run.runFolder = md.folders[0];
@@ -128,7 +194,7 @@ RunSummary run_calibration(model& md, const ProblemSource& source, const RunOpti
     run.bandLower = band.lower;
     run.bandUpper = band.upper;
     try {
-        run.exitCode = run_point_sequence(md, files, series, options, run);
+        run.exitCode = run_point_sequence(md, files, series, sequenceOptions, run);
     } catch (const std::exception& e) {
         // The run stops with status 1; the summaries say where and why.
         if (options.progress != nullptr) options.progress->clear();

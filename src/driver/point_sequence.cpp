@@ -17,6 +17,7 @@
 #include "output/calibration_report.h"
 #include "output/profiles.h"
 #include "output/report.h"
+#include "output/run_figures.h"
 #include "physics/initial_state.h"
 
 bool collect_point_results(const model& md, RunSeries& series) {
@@ -275,7 +276,10 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
 }
 
 void write_run_summaries(model& md, RunFiles& files, const RunSummary& run) {
-    write_calibration_csv(md, files, run);  // first, so that the summaries list it
+    // first, so that the summaries list them
+    write_calibration_csv(md, files, run);
+    write_run_tables(files, run);
+    write_run_figures(files, run);
     write_summary_json(md, files, run);
     write_report_page(md, files, run);
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/message_sink.h"
+#include "output/run_traces.h"
 
 struct RunFiles {
     RunFiles() { outFile.precision(15); }
@@ -18,4 +19,7 @@ struct RunFiles {
     std::map<std::string, std::string> unwrittenFiles;
     // Where the writers say which file was generated and which could not be written.
     MessageSink* messages = &standard_output();
+    // What the figure set and the tables with units are drawn from (output/run_figures.h);
+    // filled by the run that writes its files.
+    RunTraces traces;
 };

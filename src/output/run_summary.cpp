@@ -13,6 +13,7 @@
 #include "output/calibration_report.h"
 #include "output/output_file.h"
 #include "output/report.h"
+#include "output/run_figures.h"
 #include "output/utf8_text.h"
 
 namespace fs = std::filesystem;
@@ -412,6 +413,11 @@ void write_report_page(model& md, RunFiles& runFiles, const RunSummary& run) {
          << (warnings.empty() ? "" : ".warnings{color:#a60}\n")
          << "figure{margin:1em 0}figure svg{width:100%;max-width:42em;height:auto;"
             "border:1px solid #ddd}\n"
+         << ":root{color-scheme:light dark}\n"
+         << "@media (prefers-color-scheme:dark){body{background:#1d1f21;color:#e6e6e6}"
+            "a{color:#8ab4f8}td,th{border-color:#666}figure svg{border-color:#444}"
+            ".finished{color:#6c6}.failed,.stopped{color:#f77}"
+         << (warnings.empty() ? "" : ".warnings{color:#fb5}") << "}\n"
          << "</style>\n</head>\n<body>\n<h1>" << kProgramName << " run " << escaped(run.inputName)
          << "</h1>\n";
 
@@ -436,6 +442,20 @@ void write_report_page(model& md, RunFiles& runFiles, const RunSummary& run) {
     }
     page << "<p id=\"status\" class=\"" << escaped(status_class(run.status)) << "\">"
          << escaped(status) << "</p>\n";
+    // The figure set first: calibration, time courses, profiles, spectra.
+    int figures = 0;
+    std::string figureSection;
+    for (const RunFigure& f : run_figures(run, runFiles.traces)) {
+        const fs::path file = fs::path(run.runFolder) / f.file;
+        std::error_code ec;
+        if (!fs::is_regular_file(file, ec)) continue;
+        ++figures;
+        figureSection += "<figure>\n<figcaption><a href=\"" + href(f.file) + "\">" +
+                         escaped(f.caption) + "</a></figcaption>\n" +
+                         inline_svg(file, "figure" + std::to_string(figures) + "-") +
+                         "\n</figure>\n";
+    }
+    if (figures > 0) page << "<h2>Figures</h2>\n<div id=\"figures\">\n" << figureSection << "</div>\n";
     if (md.nCalib >= 2) write_analysis_section(page, analyse_run(run));
 
     page << "<h2>Calibration points</h2>\n<table id=\"points\">\n<thead><tr><th>Point</th>"
@@ -483,10 +503,11 @@ void write_report_page(model& md, RunFiles& runFiles, const RunSummary& run) {
     // The run's own plots (calibration curve, spectrum) first, then those of the points.
     std::vector<std::string> svgs;
     for (const std::string& f : files)
-        if (f.size() > 4 && f.compare(f.size() - 4, 4, ".svg") == 0) svgs.push_back(f);
+        if (f.size() > 4 && f.compare(f.size() - 4, 4, ".svg") == 0 && !f.starts_with("figures/"))
+            svgs.push_back(f);
     std::stable_partition(svgs.begin(), svgs.end(),
                           [](const std::string& f) { return f.find('/') == std::string::npos; });
-    page << "<h2>Plots</h2>\n";
+    page << "<h2>Plots as described</h2>\n";
     int plots = 0;
     for (const std::string& f : svgs) {
         ++plots;

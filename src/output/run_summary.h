@@ -138,5 +138,7 @@ void write_summary_json(model& md, RunFiles& files, const RunSummary& run);
 // Writes runFolder/report.html: the problem in brief, the run's status, a table of the
 // calibration points, the slope and detection limits, the files that could not be written
 // (when there are any), every plot of the run inline (its SVG) and links to every file.
+// It leads with the figure set (output/run_figures.h); the described plots follow under
+// "Plots as described". Light and dark colours follow the reader's setting.
 // Self-contained: no script, no external resource.
 void write_report_page(model& md, RunFiles& files, const RunSummary& run);
