@@ -1,14 +1,9 @@
 // A run of the library: the program's calibration run on a problem's text, its messages
-// sent to the caller's sink, and what each point produced gathered as plain vectors.
-#include <cmath>
-#include <numbers>
-
+// sent to the caller's sink, and what each point produced as plain vectors.
 #include "api/problem_text.h"
 #include "driver/calibration_loop.h"
 #include "driver/problem_source.h"
-#include "experiments/impedance.h"
 #include "output/calibration_report.h"
-#include "output/profiles.h"
 
 namespace tavoline {
 
@@ -25,55 +20,19 @@ class ForwardSink : public ::MessageSink {
     tavoline::MessageSink& to_;
 };
 
-Profiles profiles_of(const model& md) {
-    const ProfileData data = profile_data(md);
-    Profiles p;
-    p.x = data.yPos;
-    p.concentration = data.conc;
-    p.gridX = data.x;
-    p.field = data.field;
-    p.potential = data.potential;
-    return p;
+// A point's results from the run's traces of it.
+void take_traces(PointResult& p, PointTraces& t) {
+    p.time = std::move(t.time);
+    p.potential = std::move(t.potential);
+    p.profiles.x = std::move(t.nodeX);
+    p.profiles.concentration = std::move(t.concentration);
+    p.profiles.gridX = std::move(t.gridX);
+    p.profiles.field = std::move(t.field);
+    p.profiles.potential = std::move(t.potentialProfile);
+    if (!t.frequency.empty())
+        p.spectrum = Spectrum{std::move(t.frequency), std::move(t.zReal),
+                              std::move(t.zImaginaryNegative)};
 }
-
-// Keeps, per point, the potential against time and the final profiles of the
-// potentiometric run, and the transient and spectrum of the current step.
-class Collector : public PointObserver {
-  public:
-    std::vector<PointResult> points;
-
-    void potentiometric_done(const model& md, const RunSeries& series) override {
-        PointResult& p = at(md.point);
-        const int count = std::min(series.timeSeries.size(), series.potSeries.size());
-        p.time.assign(series.timeSeries.data(), series.timeSeries.data() + count);
-        p.potential.assign(series.potSeries.data(), series.potSeries.data() + count);
-        p.profiles = profiles_of(md);
-    }
-    void current_step_done(const model& md, const RunSeries& series) override {
-        PointResult& p = at(md.point);
-        const int count = std::min(series.timeSeries.size(), series.potSeries.size());
-        p.transientTime.assign(series.timeSeries.data(), series.timeSeries.data() + count);
-        p.transientPotential.assign(series.potSeries.data(), series.potSeries.data() + count);
-        if (md.method != 1) return;
-        Spectrum s;
-        double omega = kOmegaFirst;
-        const std::size_t n = std::min(md.Zprim.size(), md.Zbis.size());
-        // The record holds the spectrum per membrane thickness [ohm m^2 / m].
-        for (std::size_t k = 0; k < n; ++k) {
-            s.frequency.push_back(omega / (2 * std::numbers::pi));
-            s.real.push_back(md.Zprim[k] * md.totalThickness);
-            s.imaginary.push_back(md.Zbis[k] * md.totalThickness);
-            omega *= kOmegaRatio;
-        }
-        p.spectrum = std::move(s);
-    }
-
-  private:
-    PointResult& at(int point) {
-        if (static_cast<int>(points.size()) < point) points.resize(static_cast<std::size_t>(point));
-        return points[static_cast<std::size_t>(point - 1)];
-    }
-};
 
 Statistics statistics_of(const IntegrationSummary& s) {
     Statistics t;
@@ -134,9 +93,6 @@ Result run(const Problem& problem, const Options& options) {
         forward.emplace(*options.messages);
         core.sink = &*forward;
     }
-    Collector collector;
-    core.observer = &collector;
-
     model md;
     RunSummary summary;
     try {
@@ -152,9 +108,7 @@ Result run(const Problem& problem, const Options& options) {
     r.warnings = run_warnings(summary);
     if (options.writeFiles) r.runFolder = summary.runFolder;
     for (const PointSummary& s : summary.points) {
-        if (static_cast<int>(collector.points.size()) < s.point)
-            collector.points.resize(static_cast<std::size_t>(s.point));
-        PointResult& p = collector.points[static_cast<std::size_t>(s.point - 1)];
+        PointResult p;
         p.point = s.point;
         p.multiplier = s.multiplier;
         p.concentration = s.sampleConcentration;
@@ -166,9 +120,14 @@ Result run(const Problem& problem, const Options& options) {
         p.drift = s.drift;
         p.startedFrom = s.startedFrom;
         p.statistics = statistics_of(s.potentiometric);
+        for (const auto& [t, e] : s.transient) {
+            p.transientTime.push_back(t);
+            p.transientPotential.push_back(e);
+        }
+        if (static_cast<std::size_t>(s.point) <= summary.traces.points.size())
+            take_traces(p, summary.traces.points[static_cast<std::size_t>(s.point - 1)]);
+        r.points.push_back(std::move(p));
     }
-    collector.points.resize(summary.points.size());
-    r.points = std::move(collector.points);
     if (md.nCalib >= 2 && !summary.points.empty()) {
         const CalibrationAnalysis a = analyse_run(summary);
         CalibrationFit fit;

@@ -79,11 +79,11 @@ void settle_warnings(RunSummary& run, const RunOptions& options) {
     for (const std::string& warning : warnings) tell(*options.sink, "  ", warning, "\n");
 }
 
-// Gathers what the figure set and the tables with units are drawn from, and tells the
-// caller's observer (when there is one) as well.
+// Gathers what the figure set, the tables with units and the library's results are drawn
+// from.
 class TraceObserver : public PointObserver {
   public:
-    TraceObserver(RunTraces& traces, PointObserver* next) : traces_(traces), next_(next) {}
+    explicit TraceObserver(RunTraces& traces) : traces_(traces) {}
 
     void potentiometric_done(const model& md, const RunSeries& series) override {
         PointTraces& t = traces_.at(md.point);
@@ -95,7 +95,7 @@ class TraceObserver : public PointObserver {
         t.concentration = p.conc;
         t.gridX = p.x;
         t.potentialProfile = p.potential;
-        if (next_ != nullptr) next_->potentiometric_done(md, series);
+        t.field = p.field;
     }
 
     void current_step_done(const model& md, const RunSeries& series) override {
@@ -121,12 +121,10 @@ class TraceObserver : public PointObserver {
                 omega = omega * kOmegaRatio;
             }
         }
-        if (next_ != nullptr) next_->current_step_done(md, series);
     }
 
   private:
     RunTraces& traces_;
-    PointObserver* next_;
 };
 
 }  // namespace
@@ -171,18 +169,17 @@ RunSummary run_calibration(model& md, const ProblemSource& source, const RunOpti
         if (md.loadYvec == 1) read_state_file(md, *options.sink);
     }
 
-    // The figure set and the tables with units are drawn from traces gathered point by point.
+    // The figure set, the tables with units and the library's results are drawn from
+    // traces gathered point by point.
     RunOptions sequenceOptions = options;
-    TraceObserver traceObserver(files.traces, options.observer);
-    if (write) {
-        sequenceOptions.observer = &traceObserver;
-        files.traces.method = md.method;
-        files.traces.changedIon = md.changedIon;
-        files.traces.charges.assign(md.z + 1, md.z + 1 + md.R);
-        double edge = 0;
-        files.traces.layerEdges = {0};
-        for (int l = 1; l <= md.n; ++l) files.traces.layerEdges.push_back(edge += md.d.at(l));
-    }
+    TraceObserver traceObserver(files.traces);
+    sequenceOptions.observer = &traceObserver;
+    files.traces.method = md.method;
+    files.traces.changedIon = md.changedIon;
+    files.traces.charges.assign(md.z + 1, md.z + 1 + md.R);
+    double edge = 0;
+    files.traces.layerEdges = {0};
+    for (int l = 1; l <= md.n; ++l) files.traces.layerEdges.push_back(edge += md.d.at(l));
 
     RunSummary run;
     run.inputName = md.inputName;
@@ -218,7 +215,10 @@ RunSummary run_calibration(model& md, const ProblemSource& source, const RunOpti
     interrupted_after_points(options, md.nCalib,
                              options.checkGrid ? "during the grid check" : "after the last point",
                              run);
-    if (!write) return run;
+    if (!write) {
+        run.traces = std::move(files.traces);
+        return run;
+    }
     check_standard_output(files);  // before the summaries, so that they can say so
     run.exitCode = with_unwritten_files(files, run.exitCode);
     write_run_summaries(md, files, run);
@@ -232,5 +232,6 @@ RunSummary run_calibration(model& md, const ProblemSource& source, const RunOpti
         check_standard_output(files);
     }
     run.exitCode = with_unwritten_files(files, run.exitCode);  // the summaries may have failed too
+    run.traces = std::move(files.traces);
     return run;
 }

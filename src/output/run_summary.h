@@ -122,6 +122,9 @@ struct RunSummary {
     std::optional<PointRange> linearRange;  // of the calibration analysis, when chosen
     std::optional<GridStudy> grid;       // the automatic grid's refinement, when it ran
     std::optional<GridStudy> gridCheck;  // only when it was asked for
+    // What each point produced (E(t), final profiles, spectrum), as the run hands it to
+    // its caller at the end.
+    RunTraces traces;
 };
 
 // Every point's warnings as "point K: reason", in the order of the points.

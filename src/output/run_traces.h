@@ -12,6 +12,7 @@ struct PointTraces {
     std::vector<std::vector<double>> concentration;  // [component][node] [mol/m³]
     std::vector<double> gridX;                       // [m] grid points, layer after layer
     std::vector<double> potentialProfile;            // [mV] at the grid points
+    std::vector<double> field;                       // [V/m] at the grid points
     // impedance: frequency [Hz], Z' and -Z'' [ohm m²] (Z = Z' + i Z'')
     std::vector<double> frequency, zReal, zImaginaryNegative;
     std::optional<double> transitionTime;  // [s] of the chronopotentiogram, when it has one
