@@ -17,7 +17,8 @@
 // With --threads, instead: whole banded runs at about 6000, 20000 and 10^5 unknowns, each
 // once with one thread and once with two per integration (in one child process, one after
 // the other), with wall and CPU time per step and their ratios, two threads over one; the
-// counters and the final potentials of the two runs must be the same bit for bit.
+// counters and the final potentials of the two runs must be the same bit for bit. A second
+// row times the Newton linear algebra of a step alone (decomposition pair, three solves).
 //
 // Usage: bench_fine_grids [--largest N] [--only 1|3] [--automatic] [--threads]
 //        (N: skip sizes above N unknowns)
@@ -26,6 +27,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -243,6 +245,56 @@ void thread_comparison(const std::string& name) {
                                    : "FAILED");
 }
 
+// The Newton linear algebra of one step alone, on the first point's initial state: the
+// decomposition pair and three stage solves (the iterations of a typical step), `repeats`
+// times, with one and with two threads: wall and CPU milliseconds per repetition.
+void newton_algebra(const std::string& name) {
+    model md;
+    RunFiles files;
+    RunSeries series;
+    md.inputName = name;
+    std::ostringstream quiet;
+    std::streambuf* saved = std::cout.rdbuf(quiet.rdbuf());
+    read_input_file(md);
+    set_up(md, files, series, SolverPath::banded);
+    md.point = 1;
+    set_initial_state(md);
+    std::cout.rdbuf(saved);
+    const std::vector<int> order = point_order(md);
+    const Bandwidths band = point_order_bandwidths(md);
+    std::vector<double> state(order.size());
+    for (std::size_t p = 0; p < order.size(); ++p) state[p] = md.y[order[p]];
+    const int repeats = md.nEq >= 50000 ? 10 : 40;
+    double wall[3] = {0, 0, 0};
+    double cpu[3] = {0, 0, 0};
+    for (int threads = 1; threads <= 2; ++threads) {
+        const RunOptions options;
+        MembraneSystem system(md, series, order, options);
+        const auto integrator =
+            make_run_integrator(md, system, state.data(), band, standard_output(), threads);
+        StiffIntegratorT& s = *integrator;
+        using Access = StiffIntegratorAccess;
+        system.rhs(md.tBegin, state.data(), Access::vec(s, 6).data());  // f at x
+        Access::compute_jacobian(s);
+        Access::set_shifts(s, 1e3, 1e3, 1e3);  // a step of about 1e-3 (scaled)
+        for (int k = 3; k < 6; ++k) Access::vec(s, k) = Access::vec(s, 6);
+        const double w = wall_seconds();
+        const double c = cpu_seconds();
+        for (int r = 0; r < repeats; ++r) {
+            Access::decompose_pair(s);
+            for (int iteration = 0; iteration < 3; ++iteration) {
+                for (int k = 0; k < 3; ++k)
+                    std::fill(Access::vec(s, k).begin(), Access::vec(s, k).end(), 0.0);
+                Access::solve_stages(s);
+            }
+        }
+        cpu[threads] = 1e3 * (cpu_seconds() - c) / repeats;
+        wall[threads] = 1e3 * (wall_seconds() - w) / repeats;
+    }
+    std::printf("%8d %7s %6s %9.3f %9.3f %9.3f %9.3f %6.3f %6.3f pair + 3 solves\n", md.nEq, "", "",
+                wall[1], wall[2], cpu[1], cpu[2], wall[2] / wall[1], cpu[2] / cpu[1]);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -278,6 +330,7 @@ int main(int argc, char** argv) {
             const std::string name = "L" + std::to_string(c.layers) + "N" + std::to_string(c.N);
             std::ofstream(name + ".cci") << input_text(c, nEq >= 100000 ? 1 : 5);
             in_child([&] { thread_comparison(name); });
+            in_child([&] { newton_algebra(name); });
         }
         fs::current_path(fs::temp_directory_path());
         fs::remove_all(folder);

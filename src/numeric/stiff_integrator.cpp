@@ -921,11 +921,9 @@ int StiffIntegratorT::start_run(StepControl& c) {
     return 0;
 }
 
-// E1 and E2 for the current h. A singular matrix halves h and asks for a retry.
-StiffIntegratorT::Attempt StiffIntegratorT::decompose_matrices(StepControl& c, int& code) {
-    gamma_h_ = u1_ / h;
-    alpha_h_ = alpha_ / h;
-    beta_h_ = beta_ / h;
+// E1 and then E2 for the current shifts, counted once decomposed. Returns 0, the first
+// non-zero result of the two decompositions (E1's first), or kUnsupportedCase.
+int StiffIntegratorT::decompose_pair() {
     int ier = 0;
     if (helper_ != nullptr && is_supported(ijob_)) {
         // E1 and E2 only read the Jacobian and the mass matrix, once any Hessenberg reduction
@@ -950,6 +948,16 @@ StiffIntegratorT::Attempt StiffIntegratorT::decompose_matrices(StepControl& c, i
             ier = decompose_complex();
         }
     }
+    if (ier == 0) ++stats_.complex_decompositions;
+    return ier;
+}
+
+// E1 and E2 for the current h. A singular matrix halves h and asks for a retry.
+StiffIntegratorT::Attempt StiffIntegratorT::decompose_matrices(StepControl& c, int& code) {
+    gamma_h_ = u1_ / h;
+    alpha_h_ = alpha_ / h;
+    beta_h_ = beta_ / h;
+    const int ier = decompose_pair();
     if (ier == kUnsupportedCase) {
         code = kUnsupportedCase;
         return Attempt::stop;
@@ -972,7 +980,6 @@ StiffIntegratorT::Attempt StiffIntegratorT::decompose_matrices(StepControl& c, i
         }
         return Attempt::retry;
     }
-    ++stats_.complex_decompositions;
     return Attempt::proceed;
 }
 

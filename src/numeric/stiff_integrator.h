@@ -123,6 +123,7 @@ class StiffIntegratorT : public IntegratorT {
     int decompose_real();
     int decompose_complex();
     int decompose(bool complex_shift);
+    int decompose_pair();
     void reduce_jacobian_to_hessenberg();
     template <class RealPart, class ComplexPart>
     void side_by_side(RealPart& real_part, ComplexPart& complex_part);
