@@ -301,7 +301,11 @@ StiffIntegratorT::StiffIntegratorT(OdeSystem& system, int n_, double* y_, double
     e2_re_.resize(e_table_rows, e_table_cols);
     e2_im_.resize(e_table_rows, e_table_cols);
     compute_method_constants();
-    if (threads_ >= 2) helper_ = std::make_unique<HelperThread>();
+    const long long rows = reduced_n_;
+    const long long solve_work =
+        banded_jacobian_ ? rows * (2LL * jac_lower_ + jac_upper_ + 1) : rows * rows;
+    if (threads_ >= 2 && solve_work >= o.parallel_min_work)
+        helper_ = std::make_unique<HelperThread>();
 }
 
 StiffIntegratorT::~StiffIntegratorT() = default;

@@ -70,6 +70,10 @@ struct StiffOptions : IntegratorOptions {
     double quot2 = 1.2;
     double thet = 0.001;  // the Jacobian is reused while the Newton contraction <= thet;
                           // negative: a new one after every accepted step
+    // With threads >= 2 the helper thread is used only when one real solve takes at least
+    // this many multiply-adds (band: rows x (2 lower + upper + 1), else rows^2): on smaller
+    // systems handing the complex system over costs more time than the overlap saves.
+    long long parallel_min_work = 200000;
 };
 
 struct StiffIntegratorAccess;
