@@ -76,9 +76,10 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
     app.add_option("--threads", line.threads,
-                   "threads of each integration: 2 decompose and solve the real and the complex "
-                   "Newton system at the same time, more act as 2; the results are the same "
-                   "with any number; default: 2 on a machine with two cores or more, else 1")
+                   "threads of each integration: with 2, a large problem's real and complex "
+                   "Newton systems are decomposed and solved at the same time, more act as 2; the "
+                   "results are the same with any number; default: 2 on a machine with two "
+                   "cores or more, else 1")
         ->type_name("N")
         ->check([](const std::string& text) {
             const bool whole =
