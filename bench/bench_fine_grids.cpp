@@ -14,15 +14,24 @@
 // from the case's N until its results agree (its row: the grid finally run, and the CPU
 // time of the whole refinement).
 //
-// Usage: bench_fine_grids [--largest N] [--only 1|3] [--automatic]
+// With --threads, instead: whole banded runs at about 6000, 20000 and 10^5 unknowns, each
+// once with one thread and once with two per integration (in one child process, one after
+// the other), with wall and CPU time per step and their ratios, two threads over one; the
+// counters and the final potentials of the two runs must be the same bit for bit. A second
+// row times the Newton linear algebra of a step alone (decomposition pair, three solves).
+//
+// Usage: bench_fine_grids [--largest N] [--only 1|3] [--automatic] [--threads]
 //        (N: skip sizes above N unknowns)
 // Files go to a fresh folder under the system's temporary folder, removed at the end.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <filesystem>
@@ -193,15 +202,110 @@ void step_costs(const std::string& name) {
                 (dense.jacobian + dense.pair) / (banded.jacobian + banded.pair));
 }
 
+double wall_seconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// One whole run with one thread and one with two: per step wall and CPU milliseconds and
+// the ratios two threads / one.
+void thread_comparison(const std::string& name) {
+    struct Timed {
+        WholeRun run;
+        double wall = 0;
+        double cpu = 0;
+    };
+    auto timed = [&](int threads) {
+        Timed t;
+        const double wall = wall_seconds();
+        const double cpu = cpu_seconds();
+        t.run = run_whole(name, SolverPath::banded, false, threads);
+        t.cpu = cpu_seconds() - cpu;
+        t.wall = wall_seconds() - wall;
+        return t;
+    };
+    const Timed one = timed(1);
+    const Timed two = timed(2);
+    const IntegratorStatistics& a = one.run.total;
+    const IntegratorStatistics& b = two.run.total;
+    const bool same = a.steps == b.steps && a.rejected == b.rejected &&
+                      a.jacobians == b.jacobians &&
+                      a.complex_decompositions == b.complex_decompositions &&
+                      a.all_rhs_calls() == b.all_rhs_calls() &&
+                      one.run.potentials.size() == two.run.potentials.size() &&
+                      std::memcmp(one.run.potentials.data(), two.run.potentials.data(),
+                                  sizeof(double) * one.run.potentials.size()) == 0;
+    const double steps = a.steps;
+    std::printf("%8d %3d/%-3d %6d %9.3f %9.3f %9.3f %9.3f %6.3f %6.3f %s\n", one.run.nEq,
+                one.run.band.lower, one.run.band.upper, a.steps, 1e3 * one.wall / steps,
+                1e3 * two.wall / steps, 1e3 * one.cpu / steps, 1e3 * two.cpu / steps,
+                two.wall / one.wall, two.cpu / one.cpu,
+                !same              ? "RESULTS DIFFER"
+                : one.run.code > 0 ? "same results"
+                                   : "FAILED");
+}
+
+// The Newton linear algebra of one step alone, on the first point's initial state: the
+// decomposition pair and three stage solves (the iterations of a typical step), `repeats`
+// times, with one and with two threads: wall and CPU milliseconds per repetition.
+void newton_algebra(const std::string& name) {
+    model md;
+    RunFiles files;
+    RunSeries series;
+    md.inputName = name;
+    std::ostringstream quiet;
+    std::streambuf* saved = std::cout.rdbuf(quiet.rdbuf());
+    read_input_file(md);
+    set_up(md, files, series, SolverPath::banded);
+    md.point = 1;
+    set_initial_state(md);
+    std::cout.rdbuf(saved);
+    const std::vector<int> order = point_order(md);
+    const Bandwidths band = point_order_bandwidths(md);
+    std::vector<double> state(order.size());
+    for (std::size_t p = 0; p < order.size(); ++p) state[p] = md.y[order[p]];
+    const int repeats = md.nEq >= 50000 ? 10 : 40;
+    double wall[3] = {0, 0, 0};
+    double cpu[3] = {0, 0, 0};
+    for (int threads = 1; threads <= 2; ++threads) {
+        const RunOptions options;
+        MembraneSystem system(md, series, order, options);
+        const auto integrator =
+            make_run_integrator(md, system, state.data(), band, standard_output(), threads);
+        StiffIntegratorT& s = *integrator;
+        using Access = StiffIntegratorAccess;
+        system.rhs(md.tBegin, state.data(), Access::vec(s, 6).data());  // f at x
+        Access::compute_jacobian(s);
+        Access::set_shifts(s, 1e3, 1e3, 1e3);  // a step of about 1e-3 (scaled)
+        for (int k = 3; k < 6; ++k) Access::vec(s, k) = Access::vec(s, 6);
+        const double w = wall_seconds();
+        const double c = cpu_seconds();
+        for (int r = 0; r < repeats; ++r) {
+            Access::decompose_pair(s);
+            for (int iteration = 0; iteration < 3; ++iteration) {
+                for (int k = 0; k < 3; ++k)
+                    std::fill(Access::vec(s, k).begin(), Access::vec(s, k).end(), 0.0);
+                Access::solve_stages(s);
+            }
+        }
+        cpu[threads] = 1e3 * (cpu_seconds() - c) / repeats;
+        wall[threads] = 1e3 * (wall_seconds() - w) / repeats;
+    }
+    std::printf("%8d %7s %6s %9.3f %9.3f %9.3f %9.3f %6.3f %6.3f pair + 3 solves\n", md.nEq, "", "",
+                wall[1], wall[2], cpu[1], cpu[2], wall[2] / wall[1], cpu[2] / cpu[1]);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     long largest = 2000000;
     int only = 0;
     bool automatic = false;
+    bool threads = false;
     for (int a = 1; a < argc; ++a) {
         const std::string opt = argv[a];
         if (opt == "--automatic") automatic = true;
+        if (opt == "--threads") threads = true;
         if (a + 1 >= argc) continue;
         if (opt == "--largest") largest = std::atol(argv[++a]);
         if (opt == "--only") only = std::atoi(argv[++a]);
@@ -214,6 +318,24 @@ int main(int argc, char** argv) {
     const std::vector<Case> cases = {{1, 264},   {1, 532},    {1, 1998}, {1, 6666},
                                      {1, 33332}, {1, 333332}, {3, 52},   {3, 106},
                                      {3, 400},   {3, 1332},   {3, 6666}, {3, 66666}};
+    if (threads) {
+        // about 6000, 20000 and 10^5 unknowns
+        std::printf("whole banded runs, 1 and 2 threads: ms per step, ratio 2 threads / 1\n");
+        std::printf("%8s %7s %6s %9s %9s %9s %9s %6s %6s\n", "nEq", "band", "steps", "wall 1",
+                    "wall 2", "CPU 1", "CPU 2", "wall", "CPU");
+        for (const Case& c : {Case{3, 400}, Case{1, 6666}, Case{1, 33332}}) {
+            const long nEq =
+                static_cast<long>(c.layers) * ((c.N + 2) * (c.layers == 1 ? 3 : 5) - 1);
+            if (nEq > largest || (only != 0 && c.layers != only)) continue;
+            const std::string name = "L" + std::to_string(c.layers) + "N" + std::to_string(c.N);
+            std::ofstream(name + ".cci") << input_text(c, nEq >= 100000 ? 1 : 5);
+            in_child([&] { thread_comparison(name); });
+            in_child([&] { newton_algebra(name); });
+        }
+        fs::current_path(fs::temp_directory_path());
+        fs::remove_all(folder);
+        return 0;
+    }
     std::printf("whole banded runs (CPU s; memory: peak resident MB)\n");
     std::printf("%8s %7s %6s %6s %6s %6s %6s %9s %8s %8s\n", "nEq", "band", "CPU", "steps", "rej",
                 "jacs", "decs", "rhs", "ms/step", "MB");

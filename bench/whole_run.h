@@ -5,8 +5,10 @@
 #pragma once
 
 #include <iostream>
+#include <limits>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "driver/calibration_loop.h"
 #include "physics/point_order.h"
@@ -17,6 +19,7 @@ struct WholeRun {
     int runs = 0;      // integrations
     int nEq = 0;
     Bandwidths band;  // of the point order
+    std::vector<double> potentials;  // final potential of every point [mV], none: NaN
 };
 
 inline void add_counters(WholeRun& result, const IntegrationSummary& run) {
@@ -27,9 +30,12 @@ inline void add_counters(WholeRun& result, const IntegrationSummary& run) {
 
 // On the grid of a Debye-length first step unless `automatic`, which first refines the
 // automatic grid until the results agree (the refinement's integrations are not counted).
-inline WholeRun run_whole(const std::string& inputName, SolverPath path, bool automatic = false) {
+// Each integration works with `threads` threads.
+inline WholeRun run_whole(const std::string& inputName, SolverPath path, bool automatic = false,
+                          int threads = default_integrator_threads()) {
     RunOptions options;
     options.path = path;
+    options.threads = threads;
     options.quiet = true;
     options.debyeGrid = !automatic;
     // Standard output goes to a string for the length of the run, even when it throws.
@@ -43,6 +49,8 @@ inline WholeRun run_whole(const std::string& inputName, SolverPath path, bool au
     WholeRun result;
     for (const PointSummary& point : summary.points) {
         add_counters(result, point.potentiometric);
+        result.potentials.push_back(
+            point.potentiometric.finalPotential.value_or(std::numeric_limits<double>::quiet_NaN()));
         if (point.currentStep) add_counters(result, *point.currentStep);
     }
     result.nEq = md.nEq;

@@ -158,6 +158,10 @@ struct Options {
     // program does; otherwise nothing is written.
     bool writeFiles = false;
     bool quiet = true;                // no line per integration step
+    // Threads of each integration: with 2, a large problem's real and complex Newton systems
+    // are decomposed and solved at the same time; more act as 2; 0 or less: 2 on a machine
+    // with two cores or more, else 1. The results are the same with any number.
+    int threads = 0;
     MessageSink* messages = nullptr;  // none: standard output
     // Polled between steps: a non-zero value, the number of the signal that asks for it,
     // stops the run after the step in progress (the result says "interrupted").

@@ -86,6 +86,7 @@ Result run(const Problem& problem, const Options& options) {
     core.debyeGrid = options.debyeGrid;
     core.accuracy = options.accuracy;
     core.strict = options.strict;
+    if (options.threads >= 1) core.threads = options.threads;
     if (options.linearRange)
         core.linearRange = PointRange{options.linearRange->first, options.linearRange->second};
     std::optional<ForwardSink> forward;

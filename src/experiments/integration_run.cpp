@@ -66,9 +66,10 @@ const char* solver_path_name(SolverPath path) {
 
 std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem& system,
                                                       double* state, Bandwidths band,
-                                                      MessageSink& messages) {
+                                                      MessageSink& messages, int threads) {
     StiffOptions options;
     options.messages = &messages;
+    options.threads = threads;
     options.rtol = {md.rtol};
     options.atol = {md.atol};
     options.output = true;
@@ -93,8 +94,8 @@ RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& optio
         for (std::size_t p = 0; p < recordIndex.size(); ++p) state[p] = md.y[recordIndex[p]];
     }
     MembraneSystem system(md, series, std::move(recordIndex), options);
-    const auto integrator =
-        make_run_integrator(md, system, banded ? state.data() : md.y.data(), band, *options.sink);
+    const auto integrator = make_run_integrator(md, system, banded ? state.data() : md.y.data(),
+                                                band, *options.sink, options.threads);
     if (options.announce) options.sink->write("** NPP problem integrated with RADAU5 **\n\n");
     md.tStart = wall_clock_seconds();
     RunOutcome outcome;

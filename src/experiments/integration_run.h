@@ -56,6 +56,8 @@ struct RunOptions {
     MessageSink* sink = &standard_output();  // where the run's messages go
     PointObserver* observer = nullptr;       // none: the points are not watched
     std::optional<PointRange> linearRange;  // of the calibration analysis; none: found
+    // Threads of each integration (IntegratorOptions::threads); the results do not depend on it.
+    int threads = default_integrator_threads();
 
     bool stop_requested() const { return stopSignal != nullptr && *stopSignal != 0; }
 };
@@ -121,10 +123,11 @@ class MembraneSystem : public OdeSystem {
 // the record's tolerances and first step, output after every step, identity mass matrix
 // and a finite-difference Jacobian of the given bandwidths (lower = nEq: full). Throws
 // IntegratorError when the integrator refuses its parameters; the integrator tells
-// `messages` why it refused or ended early.
+// `messages` why it refused or ended early. It works with `threads` threads (>= 1).
 std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem& system,
                                                       double* state, Bandwidths band,
-                                                      MessageSink& messages = standard_output());
+                                                      MessageSink& messages = standard_output(),
+                                                      int threads = default_integrator_threads());
 
 // Integrates the record's state over one calibration point; md.y holds the state reached,
 // also when the integration fails. Throws IntegratorError when the integrator refuses its

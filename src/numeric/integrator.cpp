@@ -33,7 +33,8 @@ IntegratorT::IntegratorT(OdeSystem& system, int n_, double* y_, double x_, doubl
       h_max_(options.h_max),
       max_steps_(options.max_steps),
       uround_(options.uround),
-      safe_(options.safe) {
+      safe_(options.safe),
+      threads_(options.threads) {
     if (n == -1) {
         // all bits set: one more than the largest admissible size as an unsigned count
         std::ostringstream message;
@@ -58,6 +59,11 @@ IntegratorT::IntegratorT(OdeSystem& system, int n_, double* y_, double x_, doubl
     if (max_steps_ <= 0) {
         std::ostringstream message;
         message << " wrong input, nmax = " << max_steps_;
+        refuse(message.str());
+    }
+    if (threads_ < 1) {
+        std::ostringstream message;
+        message << " wrong input, threads = " << threads_;
         refuse(message.str());
     }
     if (!(uround_ > 1e-19 && uround_ < 1.0)) {

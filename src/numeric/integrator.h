@@ -6,6 +6,7 @@
 
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/fault.h"
@@ -46,6 +47,9 @@ struct IntegratorError : Fault {
         : Fault(FaultKind::numerical, message, true) {}
 };
 
+// Threads of an integration unless told otherwise: two on a machine with two cores or more.
+inline int default_integrator_threads() { return std::thread::hardware_concurrency() >= 2 ? 2 : 1; }
+
 // Settings of any one-step integrator, with their defaults and units.
 struct IntegratorOptions {
     // Error weights atol + rtol |y_i|: one value for every component, or n values (one
@@ -62,6 +66,11 @@ struct IntegratorOptions {
     double safe = 0.9;       // safety factor of the step-size prediction, 0.001 < safe < 1
     double facl = 5.0;       // a new step is never smaller than h / facl (facl >= 1)
     double facr = 0.125;     // a new step is never larger than h / facr (facr <= 1)
+    // Threads of the integration, >= 1. An integrator whose step holds independent pieces of
+    // linear algebra runs them on that many threads at once (the stiff one: 2, its real and
+    // complex Newton systems; a larger count acts as its number of pieces). The results are
+    // the same bit for bit with any count.
+    int threads = default_integrator_threads();
     // Where refused values and the reasons a run ended early are told.
     MessageSink* messages = &standard_output();
 };
@@ -149,4 +158,5 @@ class IntegratorT {
     int max_steps_;
     double uround_;
     double safe_;
+    int threads_;  // >= 1
 };

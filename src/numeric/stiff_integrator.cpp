@@ -4,6 +4,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "numeric/helper_thread.h"
 #include "numeric/linear_solvers.h"
 
 namespace {
@@ -300,6 +301,11 @@ StiffIntegratorT::StiffIntegratorT(OdeSystem& system, int n_, double* y_, double
     e2_re_.resize(e_table_rows, e_table_cols);
     e2_im_.resize(e_table_rows, e_table_cols);
     compute_method_constants();
+    const long long rows = reduced_n_;
+    const long long solve_work =
+        banded_jacobian_ ? rows * (2LL * jac_lower_ + jac_upper_ + 1) : rows * rows;
+    if (threads_ >= 2 && solve_work >= o.parallel_min_work)
+        helper_ = std::make_unique<HelperThread>();
 }
 
 StiffIntegratorT::~StiffIntegratorT() = default;
@@ -416,6 +422,28 @@ bool StiffIntegratorT::refresh_stale_jacobian() {
 // ---------------------------------------------------------------------------------------
 // Iteration matrices E1 = gamma M - J and E2 = (alpha + i beta) M - J
 
+// Runs real_part() on this thread and complex_part() on the helper thread at the same time,
+// or one after the other without a helper; returns when both are done.
+template <class RealPart, class ComplexPart>
+void StiffIntegratorT::side_by_side(RealPart& real_part, ComplexPart& complex_part) {
+    if (helper_ == nullptr) {
+        real_part();
+        complex_part();
+        return;
+    }
+    helper_->start(complex_part);
+    real_part();
+    helper_->wait();
+}
+
+// The Hessenberg form of a new Jacobian, once, before either iteration matrix is formed
+// from it (both read it).
+void StiffIntegratorT::reduce_jacobian_to_hessenberg() {
+    if (!hessenberg_pending_) return;
+    reduce_to_hessenberg(n, 0, n, jac_.ptr(), hessenberg_swaps_.data());
+    hessenberg_pending_ = false;
+}
+
 int StiffIntegratorT::decompose_real() { return decompose(false); }
 
 int StiffIntegratorT::decompose_complex() { return decompose(true); }
@@ -489,10 +517,7 @@ int StiffIntegratorT::decompose(bool complex_shift) {
             }
             break;
         case 7:
-            if (hessenberg_pending_) {
-                reduce_to_hessenberg(n, 0, n, jac_.ptr(), hessenberg_swaps_.data());
-                hessenberg_pending_ = false;
-            }
+            reduce_jacobian_to_hessenberg();
             for (int i = 0; i < n - 1; ++i) set_minus(er[i + 1], im_row(i + 1), i, jac_[i + 1][i]);
             for (int j = 0; j < n; ++j)
                 for (int i = j; i < n; ++i) set_minus(er[j], im_row(j), i, jac_[j][i]);
@@ -712,19 +737,26 @@ int StiffIntegratorT::solve_stages() {
         }
     }
 
-    if (ijob_ == 7) {
-        into_hessenberg_basis(z1_.data());
-        into_hessenberg_basis(z2_.data());
-        into_hessenberg_basis(z3_.data());
-    }
     if (ijob_ > 10) add_second_order_terms(z1_.data(), z2_.data(), z3_.data());
-    real_solve(z1_.data() + m1_);
-    complex_solve(z2_.data() + m1_, z3_.data() + m1_);
-    if (ijob_ == 7) {
-        out_of_hessenberg_basis(z1_.data());
-        out_of_hessenberg_basis(z2_.data());
-        out_of_hessenberg_basis(z3_.data());
-    }
+    // z1 belongs to the real system, z2 and z3 to the complex one: the two parts touch
+    // different vectors and only read the matrices.
+    auto real_part = [this] {
+        if (ijob_ == 7) into_hessenberg_basis(z1_.data());
+        real_solve(z1_.data() + m1_);
+        if (ijob_ == 7) out_of_hessenberg_basis(z1_.data());
+    };
+    auto complex_part = [this] {
+        if (ijob_ == 7) {
+            into_hessenberg_basis(z2_.data());
+            into_hessenberg_basis(z3_.data());
+        }
+        complex_solve(z2_.data() + m1_, z3_.data() + m1_);
+        if (ijob_ == 7) {
+            out_of_hessenberg_basis(z2_.data());
+            out_of_hessenberg_basis(z3_.data());
+        }
+    };
+    side_by_side(real_part, complex_part);
     if (ijob_ > 10) finish_second_order(z1_.data(), z2_.data(), z3_.data());
     return 0;
 }
@@ -893,16 +925,43 @@ int StiffIntegratorT::start_run(StepControl& c) {
     return 0;
 }
 
+// E1 and then E2 for the current shifts, counted once decomposed. Returns 0, the first
+// non-zero result of the two decompositions (E1's first), or kUnsupportedCase.
+int StiffIntegratorT::decompose_pair() {
+    int ier = 0;
+    if (helper_ != nullptr && is_supported(ijob_)) {
+        // E1 and E2 only read the Jacobian and the mass matrix, once any Hessenberg reduction
+        // is done: they are formed and decomposed at the same time. E2 decomposed after a
+        // singular E1 is never used: the retry forms both anew, as with one thread, which
+        // leaves E2 alone then.
+        if (ijob_ == 7) reduce_jacobian_to_hessenberg();
+        int ier_real = 0;
+        int ier_complex = 0;
+        auto real_part = [&] { ier_real = decompose_real(); };
+        auto complex_part = [&] { ier_complex = decompose_complex(); };
+        side_by_side(real_part, complex_part);
+        ier = ier_real;
+        if (ier == 0) {
+            ++stats_.real_decompositions;
+            ier = ier_complex;
+        }
+    } else {
+        ier = decompose_real();
+        if (ier == 0) {
+            ++stats_.real_decompositions;
+            ier = decompose_complex();
+        }
+    }
+    if (ier == 0) ++stats_.complex_decompositions;
+    return ier;
+}
+
 // E1 and E2 for the current h. A singular matrix halves h and asks for a retry.
 StiffIntegratorT::Attempt StiffIntegratorT::decompose_matrices(StepControl& c, int& code) {
     gamma_h_ = u1_ / h;
     alpha_h_ = alpha_ / h;
     beta_h_ = beta_ / h;
-    int ier = decompose_real();
-    if (ier == 0) {
-        ++stats_.real_decompositions;
-        ier = decompose_complex();
-    }
+    const int ier = decompose_pair();
     if (ier == kUnsupportedCase) {
         code = kUnsupportedCase;
         return Attempt::stop;
@@ -925,7 +984,6 @@ StiffIntegratorT::Attempt StiffIntegratorT::decompose_matrices(StepControl& c, i
         }
         return Attempt::retry;
     }
-    ++stats_.complex_decompositions;
     return Attempt::proceed;
 }
 

@@ -3,6 +3,12 @@
 // simplified Newton iteration with one real and one complex linear system per iteration,
 // reuse of the Jacobian and of the decompositions between steps.
 //
+// Threads: with options.threads >= 2 the integrator owns a helper thread, on which the
+// complex system is formed, decomposed and solved while the real one is on the caller's
+// thread. The two share nothing they write, and each is computed by the same operations in
+// the same order as with one thread, so every result is the same bit for bit. The
+// right-hand side, the Jacobian and the output are only ever called on the caller's thread.
+//
 // Tolerances: the integrator works with rtol' = 0.1 rtol^(2/3) and atol' = rtol' atol/rtol
 // internally; it keeps these to itself and never writes to the caller's values, so a
 // second integrate() or a new integrator runs with the tolerances exactly as given.
@@ -16,6 +22,7 @@
 //   kRhsRefused, y at the last accepted point.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -63,9 +70,14 @@ struct StiffOptions : IntegratorOptions {
     double quot2 = 1.2;
     double thet = 0.001;  // the Jacobian is reused while the Newton contraction <= thet;
                           // negative: a new one after every accepted step
+    // With threads >= 2 the helper thread is used only when one real solve takes at least
+    // this many multiply-adds (band: rows x (2 lower + upper + 1), else rows^2): on smaller
+    // systems handing the complex system over costs more time than the overlap saves.
+    long long parallel_min_work = 200000;
 };
 
 struct StiffIntegratorAccess;
+class HelperThread;
 
 class StiffIntegratorT : public IntegratorT {
   public:
@@ -115,6 +127,10 @@ class StiffIntegratorT : public IntegratorT {
     int decompose_real();
     int decompose_complex();
     int decompose(bool complex_shift);
+    int decompose_pair();
+    void reduce_jacobian_to_hessenberg();
+    template <class RealPart, class ComplexPart>
+    void side_by_side(RealPart& real_part, ComplexPart& complex_part);
     int solve_stages();
     int estimate_error();
 
@@ -204,6 +220,9 @@ class StiffIntegratorT : public IntegratorT {
     MatDoub e1_, e2_re_, e2_im_;
     MatDoub jac_;
     MatDoub mas_;
+
+    // runs the complex system's work when the integration has two threads; null: one thread
+    std::unique_ptr<HelperThread> helper_;
 
     // method constants (closed forms evaluated at the start of run_steps)
     double c1_ = 0, c2_ = 0, c1m1_ = 0, c2m1_ = 0, c1mc2_ = 0;

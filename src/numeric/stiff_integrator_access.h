@@ -17,6 +17,8 @@ struct StiffIntegratorAccess {
     }
     static int decompose_real(StiffIntegratorT& s) { return s.decompose_real(); }
     static int decompose_complex(StiffIntegratorT& s) { return s.decompose_complex(); }
+    // both, on two threads when the integrator has them, as a step decomposes them
+    static int decompose_pair(StiffIntegratorT& s) { return s.decompose_pair(); }
     static int solve_stages(StiffIntegratorT& s) { return s.solve_stages(); }
     static int estimate_error(StiffIntegratorT& s) { return s.estimate_error(); }
     static double error_norm(const StiffIntegratorT& s) { return s.error_norm_; }

@@ -13,8 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <ostream>
+#include <utility>
 #include <vector>
 
 #include "numeric/stiff_integrator_access.h"
@@ -269,6 +272,58 @@ TEST_P(HeatEquation, SolvedInEveryStorageForm) {
     EXPECT_EQ(sys.rhs_calls, st.rhs_calls + st.jacobian_rhs_calls);
     const int per_jacobian = f.analytic ? 0 : (banded ? f.jl + f.ju + 1 : kHeatN);
     EXPECT_EQ(st.jacobian_rhs_calls, per_jacobian * st.jacobians);
+}
+
+// With two threads the real and the complex Newton systems are decomposed and solved at the
+// same time; every number must be the one of a single thread. A reaction term u^2 / 2 (left
+// out of an analytic Jacobian) makes the Newton iteration take several steps.
+TEST_P(HeatEquation, TwoThreadsGiveTheBitsOfOne) {
+    const HeatForm& f = GetParam();
+    const Heat heat;
+    const bool banded = f.jacobian == JacobianStructure::band;
+    const bool with_mass = f.mass != MassMatrix::identity;
+    auto run = [&](int threads) {
+        LambdaSystem sys([&](double, const double* u, double* out) {
+            double au[kHeatN];
+            heat.laplacian(u, au);
+            for (int i = 0; i < kHeatN; ++i) au[i] = au[i] + 0.5 * u[i] * u[i];
+            if (with_mass) return mass_product(au, out, kHeatN);
+            std::copy(au, au + kHeatN, out);
+        });
+        sys.jac_ = [&](double, const double*, double** jac) {
+            const double d = 1.0 / (heat.dx * heat.dx);
+            for (int i = 0; i < kHeatN; ++i)
+                for (int j = std::max(0, i - 1); j <= std::min(kHeatN - 1, i + 1); ++j)
+                    (banded ? jac[i - j + 1][j] : jac[i][j]) = i == j ? -2.0 * d : d;
+        };
+        sys.mass_ = [&](double** m) { fill_mass(m, kHeatN, f.mass == MassMatrix::full); };
+        std::vector<double> u = heat.initial();
+        for (double& v : u) v = 20.0 * v;  // a reaction as strong as the diffusion
+        StiffOptions o = with_tolerances(1e-9, 1e-9);
+        o.jacobian = f.jacobian;
+        o.jac_lower = f.jl;
+        o.jac_upper = f.ju;
+        o.analytic_jacobian = f.analytic;
+        o.mass = f.mass;
+        o.mass_lower = f.ml;
+        o.mass_upper = f.mu;
+        o.threads = threads;
+        o.parallel_min_work = 0;  // the helper thread even for this small system
+        auto s = make_integrator(sys, kHeatN, u.data(), 0.0, 0.05, o);
+        EXPECT_EQ(s->integrate(), 1);
+        return std::make_pair(u, s->statistics());
+    };
+    const auto [u1, st1] = run(1);
+    const auto [u2, st2] = run(2);
+    EXPECT_EQ(0, std::memcmp(u1.data(), u2.data(), sizeof(double) * u1.size()));
+    EXPECT_GT(st1.rhs_calls, 2 * st1.steps);  // more than one Newton iteration per step
+    EXPECT_EQ(st1.steps, st2.steps);
+    EXPECT_EQ(st1.rejected, st2.rejected);
+    EXPECT_EQ(st1.newton_failures, st2.newton_failures);
+    EXPECT_EQ(st1.jacobians, st2.jacobians);
+    EXPECT_EQ(st1.real_decompositions, st2.real_decompositions);
+    EXPECT_EQ(st1.complex_decompositions, st2.complex_decompositions);
+    EXPECT_EQ(st1.rhs_calls, st2.rhs_calls);
 }
 
 constexpr auto kFull = JacobianStructure::full;
