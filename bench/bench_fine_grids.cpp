@@ -182,18 +182,25 @@ StepWork time_step_work(model& md, RunSeries& series, SolverPath path, int repea
     return w;
 }
 
+// The input `name`.cci set up for `path` (its files written, its messages kept quiet) and
+// at the initial state of its first calibration point.
+void first_point(const std::string& name, SolverPath path, model& md, RunFiles& files,
+                 RunSeries& series) {
+    NullSink quiet;
+    files.messages = &quiet;
+    md.inputName = name;
+    read_input_file(md);
+    set_up(md, files, series, path);
+    md.point = 1;
+    set_initial_state(md);
+    files.messages = &standard_output();
+}
+
 void step_costs(const std::string& name) {
     model md;
     RunFiles files;
     RunSeries series;
-    md.inputName = name;
-    std::ostringstream quiet;
-    std::streambuf* saved = std::cout.rdbuf(quiet.rdbuf());
-    read_input_file(md);
-    set_up(md, files, series, SolverPath::dense);
-    md.point = 1;
-    set_initial_state(md);
-    std::cout.rdbuf(saved);
+    first_point(name, SolverPath::dense, md, files, series);
     const StepWork banded = time_step_work(md, series, SolverPath::banded, 200);
     const int repeats = md.nEq >= 6000 ? 1 : md.nEq >= 1600 ? 2 : 5;
     const StepWork dense = time_step_work(md, series, SolverPath::dense, repeats);
@@ -252,14 +259,7 @@ void newton_algebra(const std::string& name) {
     model md;
     RunFiles files;
     RunSeries series;
-    md.inputName = name;
-    std::ostringstream quiet;
-    std::streambuf* saved = std::cout.rdbuf(quiet.rdbuf());
-    read_input_file(md);
-    set_up(md, files, series, SolverPath::banded);
-    md.point = 1;
-    set_initial_state(md);
-    std::cout.rdbuf(saved);
+    first_point(name, SolverPath::banded, md, files, series);
     const std::vector<int> order = point_order(md);
     const Bandwidths band = point_order_bandwidths(md);
     std::vector<double> state(order.size());
