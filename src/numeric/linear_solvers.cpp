@@ -1,6 +1,7 @@
 #include "numeric/linear_solvers.h"
 
 #include <algorithm>
+#include <utility>
 #include <cmath>
 
 namespace {
@@ -540,5 +541,25 @@ void reduce_to_hessenberg(int n, int low, int igh, double** a, int* interchanges
             for (int j = m; j < n; ++j) a[r][j] = a[r][j] - y * a[m][j];
             for (int j = 0; j < igh; ++j) a[j][m] = a[j][m] + y * a[j][r];
         }
+    }
+}
+
+// S^-1 applies P_1, L_1^-1, P_2, ... in increasing m; S applies L_{n-2}, P_{n-2}, ..., L_1,
+// P_1 in decreasing m.
+void into_hessenberg_basis(int n, const double* const* a, const int* interchanges, double* v) {
+    for (int mp = 1; mp <= n - 2; ++mp) {
+        const int i = interchanges[mp];
+        if (i != mp) std::swap(v[mp], v[i]);
+        const double vm = v[mp];
+        for (int r = mp + 1; r < n; ++r) v[r] = v[r] - a[r][mp - 1] * vm;
+    }
+}
+
+void out_of_hessenberg_basis(int n, const double* const* a, const int* interchanges, double* v) {
+    for (int mp = n - 2; mp >= 1; --mp) {
+        const double vm = v[mp];
+        for (int r = mp + 1; r < n; ++r) v[r] = v[r] + a[r][mp - 1] * vm;
+        const int i = interchanges[mp];
+        if (i != mp) std::swap(v[mp], v[i]);
     }
 }

@@ -49,3 +49,11 @@ void solve_band_complex(int n, double* const* ar, double* const* ai, int ml, int
 // the row exchanged with row m at step m; together they define the similarity transform
 // that carries vectors into and out of the Hessenberg basis.
 void reduce_to_hessenberg(int n, int low, int igh, double** a, int* interchanges);
+
+// The reduction above is H = S^-1 A S with S = P_1 L_1 P_2 L_2 ... P_{n-2} L_{n-2} (P_m the
+// interchange of step m, L_m the elementary transform whose multipliers sit in column m-1
+// below the sub-diagonal). (s I - A) x = b becomes (s I - H) (S^-1 x) = S^-1 b:
+// into_hessenberg_basis applies S^-1 to v in place, out_of_hessenberg_basis applies S.
+// `a` and `interchanges` are what reduce_to_hessenberg left.
+void into_hessenberg_basis(int n, const double* const* a, const int* interchanges, double* v);
+void out_of_hessenberg_basis(int n, const double* const* a, const int* interchanges, double* v);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "numeric/difference_jacobian.h"
 #include "numeric/helper_thread.h"
 #include "numeric/linear_solvers.h"
 
@@ -52,9 +53,6 @@ constexpr double kErrorExponent = 0.25;
 constexpr double kMinErrorNorm = 1e-10;
 // Floor of the previous step's error in the predictive controller.
 constexpr double kMinPreviousError = 0.01;
-// Finite-difference perturbation sqrt(uround max(kMinPerturbedSize, |y_i|)): components
-// near 0 are perturbed as if of this size, so the difference is not lost in rounding.
-constexpr double kMinPerturbedSize = 1e-5;
 // Upper bound of the default Newton stopping tolerance; tighter iterations gain nothing
 // against an error test at rtol'.
 constexpr double kMaxDefaultFnewt = 0.03;
@@ -289,17 +287,14 @@ StiffIntegratorT::StiffIntegratorT(OdeSystem& system, int n_, double* y_, double
     const auto un = static_cast<std::size_t>(n);
     for (auto* v : {&z1_, &z2_, &z3_, &f_start_, &scale_, &f1_, &f2_, &f3_}) v->assign(un, 0.0);
     cont_.assign(4 * un, 0.0);
-    pivots_real_.assign(static_cast<std::size_t>(reduced_n_), 0);
-    pivots_complex_.assign(static_cast<std::size_t>(reduced_n_), 0);
     hessenberg_swaps_.assign(un, 0);
     jac_.resize(jac_rows_, n);
     mas_.resize(mass_rows_, n);
-    // banded E is held by columns (one row of the matrix per column of E), full E by rows
-    const int e_table_rows = banded_jacobian_ ? reduced_n_ : e_rows_;
-    const int e_table_cols = banded_jacobian_ ? e_rows_ : reduced_n_;
-    e1_.resize(e_table_rows, e_table_cols);
-    e2_re_.resize(e_table_rows, e_table_cols);
-    e2_im_.resize(e_table_rows, e_table_cols);
+    const SquareMatrix::Layout layout = banded_jacobian_ ? SquareMatrix::Layout::band
+                                        : ijob_ == 7     ? SquareMatrix::Layout::hessenberg
+                                                         : SquareMatrix::Layout::full;
+    e1_ = SquareMatrix(layout, reduced_n_, false, jac_lower_, jac_upper_);
+    e2_ = SquareMatrix(layout, reduced_n_, true, jac_lower_, jac_upper_);
     compute_method_constants();
     const long long rows = reduced_n_;
     const long long solve_work =
@@ -366,48 +361,18 @@ int StiffIntegratorT::rhs_refused() {
 bool StiffIntegratorT::compute_jacobian() {
     ++stats_.jacobians;
     double* const state = y;
+    auto rhs = [this](const double* v, double* f) { return system_.rhs(x, v, f); };
     if (analytic_jacobian_) {
         system_.jacobian(x, state, jac_.ptr());
     } else if (!banded_jacobian_) {
-        // column i: (f(y + delt e_i) - f(y)) / delt, delt = sqrt(uround * max(1e-5, |y_i|))
-        for (int i = 0; i < n; ++i) {
-            const double ysafe = state[i];
-            const double delt = std::sqrt(uround_ * std::max(kMinPerturbedSize, std::fabs(ysafe)));
-            state[i] = ysafe + delt;
-            const int refused = system_.rhs(x, state, cont_.data());
-            ++stats_.jacobian_rhs_calls;
-            state[i] = ysafe;
-            if (refused != 0) return false;
-            for (int j = m1_; j < n; ++j) jac_[j - m1_][i] = (cont_[j] - f_start_[j]) / delt;
-        }
-    } else {
-        // Columns that no band row shares are perturbed together: one evaluation serves
-        // every md-th column of a block of m2 columns.
-        const int md = std::min(jac_lower_ + jac_upper_ + 1, m2_);
-        const int blocks = m1_ / m2_;
-        for (int b = 0; b <= blocks; ++b) {
-            const int first = b * m2_;
-            const int last = (b + 1) * m2_ - 1;
-            for (int k = 0; k < md; ++k) {
-                for (int j = k + first; j <= last; j += md) {
-                    f1_[j] = state[j];
-                    f2_[j] = std::sqrt(uround_ * std::max(kMinPerturbedSize, std::fabs(state[j])));
-                    state[j] = state[j] + f2_[j];
-                }
-                const int refused = system_.rhs(x, state, cont_.data());
-                ++stats_.jacobian_rhs_calls;
-                for (int j = k + first; j <= last; j += md) {
-                    const int j1 = j - first;
-                    const int lo = std::max(0, j1 - jac_upper_) + m1_;
-                    const int hi = std::min(m2_ - 1, j1 + jac_lower_) + m1_;
-                    if (refused == 0)
-                        for (int l = lo; l <= hi; ++l)
-                            jac_[l - j1 - m1_ + jac_upper_][j] = (cont_[l] - f_start_[l]) / f2_[j];
-                    state[j] = f1_[j];
-                }
-                if (refused != 0) return false;
-            }
-        }
+        if (!full_jacobian_by_differences(rhs, n, state, f_start_.data(), uround_, m1_,
+                                          jac_.ptr(), cont_.data(), stats_.jacobian_rhs_calls))
+            return false;
+    } else if (!band_jacobian_by_differences(rhs, state, f_start_.data(), uround_, jac_lower_,
+                                             jac_upper_, m1_, m2_, jac_.ptr(), f1_.data(),
+                                             f2_.data(), cont_.data(),
+                                             stats_.jacobian_rhs_calls)) {
+        return false;
     }
     jacobian_current_ = true;
     hessenberg_pending_ = true;
@@ -455,8 +420,9 @@ int StiffIntegratorT::decompose(bool complex_shift) {
     if (!is_supported(ijob_)) return unsupported_case();
     const double sr = complex_shift ? alpha_h_ : gamma_h_;  // real part of the shift
     const double si = beta_h_;                               // imaginary part (complex only)
-    MatDoub& er = complex_shift ? e2_re_ : e1_;
-    MatDoub* const ei = complex_shift ? &e2_im_ : nullptr;
+    SquareMatrix& e = complex_shift ? e2_ : e1_;
+    double** const er = e.re();
+    double** const ei = complex_shift ? e.im() : nullptr;
     // E(r, c) = -j
     auto set_minus = [&](double* er_row, double* ei_row, int c, double j) {
         er_row[c] = -j;
@@ -467,7 +433,7 @@ int StiffIntegratorT::decompose(bool complex_shift) {
         er_row[c] = er_row[c] + sr * m;
         if (ei_row != nullptr) ei_row[c] = si * m;
     };
-    auto im_row = [&](int r) { return ei != nullptr ? (*ei)[r] : nullptr; };
+    auto im_row = [&](int r) { return ei != nullptr ? ei[r] : nullptr; };
 
     const int nm1 = reduced_n_;
     const int col0 = ijob_ > 10 ? m1_ : 0;  // Jacobian column of E's column 0
@@ -522,10 +488,7 @@ int StiffIntegratorT::decompose(bool complex_shift) {
             for (int j = 0; j < n; ++j)
                 for (int i = j; i < n; ++i) set_minus(er[j], im_row(j), i, jac_[j][i]);
             for (int i = 0; i < n; ++i) add_shift(er[i], im_row(i), i, 1.0);
-            if (complex_shift)
-                return decompose_hessenberg_complex(n, e2_re_.ptr(), e2_im_.ptr(), 1,
-                                                    pivots_complex_.data());
-            return decompose_hessenberg(n, e1_.ptr(), 1, pivots_real_.data());
+            return e.factor();
     }
 
     if (ijob_ > 10) {
@@ -555,66 +518,26 @@ int StiffIntegratorT::decompose(bool complex_shift) {
                     sumi = sumi * alp - sums * bet;
                 }
                 er[r][c] = er[r][c] - sumr;
-                (*ei)[r][c] = (*ei)[r][c] - sumi;
+                ei[r][c] = ei[r][c] - sumi;
             }
         }
     }
-    if (complex_shift) {
-        if (banded_jacobian_)
-            return decompose_band_complex(nm1, e2_re_.ptr(), e2_im_.ptr(), jac_lower_,
-                                          jac_upper_, pivots_complex_.data());
-        return decompose_full_complex(nm1, e2_re_.ptr(), e2_im_.ptr(), pivots_complex_.data());
-    }
-    if (banded_jacobian_)
-        return decompose_band(nm1, e1_.ptr(), jac_lower_, jac_upper_, pivots_real_.data());
-    return decompose_full(nm1, e1_.ptr(), pivots_real_.data());
+    return e.factor();
 }
 
 // ---------------------------------------------------------------------------------------
 // Solves with the decomposed iteration matrices
 
-void StiffIntegratorT::real_solve(double* b) {
-    if (ijob_ == 7) {
-        solve_hessenberg(n, e1_.ptr(), 1, b, pivots_real_.data());
-    } else if (banded_jacobian_) {
-        solve_band(reduced_n_, e1_.ptr(), jac_lower_, jac_upper_, b, pivots_real_.data());
-    } else {
-        solve_full(reduced_n_, e1_.ptr(), b, pivots_real_.data());
-    }
-}
+void StiffIntegratorT::real_solve(double* b) { e1_.solve(b); }
 
-void StiffIntegratorT::complex_solve(double* br, double* bi) {
-    if (ijob_ == 7) {
-        solve_hessenberg_complex(n, e2_re_.ptr(), e2_im_.ptr(), 1, br, bi, pivots_complex_.data());
-    } else if (banded_jacobian_) {
-        solve_band_complex(reduced_n_, e2_re_.ptr(), e2_im_.ptr(), jac_lower_, jac_upper_, br, bi,
-                           pivots_complex_.data());
-    } else {
-        solve_full_complex(reduced_n_, e2_re_.ptr(), e2_im_.ptr(), br, bi, pivots_complex_.data());
-    }
-}
+void StiffIntegratorT::complex_solve(double* br, double* bi) { e2_.solve(br, bi); }
 
-// The Hessenberg reduction is H = S^-1 J S with S = P_1 L_1 P_2 L_2 ... P_{n-2} L_{n-2}
-// (P_m the interchange of step m, L_m the elementary transform whose multipliers sit in
-// column m-1 below the sub-diagonal). (gamma I - J) x = b becomes
-// (gamma I - H) (S^-1 x) = S^-1 b: S^-1 applies P_1, L_1^-1, P_2, ... in increasing m,
-// and S applies L_{n-2}, P_{n-2}, ..., L_1, P_1 in decreasing m.
 void StiffIntegratorT::into_hessenberg_basis(double* v) {
-    for (int mp = 1; mp <= n - 2; ++mp) {
-        const int i = hessenberg_swaps_[mp];
-        if (i != mp) std::swap(v[mp], v[i]);
-        const double vm = v[mp];
-        for (int r = mp + 1; r < n; ++r) v[r] = v[r] - jac_[r][mp - 1] * vm;
-    }
+    ::into_hessenberg_basis(n, jac_.ptr(), hessenberg_swaps_.data(), v);
 }
 
 void StiffIntegratorT::out_of_hessenberg_basis(double* v) {
-    for (int mp = n - 2; mp >= 1; --mp) {
-        const double vm = v[mp];
-        for (int r = mp + 1; r < n; ++r) v[r] = v[r] + jac_[r][mp - 1] * vm;
-        const int i = hessenberg_swaps_[mp];
-        if (i != mp) std::swap(v[mp], v[i]);
-    }
+    ::out_of_hessenberg_basis(n, jac_.ptr(), hessenberg_swaps_.data(), v);
 }
 
 // Second-order structure: the first m1_ unknowns are eliminated from the stage systems. The

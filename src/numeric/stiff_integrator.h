@@ -28,6 +28,7 @@
 
 #include "numeric/integrator.h"
 #include "numeric/nr.h"
+#include "numeric/square_matrix.h"
 
 // How the Jacobian is stored and the linear systems solved.
 enum class JacobianStructure {
@@ -212,12 +213,10 @@ class StiffIntegratorT : public IntegratorT {
     std::vector<double> scale_;
     std::vector<double> f1_, f2_, f3_;
     std::vector<double> cont_;  // dense-output coefficients (4n), first n also scratch
-    std::vector<int> pivots_real_;
-    std::vector<int> pivots_complex_;
     std::vector<int> hessenberg_swaps_;
-    // Iteration matrices; banded ones are in the column-wise band storage of the linear
-    // solvers (reduced_n columns of e_rows values), while jac and mas keep the band by rows.
-    MatDoub e1_, e2_re_, e2_im_;
+    // Iteration matrices E1 (real) and E2 (complex) with their factors, of order reduced_n,
+    // in the Jacobian's structure; jac and mas keep a band by rows.
+    SquareMatrix e1_, e2_;
     MatDoub jac_;
     MatDoub mas_;
 
