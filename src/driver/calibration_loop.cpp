@@ -12,6 +12,7 @@
 #include "driver/point_warnings.h"
 #include "driver/stop_signal.h"
 #include "experiments/impedance.h"
+#include "experiments/linear_impedance.h"
 #include "experiments/integration_run.h"
 #include "model/errors.h"
 #include "model/input_file.h"
@@ -120,6 +121,17 @@ class TraceObserver : public PointObserver {
                 t.zImaginaryNegative.push_back(md.Zbis[k] * md.totalThickness);
                 omega = omega * kOmegaRatio;
             }
+        }
+    }
+
+    void linear_spectrum_done(const model& md, const LinearSpectrum& s) override {
+        PointTraces& t = traces_.at(md.point);
+        t.linearFrequency.clear();
+        t.linearZReal = s.zReal;
+        t.linearZImaginaryNegative.clear();
+        for (std::size_t k = 0; k < s.omega.size(); ++k) {
+            t.linearFrequency.push_back(s.omega[k] / (2 * std::numbers::pi));
+            t.linearZImaginaryNegative.push_back(-s.zImag[k]);
         }
     }
 

@@ -13,6 +13,7 @@
 #include "experiments/calibration.h"
 #include "experiments/calibration_analysis.h"
 #include "experiments/impedance.h"
+#include "experiments/linear_impedance.h"
 #include "experiments/time_course.h"
 #include "output/calibration_report.h"
 #include "output/profiles.h"
@@ -138,6 +139,25 @@ std::optional<double> apex_frequency(const model& md) {
     return apex;
 }
 
+// What the summaries keep of a linear spectrum.
+LinearSpectrumSummary linear_summary(const LinearSpectrum& s) {
+    LinearSpectrumSummary summary;
+    summary.steady = s.steady;
+    summary.potentialRate = s.potentialRate;
+    summary.unknowns = s.unknowns;
+    summary.fallbacks = s.fallbacks;
+    summary.cpuSeconds = s.cpuSeconds;
+    summary.failure = s.failure;
+    if (!s.zReal.empty()) summary.lowFrequencyZ = s.zReal.front();
+    double largest = -1;
+    for (std::size_t k = 0; k < s.omega.size(); ++k)
+        if (-s.zImag[k] > largest) {
+            largest = -s.zImag[k];
+            summary.apexFrequency = s.omega[k] / (2 * std::numbers::pi);
+        }
+    return summary;
+}
+
 // "points 2 and 4" of a list of point numbers.
 std::string points_text(const std::vector<int>& points) {
     std::string text = points.size() == 1 ? "point " : "points ";
@@ -222,7 +242,21 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
                                          " did not finish, so no reference line, "
                                          "slope or detection limit is computed";
         }
-        if (md.method > 0) {
+        std::optional<LinearSpectrum> linear;
+        if (md.method == 1 && options.impedance != ImpedanceSpectra::step && ok) {
+            linear = linear_spectrum(md, options.path, options.accuracy);
+            summary.linearSpectrum = linear_summary(*linear);
+            if (options.observer != nullptr) options.observer->linear_spectrum_done(md, *linear);
+            if (write && !linear->omega.empty()) {
+                const std::string name = md.folders[md.point] + "/linear_spectrum.csv";
+                write_linear_spectrum(files, name, *linear);
+                summary.linearSpectrum->file = summary.folder.empty()
+                                                   ? "linear_spectrum.csv"
+                                                   : summary.folder + "/linear_spectrum.csv";
+            }
+        }
+        const bool stepRun = md.method > 1 || (md.method == 1 && options.impedance != ImpedanceSpectra::linear);
+        if (stepRun) {
             start_impedance_run(md, series);
             summary.currentStep = integrate_point(md, series, "current-step", options);
             ok = summary.currentStep->code > 0 && ok;
@@ -240,6 +274,10 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
             summary.apexFrequency = apex_frequency(md);
             for (int i = 0; i < std::min(series.timeSeries.size(), series.potSeries.size()); ++i)
                 summary.transient.emplace_back(series.timeSeries[i], series.potSeries[i]);
+            if (linear && series.timeSeries.size() > 1)
+                summary.linearSpectrum->agreement =
+                    compare_spectra(*linear, md.Zprim, md.Zbis, md.totalThickness,
+                                    series.timeSeries[1], md.tEnd * md.tc);
             if (write) {
                 write_spectrum(md, files);
                 summary.spectrumFile =

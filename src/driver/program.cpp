@@ -6,6 +6,7 @@
 #include <exception>
 #include <iostream>
 #include <new>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -29,6 +30,7 @@ struct CommandLine {
     double accuracy = 0.1;
     std::optional<PointRange> linearRange;
     int threads = default_integrator_threads();
+    ImpedanceSpectra impedance = ImpedanceSpectra::both;
 };
 
 // "FROM:TO", two point numbers 1 <= FROM < TO; none when the text is not of that form.
@@ -89,6 +91,17 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
                        : "expected a whole number of at least 1";
         })
         ->capture_default_str();
+    const std::map<std::string, ImpedanceSpectra> spectra = {
+        {"step", ImpedanceSpectra::step},
+        {"linear", ImpedanceSpectra::linear},
+        {"both", ImpedanceSpectra::both}};
+    app.add_option("--impedance", line.impedance,
+                   "spectra of an impedance run: step (from the potential transient of a current "
+                   "step, spectrum.dat), linear (small-signal, from the system linearised at "
+                   "each point's end state, linear_spectrum.csv; no current step is run, so each "
+                   "point starts from the end state of the potentiometric run before), or both")
+        ->transform(CLI::CheckedTransformer(spectra, CLI::ignore_case))
+        ->default_str("both");
     std::string linearRange;
     app.add_option("--linear-range", linearRange,
                    "calibration points FROM:TO that make the linear range of the calibration "
@@ -138,6 +151,7 @@ int run_main(int argc, char** argv) {
     options.strict = line.strict;
     options.linearRange = line.linearRange;
     options.threads = line.threads;
+    options.impedance = line.impedance;
     // SIGINT and SIGTERM end the run between integration steps (driver/stop_signal.h).
     options.stopSignal = catch_stop_signals();
     // A progress line on standard error when that is a terminal, unless the "Step" lines

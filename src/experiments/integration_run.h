@@ -35,12 +35,19 @@ const char* solver_path_name(SolverPath path);
 // potentiometric run (the record holds its final state, the series its potential against
 // time) and after the current-step run of impedance and chronopotentiometry (the series
 // holds the transient, the record the spectrum of an impedance point).
+struct LinearSpectrum;
 class PointObserver {
   public:
     virtual ~PointObserver() = default;
     virtual void potentiometric_done(const model& md, const RunSeries& series) = 0;
     virtual void current_step_done(const model& md, const RunSeries& series) = 0;
+    // The linear-response spectrum of an impedance point, at its potentiometric end state.
+    virtual void linear_spectrum_done(const model& /*md*/, const LinearSpectrum& /*spectrum*/) {}
 };
+
+// Which impedance spectra an impedance run computes: the described one from the transient
+// of a current step, the small-signal one of the linearised system, or both.
+enum class ImpedanceSpectra { step, linear, both };
 
 struct RunOptions {
     SolverPath path = SolverPath::banded;
@@ -56,6 +63,9 @@ struct RunOptions {
     MessageSink* sink = &standard_output();  // where the run's messages go
     PointObserver* observer = nullptr;       // none: the points are not watched
     std::optional<PointRange> linearRange;  // of the calibration analysis; none: found
+    // Of impedance runs; with `linear` alone the current step is not run, and each point
+    // starts from the potentiometric end state of the point before.
+    ImpedanceSpectra impedance = ImpedanceSpectra::both;
     // Threads of each integration (IntegratorOptions::threads); the results do not depend on it.
     int threads = default_integrator_threads();
 

@@ -243,10 +243,37 @@ Figure potential_profile_figure(const RunSummary& run, const RunTraces& traces) 
     return f;
 }
 
-// |Z| and the phase of Z = Z' + i Z'' (Z'' = -(-Z'')), in degrees.
-double magnitude(const PointTraces& t, std::size_t k) { return std::hypot(t.zReal[k], t.zImaginaryNegative[k]); }
-double phase(const PointTraces& t, std::size_t k) {
-    return std::atan2(-t.zImaginaryNegative[k], t.zReal[k]) * 180 / 3.14159265358979323846;
+// One spectrum of a point: f [Hz], Z' and -Z'' [ohm m²].
+struct SpectrumView {
+    const std::vector<double>& f;
+    const std::vector<double>& zReal;
+    const std::vector<double>& zImaginaryNegative;
+    bool empty() const { return f.empty(); }
+    // |Z| and the phase of Z = Z' + i Z'' (Z'' = -(-Z'')), in degrees.
+    double magnitude(std::size_t k) const { return std::hypot(zReal[k], zImaginaryNegative[k]); }
+    double phase(std::size_t k) const {
+        return std::atan2(-zImaginaryNegative[k], zReal[k]) * 180 / 3.14159265358979323846;
+    }
+};
+
+SpectrumView step_spectrum(const PointTraces& t) { return {t.frequency, t.zReal, t.zImaginaryNegative}; }
+SpectrumView linear_spectrum(const PointTraces& t) {
+    return {t.linearFrequency, t.linearZReal, t.linearZImaginaryNegative};
+}
+
+bool has_spectrum(const PointTraces& t) { return !t.frequency.empty() || !t.linearFrequency.empty(); }
+
+// The point's spectra with their legend labels: the step one solid, the linear one dashed;
+// the names say which only when a point has both.
+std::vector<std::pair<SpectrumView, std::string>> spectra_of(const RunSummary& run,
+                                                             const PointTraces& t) {
+    std::vector<std::pair<SpectrumView, std::string>> list;
+    const bool both = !t.frequency.empty() && !t.linearFrequency.empty();
+    if (!t.frequency.empty())
+        list.emplace_back(step_spectrum(t), point_label(run, t.point) + (both ? ", step" : ""));
+    if (!t.linearFrequency.empty())
+        list.emplace_back(linear_spectrum(t), point_label(run, t.point) + ", linear");
+    return list;
 }
 
 Figure nyquist_figure(const RunSummary& run, const RunTraces& traces) {
@@ -258,20 +285,25 @@ Figure nyquist_figure(const RunSummary& run, const RunTraces& traces) {
     p.equalScale = true;
     int colour = 0;
     for (const PointTraces& t : traces.points) {
-        if (t.frequency.empty()) continue;
-        Series s = series(point_label(run, t.point), t.zReal, t.zImaginaryNegative, colour++);
-        p.series.push_back(s);
-        // the sample nearest each decade of frequency
-        for (int k = static_cast<int>(std::ceil(std::log10(t.frequency.front())));
-             k <= std::floor(std::log10(t.frequency.back())); ++k) {
-            std::size_t best = 0;
-            for (std::size_t i = 1; i < t.frequency.size(); ++i)
-                if (std::fabs(std::log10(t.frequency[i]) - k) <
-                    std::fabs(std::log10(t.frequency[best]) - k))
-                    best = i;
-            p.notes.push_back({t.zReal[best], t.zImaginaryNegative[best],
-                               frequency_text(std::pow(10.0, k))});
+        if (!has_spectrum(t)) continue;
+        bool marked = false;
+        for (const auto& [v, label] : spectra_of(run, t)) {
+            const bool dashed = &v.f == &t.linearFrequency && !t.frequency.empty();
+            p.series.push_back(series(label, v.zReal, v.zImaginaryNegative, colour, true, false, dashed));
+            if (marked) continue;
+            marked = true;
+            // the sample nearest each decade of frequency
+            for (int k = static_cast<int>(std::ceil(std::log10(v.f.front())));
+                 k <= std::floor(std::log10(v.f.back())); ++k) {
+                std::size_t best = 0;
+                for (std::size_t i = 1; i < v.f.size(); ++i)
+                    if (std::fabs(std::log10(v.f[i]) - k) < std::fabs(std::log10(v.f[best]) - k))
+                        best = i;
+                p.notes.push_back({v.zReal[best], v.zImaginaryNegative[best],
+                                   frequency_text(std::pow(10.0, k))});
+            }
         }
+        ++colour;
     }
     f.panels.push_back(p);
     return f;
@@ -287,15 +319,19 @@ Figure bode_figure(const RunSummary& run, const RunTraces& traces) {
     ph.y = axis("phase [\u00b0]", Scale::linear, 1);
     int colour = 0;
     for (const PointTraces& t : traces.points) {
-        if (t.frequency.empty()) continue;
-        Series m = series(point_label(run, t.point), t.frequency, {}, colour);
-        Series a = series(point_label(run, t.point), t.frequency, {}, colour++);
-        for (std::size_t k = 0; k < t.frequency.size(); ++k) {
-            m.y.push_back(magnitude(t, k));
-            a.y.push_back(phase(t, k));
+        if (!has_spectrum(t)) continue;
+        for (const auto& [v, label] : spectra_of(run, t)) {
+            const bool dashed = &v.f == &t.linearFrequency && !t.frequency.empty();
+            Series m = series(label, v.f, {}, colour, true, false, dashed);
+            Series a = series(label, v.f, {}, colour, true, false, dashed);
+            for (std::size_t k = 0; k < v.f.size(); ++k) {
+                m.y.push_back(v.magnitude(k));
+                a.y.push_back(v.phase(k));
+            }
+            mag.series.push_back(m);
+            ph.series.push_back(a);
         }
-        mag.series.push_back(m);
-        ph.series.push_back(a);
+        ++colour;
     }
     f.panels = {mag, ph};
     return f;
@@ -353,8 +389,7 @@ std::vector<std::pair<RunFigure, Figure>> build(const RunSummary& run, const Run
                     [](const PointTraces& t) { return !t.gridX.empty(); }))
         all.push_back({{"figures/potential_profiles.svg", "Final potential profiles"},
                        potential_profile_figure(run, traces)});
-    if (std::any_of(traces.points.begin(), traces.points.end(),
-                    [](const PointTraces& t) { return !t.frequency.empty(); })) {
+    if (std::any_of(traces.points.begin(), traces.points.end(), has_spectrum)) {
         all.push_back({{"figures/nyquist.svg", "Impedance spectrum (Nyquist)"},
                        nyquist_figure(run, traces)});
         all.push_back({{"figures/bode.svg", "Impedance spectrum (Bode)"}, bode_figure(run, traces)});
@@ -418,15 +453,22 @@ void write_run_tables(RunFiles& files, const RunSummary& run) {
     write_result(files, folder + "time_course.csv", time.str());
     write_result(files, folder + "concentration_profiles.csv", nodes.str());
     write_result(files, folder + "potential_profiles.csv", grid.str());
-    if (traces.method == 1) {
+    // the step spectra in spectrum.csv, the linear ones in linear_spectrum.csv
+    for (const bool linear : {false, true}) {
+        if (traces.method != 1) break;
         std::ostringstream out;
         out << "point,f [Hz],Z' [ohm m2],-Z'' [ohm m2],|Z| [ohm m2],phase [deg]\n";
-        for (const PointTraces& t : traces.points)
-            for (std::size_t k = 0; k < t.frequency.size(); ++k)
-                out << t.point << "," << csv_number(t.frequency[k]) << "," << csv_number(t.zReal[k])
-                    << "," << csv_number(t.zImaginaryNegative[k]) << ","
-                    << csv_number(magnitude(t, k)) << "," << csv_number(phase(t, k)) << "\n";
-        write_result(files, folder + "spectrum.csv", out.str());
+        bool any = false;
+        for (const PointTraces& t : traces.points) {
+            const SpectrumView v = linear ? linear_spectrum(t) : step_spectrum(t);
+            any = any || !v.empty();
+            for (std::size_t k = 0; k < v.f.size(); ++k)
+                out << t.point << "," << csv_number(v.f[k]) << "," << csv_number(v.zReal[k]) << ","
+                    << csv_number(v.zImaginaryNegative[k]) << "," << csv_number(v.magnitude(k))
+                    << "," << csv_number(v.phase(k)) << "\n";
+        }
+        if (any || !linear)
+            write_result(files, folder + (linear ? "linear_spectrum.csv" : "spectrum.csv"), out.str());
     }
     if (traces.method == 2) {
         std::ostringstream out;

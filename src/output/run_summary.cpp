@@ -285,9 +285,64 @@ json study_json(const GridStudy& study) {
     return j;
 }
 
+json linear_spectrum_json(const LinearSpectrumSummary& s) {
+    json j;
+    j["file"] = s.file.empty() ? json(nullptr) : json(s.file);
+    j["operating_point"] = {{"steady", s.steady}, {"potential_rate_mV_per_s", s.potentialRate}};
+    j["unknowns"] = s.unknowns;
+    j["low_frequency_Z_real_ohm_m2"] = optional_json(s.lowFrequencyZ);
+    j["apex_frequency_Hz"] = optional_json(s.apexFrequency);
+    j["band_LU_fallbacks"] = s.fallbacks;
+    j["cpu_seconds"] = s.cpuSeconds;
+    if (s.agreement) {
+        const SpectrumAgreement& a = *s.agreement;
+        j["agreement_with_step"] = {
+            {"band_rad_per_s", {a.bandLow, a.bandHigh}},
+            {"frequencies", a.frequencies},
+            {"largest_relative_difference", a.largestDifference},
+            {"at_rad_per_s", a.atOmega}};
+    }
+    if (!s.failure.empty()) j["failure"] = s.failure;
+    return j;
+}
+
 std::string optional_text(const std::optional<double>& v) {
     return v ? number_text(*v) : std::string("-");
 }
+
+// The linear spectra of the points and how they agree with the step spectra.
+void write_linear_section(std::ostream& page, const RunSummary& run) {
+    if (std::none_of(run.points.begin(), run.points.end(),
+                     [](const PointSummary& p) { return p.linearSpectrum.has_value(); }))
+        return;
+    page << "<h2>Impedance from the linearised system</h2>\n<p>Small-signal spectra at each "
+            "point's end state, exact at every frequency; compared with the step spectrum "
+            "where the step method holds (from "
+         << number_text(kStepBandLow) << "/tEnd to " << number_text(kStepBandHigh)
+         << "/(first time step of the transient)).</p>\n<table id=\"linear_spectra\">\n"
+            "<thead><tr><th>Point</th><th>Operating point</th><th>Z\u2032 at lowest f "
+            "[\u03a9\u00b7m\u00b2]</th><th>Apex of \u2212Z\u2033 [Hz]</th><th>Step band "
+            "[rad/s]</th><th>Largest difference to step</th><th>CPU [s]</th></tr></thead>\n"
+            "<tbody>\n";
+    for (const PointSummary& p : run.points) {
+        if (!p.linearSpectrum) continue;
+        const LinearSpectrumSummary& s = *p.linearSpectrum;
+        page << "<tr><td class=\"num\">" << p.point << "</td><td>"
+             << (s.steady ? "steady" : "not steady") << " (" << number_text(s.potentialRate)
+             << " mV/s)</td><td class=\"num\">" << optional_text(s.lowFrequencyZ)
+             << "</td><td class=\"num\">" << optional_text(s.apexFrequency) << "</td>";
+        if (s.agreement)
+            page << "<td class=\"num\">" << number_text(s.agreement->bandLow) << " \u2013 "
+                 << number_text(s.agreement->bandHigh) << "</td><td class=\"num\">"
+                 << number_text(100 * s.agreement->largestDifference) << " % at "
+                 << number_text(s.agreement->atOmega) << " rad/s</td>";
+        else
+            page << "<td>-</td><td>-</td>";
+        page << "<td class=\"num\">" << number_text(s.cpuSeconds) << "</td></tr>\n";
+    }
+    page << "</tbody>\n</table>\n";
+}
+
 
 std::string interval_text(const GridEstimate& e) {
     if (e.low && e.high) return "[" + number_text(*e.low) + ", " + number_text(*e.high) + "]";
@@ -372,6 +427,7 @@ void write_summary_json(model& md, RunFiles& runFiles, const RunSummary& run) {
         jp["potentiometric"] = integration_json(p.potentiometric);
         if (p.currentStep) jp["current_step"] = integration_json(*p.currentStep);
         jp["spectrum"] = p.spectrumFile.empty() ? json(nullptr) : json(p.spectrumFile);
+        if (p.linearSpectrum) jp["linear_spectrum"] = linear_spectrum_json(*p.linearSpectrum);
         points.push_back(jp);
     }
     j["points"] = points;
@@ -487,6 +543,7 @@ void write_report_page(model& md, RunFiles& runFiles, const RunSummary& run) {
              << "Not given: " << escaped(run.calibrationMissing) << ".</p>\n";
     }
 
+    write_linear_section(page, run);
     if (run.grid) write_grid_section(page, *run.grid);
     if (run.gridCheck) write_grid_section(page, *run.gridCheck);
 

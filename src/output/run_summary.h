@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "experiments/calibration_analysis.h"
+#include "experiments/linear_impedance.h"
 #include "model/model.h"
 #include "numeric/integrator.h"
 #include "output/run_files.h"
@@ -26,6 +27,20 @@ struct IntegrationSummary {
     double lowestConcentration = 0;        // [mol/m^3] over the accepted steps
 };
 
+// The linear-response spectrum of an impedance point.
+struct LinearSpectrumSummary {
+    std::string file;                     // relative to the run folder, when written
+    bool steady = false;                  // the operating point (see LinearSpectrum)
+    double potentialRate = 0;             // [mV/s] there
+    long long unknowns = 0;
+    int fallbacks = 0;
+    double cpuSeconds = 0;
+    std::optional<double> lowFrequencyZ;  // Z' [ohm m²] at the lowest frequency
+    std::optional<double> apexFrequency;  // [Hz] where -Z'' is largest
+    std::optional<SpectrumAgreement> agreement;  // with the step spectrum, when both ran
+    std::string failure;
+};
+
 struct PointSummary {
     int point = 0;
     double multiplier = 0;
@@ -35,6 +50,7 @@ struct PointSummary {
     std::string spectrumFile;             // relative to the run folder, when written
     std::optional<double> lowFrequencyZ;  // Z' at the lowest frequency of an impedance run
     std::optional<double> apexFrequency;  // [Hz] where -Z'' of the spectrum is largest
+    std::optional<LinearSpectrumSummary> linearSpectrum;
     // The potential transient of the current-step run: (t [s], E [mV]) per reported step.
     std::vector<std::pair<double, double>> transient;
     // Why the results of a point that ran to its end are doubtful, one named reason each

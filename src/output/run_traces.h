@@ -15,6 +15,8 @@ struct PointTraces {
     std::vector<double> field;                       // [V/m] at the grid points
     // impedance: frequency [Hz], Z' and -Z'' [ohm m²] (Z = Z' + i Z'')
     std::vector<double> frequency, zReal, zImaginaryNegative;
+    // the same from the linearised system (experiments/linear_impedance.h)
+    std::vector<double> linearFrequency, linearZReal, linearZImaginaryNegative;
     std::optional<double> transitionTime;  // [s] of the chronopotentiogram, when it has one
 };
 

@@ -1,0 +1,58 @@
+// Impedance from the linearised system: at the end state y* of a point's potentiometric
+// run (the operating point), with the Jacobian J of the transport system and the column b
+// of the applied current, the state's response to a current density e^(i omega t) is
+// x(omega) = (i omega I - J)^-1 b, and the impedance is minus the membrane potential's
+// response: Z = -dE/di [ohm m²]. Exact for small signals at every frequency, with no time
+// integration; one complex solve per frequency (numeric/shifted_solver.h).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "experiments/integration_run.h"
+#include "model/model.h"
+#include "output/run_files.h"
+
+// Where the step method's spectrum can be trusted (see compare_spectra): from
+// kStepBandLow / tEnd up to kStepBandHigh / (first time step of the transient) [rad/s].
+// Below, the transient has not shown enough of the slow response (its tail is cut off at
+// tEnd); above, the piecewise-linear transient does not resolve the fast response.
+constexpr double kStepBandLow = 10;
+constexpr double kStepBandHigh = 1;
+
+struct LinearSpectrum {
+    std::vector<double> omega;         // [rad/s], the step method's grid
+    std::vector<double> zReal, zImag;  // [ohm m²], Z = Z' + i Z''
+    double potentialRate = 0;          // [mV/s] at the operating point
+    bool steady = false;               // |potentialRate| tEnd within the accuracy target
+    long long unknowns = 0;
+    int fallbacks = 0;                 // frequencies solved again by the band LU
+    double cpuSeconds = 0;
+    std::string failure;               // why the spectrum is incomplete, when it is
+};
+
+// The linear spectrum at the state in md.y, on the solver path's matrix (banded: point
+// order, dense: the record's order). `accuracy` [mV] decides whether the operating point
+// counts as steady. The record is left as it was found.
+LinearSpectrum linear_spectrum(model& md, SolverPath path, double accuracy);
+
+// How the step spectrum (Z' and -Z'' per total thickness [ohm m² / m], as in spectrum.dat)
+// agrees with the linear one inside the band where the step method is valid.
+struct SpectrumAgreement {
+    double bandLow = 0, bandHigh = 0;  // [rad/s]
+    int frequencies = 0;               // of the grid inside the band
+    double largestDifference = 0;      // max |Z_step - Z_linear| / |Z_linear| there
+    double atOmega = 0;                // [rad/s] where it is largest
+};
+
+// None when the band holds no frequency of the grid. firstStep [s] is the first time step
+// of the step run's transient, tEnd [s] its duration, thickness [m] the total thickness.
+std::optional<SpectrumAgreement> compare_spectra(const LinearSpectrum& linear,
+                                                 const std::vector<double>& zPrim,
+                                                 const std::vector<double>& zBis, double thickness,
+                                                 double firstStep, double tEnd);
+
+// Writes `path` (through files, whole or not at all): a header with units, then per
+// frequency omega [rad/s], f [Hz], Z' and Z'' [ohm m2], comma-separated, exact numbers.
+void write_linear_spectrum(RunFiles& files, const std::string& path, const LinearSpectrum& s);
