@@ -20,7 +20,13 @@
 // counters and the final potentials of the two runs must be the same bit for bit. A second
 // row times the Newton linear algebra of a step alone (decomposition pair, three solves).
 //
-// Usage: bench_fine_grids [--largest N] [--only 1|3] [--automatic] [--threads]
+// With --impedance, instead: the three-layer membrane as an impedance run (0.01 A/m²) at
+// about 800, 1600, 6000 and 20000 unknowns. On the end state of the first point's
+// potentiometric run, the CPU time of the linear-response spectrum at the 2777 frequencies
+// (blocks; the band LU at every frequency; the dense path up to 2000 unknowns) and of the
+// step method's current-step run and transform from the same state, with their ratio.
+//
+// Usage: bench_fine_grids [--largest N] [--only 1|3] [--automatic] [--threads] [--impedance]
 //        (N: skip sizes above N unknowns)
 // Files go to a fresh folder under the system's temporary folder, removed at the end.
 #include <sys/resource.h>
@@ -29,6 +35,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +48,8 @@
 #include <vector>
 
 #include "base/number_text.h"
+#include "experiments/impedance.h"
+#include "experiments/linear_impedance.h"
 #include "model/input_file.h"
 #include "numeric/stiff_integrator_access.h"
 #include "physics/initial_state.h"
@@ -70,7 +79,7 @@ struct Component {
 
 // The input of a case: uniform grids above 10^4 cells per layer (refined ones would not
 // fit the layer), five calibration points of ten seconds each below 10^5 unknowns.
-std::string input_text(const Case& c, int points) {
+std::string input_text(const Case& c, int points, bool impedance = false) {
     const std::vector<Component> ions =
         c.layers == 1
             ? std::vector<Component>{{1e-11, 1, 0.01, 50, 1, 1e-3}, {1e-11, -1, 0.01, 50, 1, 1e-3}}
@@ -85,7 +94,8 @@ std::string input_text(const Case& c, int points) {
         return s;
     };
     std::ostringstream in;
-    in << "#TAVO2\n-- model\n0\n-- method, current density\n0 0\n-- n\n"
+    in << "#TAVO2\n-- model\n0\n-- method, current density\n"
+       << (impedance ? "1 0.01" : "0 0") << "\n-- n\n"
        << n << "\n-- d\n"
        << per_layer("1e-05") << "\n-- epsilon\n"
        << per_layer("1e-10") << "\n-- complexing\n"
@@ -295,6 +305,52 @@ void newton_algebra(const std::string& name) {
                 wall[1], wall[2], cpu[1], cpu[2], wall[2] / wall[1], cpu[2] / cpu[1]);
 }
 
+// The linear spectrum against the step method on the first point's end state.
+void impedance_costs(const std::string& name) {
+    model md;
+    RunFiles files;
+    RunSeries series;
+    first_point(name, SolverPath::banded, md, files, series);
+    RunOptions options;
+    options.quiet = true;
+    options.announce = false;
+    NullSink quiet;
+    options.sink = &quiet;
+    run_integration(md, series, options);  // the operating point
+    const std::vector<double> operatingPoint = md.y;
+    auto timed = [&](auto work) {
+        const double start = cpu_seconds();
+        work();
+        return cpu_seconds() - start;
+    };
+    LinearSpectrum blocks, band, dense;
+    const double tBlocks = timed([&] { blocks = linear_spectrum(md, SolverPath::banded, 0.1); });
+    const double tBand = timed([&] { band = linear_spectrum(md, SolverPath::banded, 0.1, false); });
+    double tDense = 0;
+    if (md.nEq <= 2000)
+        tDense = timed([&] { dense = linear_spectrum(md, SolverPath::dense, 0.1); });
+    // largest relative difference of the band LU's and the dense path's spectra to the blocks'
+    auto difference = [&](const LinearSpectrum& other) {
+        double largest = 0;
+        for (std::size_t k = 0; k < std::min(other.omega.size(), blocks.omega.size()); ++k) {
+            largest = std::max(largest, std::hypot(other.zReal[k] - blocks.zReal[k],
+                                                   other.zImag[k] - blocks.zImag[k]) /
+                                            std::hypot(blocks.zReal[k], blocks.zImag[k]));
+        }
+        return largest;
+    };
+    const double tStep = timed([&] {
+        start_impedance_run(md, series);
+        run_integration(md, series, options);
+        compute_spectrum(md, series, quiet);
+    });
+    md.y = operatingPoint;
+    std::printf("%8d %3d/%-3d %8.3f %8.3f %8.3f %8.3f %7.3f %9.1e %9.1e %5d\n", md.nEq,
+                point_order_bandwidths(md).lower, point_order_bandwidths(md).upper, tBlocks, tBand,
+                tDense, tStep, tBlocks / tStep, difference(band),
+                md.nEq <= 2000 ? difference(dense) : 0.0, blocks.fallbacks);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -302,9 +358,11 @@ int main(int argc, char** argv) {
     int only = 0;
     bool automatic = false;
     bool threads = false;
+    bool impedance = false;
     for (int a = 1; a < argc; ++a) {
         const std::string opt = argv[a];
         if (opt == "--automatic") automatic = true;
+        if (opt == "--impedance") impedance = true;
         if (opt == "--threads") threads = true;
         if (a + 1 >= argc) continue;
         if (opt == "--largest") largest = std::atol(argv[++a]);
@@ -318,6 +376,21 @@ int main(int argc, char** argv) {
     const std::vector<Case> cases = {{1, 264},   {1, 532},    {1, 1998}, {1, 6666},
                                      {1, 33332}, {1, 333332}, {3, 52},   {3, 106},
                                      {3, 400},   {3, 1332},   {3, 6666}, {3, 66666}};
+    if (impedance) {
+        std::printf("linear-response spectrum, 2777 frequencies, first point's end state (CPU s)\n");
+        std::printf("%8s %7s %8s %8s %8s %8s %7s %9s %9s %5s\n", "nEq", "band", "blocks", "band LU",
+                    "dense", "step", "ratio", "dBandLU", "dDense", "fallb");
+        for (const Case& c : {Case{3, 52}, Case{3, 106}, Case{3, 400}, Case{3, 1332}}) {
+            const long nEq = static_cast<long>(c.layers) * ((c.N + 2) * 5 - 1);
+            if (nEq > largest) continue;
+            const std::string name = "L" + std::to_string(c.layers) + "N" + std::to_string(c.N);
+            std::ofstream(name + ".cci") << input_text(c, 1, true);
+            in_child([&] { impedance_costs(name); });
+        }
+        fs::current_path(fs::temp_directory_path());
+        fs::remove_all(folder);
+        return 0;
+    }
     if (threads) {
         // about 6000, 20000 and 10^5 unknowns
         std::printf("whole banded runs, 1 and 2 threads: ms per step, ratio 2 threads / 1\n");

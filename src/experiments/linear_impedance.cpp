@@ -10,7 +10,6 @@
 #include "experiments/impedance.h"
 #include "numeric/shifted_solver.h"
 #include "output/output_file.h"
-#include "physics/flux.h"
 #include "physics/jacobian.h"
 
 namespace {
@@ -21,89 +20,162 @@ double cpu_seconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC
 // identity it stands for: the finite differences leave ~1e-8 of it.
 constexpr double kCombinationTolerance = 1e-6;
 
+// Whether the rows of `jac` (row(i) gives row i as a dense span) combine to zero as the
+// combination says, to kCombinationTolerance of the largest term.
+template <class Row>
+bool confirmed(const ConservedCombination& c, Row row, int first, int last) {
+    double size = 0;
+    std::vector<double> combined(static_cast<std::size_t>(last - first + 1), 0.0);
+    for (const auto& [index, weight] : c.terms)
+        for (int j = first; j <= last; ++j) {
+            const double v = weight * row(index, j);
+            combined[static_cast<std::size_t>(j - first)] += v;
+            size = std::max(size, std::fabs(v));
+        }
+    double residue = 0;
+    for (double v : combined) residue = std::max(residue, std::fabs(v));
+    return size > 0 && residue <= kCombinationTolerance * size;
+}
+
 // Near zero frequency s I - J is nearly singular along each conserved combination of the
 // equations (J has a null space there), and the rounding of the finite differences would
 // be amplified by 1 / |s|. Each conserved combination (physics/jacobian.h) that the
 // Jacobian confirms replaces the equation it names by the statement that the combination
-// of the response stays 0, scaled like the row it replaces. Returns the mask of replaced rows
-// (point order).
+// of the response stays 0, scaled like the row it replaces. Returns the mask of replaced
+// rows (point order).
 std::vector<char> keep_conserved_combinations(const model& md, PointOrderJacobian& jac) {
     const int n = md.nEq;
     const int lower = jac.band.lower, upper = jac.band.upper;
     std::vector<int> position(static_cast<std::size_t>(n));
-    for (int p = 0; p < n; ++p) position[static_cast<std::size_t>(jac.recordIndex[static_cast<std::size_t>(p)])] = p;
-    auto at = [&](int i, int j) -> double& { return jac.rows[i - j + upper][j]; };
+    for (int p = 0; p < n; ++p)
+        position[static_cast<std::size_t>(jac.recordIndex[static_cast<std::size_t>(p)])] = p;
     auto in_band = [&](int i, int j) { return j >= 0 && j < n && i - j <= lower && j - i <= upper; };
+    auto at = [&](int i, int j) -> double& { return jac.rows[i - j + upper][j]; };
+    // row `index` (record) at column j (point order), 0 outside the band
+    auto row = [&](int index, int j) {
+        const int i = position[static_cast<std::size_t>(index)];
+        return in_band(i, j) ? at(i, j) : 0.0;
+    };
     std::vector<char> algebraic(static_cast<std::size_t>(n), 0);
-    std::vector<double> combined;
-    for (const ConservedCombination& c : conserved_combinations(md)) {
-        const int row = position[static_cast<std::size_t>(c.terms.front().first)];
+    for (ConservedCombination c : conserved_combinations(md)) {
+        const int r = position[static_cast<std::size_t>(c.terms.front().first)];
         bool fits = true;
-        double size = 0;
-        for (const auto& [index, weight] : c.terms) fits = fits && in_band(row, position[static_cast<std::size_t>(index)]);
-        if (!fits) continue;
-        // the combination of the rows, over the columns any of them reaches
-        const int first = std::max(0, row - lower - upper), last = std::min(n - 1, row + lower + upper);
-        combined.assign(static_cast<std::size_t>(last - first + 1), 0.0);
-        for (const auto& [index, weight] : c.terms) {
-            const int r = position[static_cast<std::size_t>(index)];
-            for (int j = std::max(first, r - lower); j <= std::min(last, r + upper); ++j) {
-                combined[static_cast<std::size_t>(j - first)] += weight * at(r, j);
-                size = std::max(size, std::fabs(weight * at(r, j)));
-            }
-        }
-        double residue = 0;
-        for (double v : combined) residue = std::max(residue, std::fabs(v));
-        if (!(residue <= kCombinationTolerance * size) || size == 0) continue;
+        for (const auto& term : c.terms)
+            fits = fits && in_band(r, position[static_cast<std::size_t>(term.first)]);
+        if (!fits || !confirmed(c, row, std::max(0, r - lower - upper), std::min(n - 1, r + lower + upper)))
+            continue;
         double rowSize = 0;
-        for (int j = std::max(0, row - lower); j <= std::min(n - 1, row + upper); ++j) {
-            rowSize = std::max(rowSize, std::fabs(at(row, j)));
-            at(row, j) = 0;
+        for (int j = std::max(0, r - lower); j <= std::min(n - 1, r + upper); ++j) {
+            rowSize = std::max(rowSize, std::fabs(at(r, j)));
+            at(r, j) = 0;
         }
-        for (const auto& [index, weight] : c.terms) at(row, position[static_cast<std::size_t>(index)]) = -weight * rowSize;
-        algebraic[static_cast<std::size_t>(row)] = 1;
+        for (const auto& [index, weight] : c.terms)
+            at(r, position[static_cast<std::size_t>(index)]) = -weight * rowSize;
+        algebraic[static_cast<std::size_t>(r)] = 1;
     }
     return algebraic;
 }
 
+// The dense path's form of the same: the unknowns that confirmed combinations name are
+// eliminated (each is a combination of the others), which leaves an ordinary linear system
+// of the remaining unknowns without the null space,
+//   s x_f = (J_ff + J_fa C) x_f + b_f,  x_a = C x_f,
+// and the potential's weights become w_f + C^T w_a.
+struct ReducedSystem {
+    MatDoub jac;
+    std::vector<double> current, weights;
+};
+
+ReducedSystem eliminate_conserved(const model& md, const MatDoub& jac,
+                                  const std::vector<double>& current,
+                                  const std::vector<double>& weights) {
+    const int n = md.nEq;
+    auto row = [&](int index, int j) { return jac[index][j]; };
+    // C row by row over the free unknowns (record indices), for the eliminated unknowns
+    std::vector<std::vector<std::pair<int, double>>> expression(static_cast<std::size_t>(n));
+    std::vector<char> eliminated(static_cast<std::size_t>(n), 0);
+    for (const ConservedCombination& c : conserved_combinations(md)) {
+        const int a = c.terms.front().first;
+        if (!confirmed(c, row, 0, n - 1)) continue;
+        std::vector<std::pair<int, double>> e;
+        for (std::size_t t = 1; t < c.terms.size(); ++t) {
+            const auto [index, weight] = c.terms[t];
+            if (eliminated[static_cast<std::size_t>(index)] != 0) {
+                for (const auto& [g, coefficient] : expression[static_cast<std::size_t>(index)])
+                    e.emplace_back(g, -weight * coefficient);
+            } else {
+                e.emplace_back(index, -weight);
+            }
+        }
+        expression[static_cast<std::size_t>(a)] = std::move(e);
+        eliminated[static_cast<std::size_t>(a)] = 1;
+    }
+    std::vector<int> position(static_cast<std::size_t>(n), -1);
+    int free = 0;
+    for (int i = 0; i < n; ++i)
+        if (eliminated[static_cast<std::size_t>(i)] == 0) position[static_cast<std::size_t>(i)] = free++;
+    ReducedSystem r;
+    r.jac.resize(free, free);
+    r.current.assign(static_cast<std::size_t>(free), 0.0);
+    r.weights.assign(static_cast<std::size_t>(free), 0.0);
+    for (int i = 0; i < n; ++i) {
+        const int pi = position[static_cast<std::size_t>(i)];
+        if (pi < 0) {
+            for (const auto& [g, coefficient] : expression[static_cast<std::size_t>(i)])
+                r.weights[static_cast<std::size_t>(position[static_cast<std::size_t>(g)])] +=
+                    weights[static_cast<std::size_t>(i)] * coefficient;
+            continue;
+        }
+        r.current[static_cast<std::size_t>(pi)] = current[static_cast<std::size_t>(i)];
+        r.weights[static_cast<std::size_t>(pi)] += weights[static_cast<std::size_t>(i)];
+        for (int j = 0; j < n; ++j) {
+            const double v = jac[i][j];
+            if (v == 0) continue;
+            const int pj = position[static_cast<std::size_t>(j)];
+            if (pj >= 0) {
+                r.jac[pi][pj] += v;
+                continue;
+            }
+            for (const auto& [g, coefficient] : expression[static_cast<std::size_t>(j)])
+                r.jac[pi][position[static_cast<std::size_t>(g)]] += v * coefficient;
+        }
+    }
+    return r;
+}
+
 }  // namespace
 
-LinearSpectrum linear_spectrum(model& md, SolverPath path, double accuracy) {
+LinearSpectrum linear_spectrum(model& md, SolverPath path, double accuracy, bool blocks) {
     const double started = cpu_seconds();
     LinearSpectrum s;
-    const int n = md.nEq;
-    const auto un = static_cast<std::size_t>(n);
-    s.unknowns = n;
+    s.unknowns = md.nEq;
     s.potentialRate = potential_rate(md, md.y.data());
     s.steady = std::fabs(s.potentialRate) * md.tEnd * md.tc <= accuracy;
 
     const std::vector<double> current = applied_current_column(md);
-    std::vector<int> recordIndex;  // empty: the record's order
+    const std::vector<double> weights = potential_weights(md);
     std::optional<ShiftedSolver> solver;
-    std::vector<char> algebraic;
+    std::vector<double> b, w;  // in the solver's order
     if (path == SolverPath::banded) {
         PointOrderJacobian jac = transport_jacobian_banded(md, md.y.data());
-        algebraic = keep_conserved_combinations(md, jac);
-        solver = ShiftedSolver::band(n, jac.band.lower, jac.band.upper, jac.rows.ptr());
+        const std::vector<char> algebraic = keep_conserved_combinations(md, jac);
+        solver = ShiftedSolver::band(md.nEq, jac.band.lower, jac.band.upper, jac.rows.ptr(), blocks);
+        for (std::size_t p = 0; p < jac.recordIndex.size(); ++p) {
+            // the current adds to every field alike, so a kept combination of it is 0
+            b.push_back(algebraic[p] != 0 ? 0.0 : current[static_cast<std::size_t>(jac.recordIndex[p])]);
+            w.push_back(weights[static_cast<std::size_t>(jac.recordIndex[p])]);
+        }
         solver->set_algebraic_rows(algebraic);
-        recordIndex = std::move(jac.recordIndex);
     } else {
-        const MatDoub jac = transport_jacobian_dense(md, md.y.data());
-        solver = ShiftedSolver::full(n, jac.ptr());
+        ReducedSystem r = eliminate_conserved(md, transport_jacobian_dense(md, md.y.data()),
+                                              current, weights);
+        solver = ShiftedSolver::full(r.jac.nrows(), r.jac.ptr());
+        b = std::move(r.current);
+        w = std::move(r.weights);
     }
-    std::vector<double> b(un), xr(un), xi(un), record(un);
-    for (std::size_t p = 0; p < un; ++p) {
-        b[p] = recordIndex.empty() ? current[p] : current[recordIndex[p]];
-        // a kept combination of the current's column is 0: the current adds to every field alike
-        if (!algebraic.empty() && algebraic[p] != 0) b[p] = 0;
-    }
-    // the potential of a state in the solver's order [V], linear in the state
-    auto potential = [&](const std::vector<double>& x) {
-        if (recordIndex.empty()) return potential_integral(md, x.data()) * md.eScale * md.L * 1e-3;
-        for (std::size_t p = 0; p < un; ++p) record[recordIndex[p]] = x[p];
-        return potential_integral(md, record.data()) * md.eScale * md.L * 1e-3;
-    };
-
+    std::vector<double> xr(b.size()), xi(b.size());
+    // volts per unit of the weighted sum; Z = -E
+    const double volts = md.eScale * md.L * 1e-3;
     const int count = count_omegas();
     double omega = kOmegaFirst;
     for (int k = 0; k < count; ++k, omega = omega * kOmegaRatio) {
@@ -112,9 +184,14 @@ LinearSpectrum linear_spectrum(model& md, SolverPath path, double accuracy) {
             s.failure = "the linearised system is singular at omega = " + number_text(omega) + " rad/s";
             break;
         }
+        double er = 0, ei = 0;
+        for (std::size_t i = 0; i < w.size(); ++i) {
+            er += w[i] * xr[i];
+            ei += w[i] * xi[i];
+        }
         s.omega.push_back(omega);
-        s.zReal.push_back(-potential(xr));
-        s.zImag.push_back(-potential(xi));
+        s.zReal.push_back(-er * volts);
+        s.zImag.push_back(-ei * volts);
     }
     s.fallbacks = solver->fallbacks();
     s.cpuSeconds = cpu_seconds() - started;

@@ -34,8 +34,9 @@ struct LinearSpectrum {
 
 // The linear spectrum at the state in md.y, on the solver path's matrix (banded: point
 // order, dense: the record's order). `accuracy` [mV] decides whether the operating point
-// counts as steady. The record is left as it was found.
-LinearSpectrum linear_spectrum(model& md, SolverPath path, double accuracy);
+// counts as steady. The record is left as it was found. With `blocks` false the banded
+// path factors the whole band at every frequency (for comparison).
+LinearSpectrum linear_spectrum(model& md, SolverPath path, double accuracy, bool blocks = true);
 
 // How the step spectrum (Z' and -Z'' per total thickness [ohm m² / m], as in spectrum.dat)
 // agrees with the linear one inside the band where the step method is valid.

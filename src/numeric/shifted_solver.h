@@ -7,8 +7,9 @@
 // allow, such that every non-zero couples a block with itself or a neighbour. Each shift
 // then costs a block-tridiagonal LU (partial pivoting inside each diagonal block) and two
 // sweeps, a few times less than a band LU of the same matrix when the band holds mostly
-// zeros. Every solution is checked by its residual; a solution whose backward error is not
-// small is computed again by the band LU with partial pivoting (SquareMatrix), and counted.
+// zeros. Every solution is checked by its residual and refined with the same factors
+// while its backward error is not small; one that stays so is computed again by the band
+// LU with partial pivoting (SquareMatrix), and counted.
 // When the blocks would cost more than the band LU, the band LU serves every shift.
 //
 // A full matrix is reduced to upper Hessenberg form once, after which each shift costs
@@ -51,17 +52,21 @@ class ShiftedSolver {
     // Largest backward error |b - (s I - A) x| / (|s I - A| |x| + |b|) (infinity norms) that
     // a block solution may have.
     static constexpr double kBackwardErrorLimit = 1e-10;
+    // Steps of iterative refinement a block solution may take to get there.
+    static constexpr int kRefinements = 2;
 
   private:
     enum class Kind { blocks, band, hessenberg };
     ShiftedSolver() = default;
 
     void analyse_blocks();
+    bool factor_blocks(double sr, double si);
+    void sweep_blocks(double* xr, double* xi) const;
     bool solve_blocks(double sr, double si, const double* b, double* xr, double* xi);
     bool solve_band(double sr, double si, const double* b, double* xr, double* xi);
     bool solve_hessenberg(double sr, double si, const double* b, double* xr, double* xi);
-    double backward_error(double sr, double si, const double* b, const double* xr,
-                          const double* xi) const;
+    // The backward error of x; leaves the residual b - (s I - A) x in rRe_, rIm_.
+    double residual(double sr, double si, const double* b, const double* xr, const double* xi);
 
     bool shifted_row(int i) const {
         return algebraic_.empty() || algebraic_[static_cast<std::size_t>(i)] == 0;
@@ -90,9 +95,10 @@ class ShiftedSolver {
     std::vector<double> diagVal_, upVal_;
     std::vector<int> lowRow_, lowCol_, upCols_;
     std::vector<double> lowVal_;
-    // per shift: factored diagonal blocks D_k (real and imaginary parts, by rows) with their
-    // pivots, and X_k = D_k^-1 A_k,k+1 on the non-zero columns (by rows of block k)
-    std::vector<double> dRe_, dIm_, xRe_, xIm_, work_;
+    // per shift: factored diagonal blocks D_k (by rows, at diagAt_) with their pivots and
+    // reciprocal pivots (at start_), X_k = D_k^-1 A_k,k+1 on the non-zero columns (by rows of
+    // block k, at xAt_), and the residual of the last solution
+    std::vector<double> dRe_, dIm_, invRe_, invIm_, xRe_, xIm_, rRe_, rIm_;
     std::vector<int> pivot_;
 
     // band LU and Hessenberg forms

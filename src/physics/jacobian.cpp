@@ -133,3 +133,17 @@ std::vector<ConservedCombination> conserved_combinations(const model& md) {
     }
     return list;
 }
+
+std::vector<double> potential_weights(const model& md) {
+    std::vector<double> weights(static_cast<std::size_t>(md.nEq), 0.0);
+    std::vector<double> unit(weights.size(), 0.0);
+    // the integral reads the fields only: one unit field at a time
+    for (int l = 1; l <= md.n; ++l)
+        for (int k = 0; k <= md.N.at(l); ++k) {
+            const auto i = static_cast<std::size_t>(state_index(md, l, md.R + 1, k));
+            unit[i] = 1;
+            weights[i] = potential_integral(md, unit.data());
+            unit[i] = 0;
+        }
+    return weights;
+}

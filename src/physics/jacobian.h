@@ -52,5 +52,9 @@ struct ConservedCombination {
 };
 std::vector<ConservedCombination> conserved_combinations(const model& md);
 
+// The membrane potential as a linear function of the state: weights w (record layout, on
+// the field unknowns) with potential_integral(md, y) = sum_i w_i y_i.
+std::vector<double> potential_weights(const model& md);
+
 // The rate of the membrane potential [mV/s] at the state y: its derivative along f(y).
 double potential_rate(model& md, const double* y);
