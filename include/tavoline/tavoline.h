@@ -7,6 +7,10 @@
 //     tavoline::Result r = tavoline::run(p);
 //     for (const auto& point : r.points) use(point.concentration, *point.final_potential);
 //
+// An impedance problem gives each point the spectrum of a current step's transient, the
+// small-signal one of the linearised system at the point's end state, or both
+// (Options::impedance).
+//
 // A problem is checked by the program's own input reader, with its messages; a field
 // that fails is named in the error. Nothing here holds global state: runs on different
 // problems may go on in different threads.
@@ -146,6 +150,10 @@ struct Problem {
     std::optional<Source> source;
 };
 
+// Which spectra an impedance run computes: from the transient of a current step, from the
+// linearised system at each point's end state (no current-step run), or both.
+enum class ImpedanceSpectra { step, linear, both };
+
 // How to run.
 struct Options {
     bool dense = false;      // the dense linear-algebra path instead of the banded one
@@ -154,6 +162,8 @@ struct Options {
     bool checkGrid = false;  // repeat every point on two refined grids after the run
     bool strict = false;     // finished with warnings gives exit code 4
     std::optional<std::pair<int, int>> linearRange;  // points FROM..TO of the calibration line
+    // Of an impedance problem: the spectra it computes.
+    ImpedanceSpectra impedance = ImpedanceSpectra::both;
     // Write the run folder (named after the problem) in the current working folder, as the
     // program does; otherwise nothing is written.
     bool writeFiles = false;
@@ -196,6 +206,25 @@ struct Spectrum {
     std::vector<double> imaginary;  // −Z'' [ohm m^2]
 };
 
+// How the step spectrum agrees with the linear one inside the band where the step method
+// is valid: from 10 / duration up to 1 / (the transient's first time step).
+struct SpectrumAgreement {
+    double bandLow = 0, bandHigh = 0;  // [rad/s]
+    int frequencies = 0;               // of the spectrum inside the band
+    double largestDifference = 0;      // max |Z_step − Z_linear| / |Z_linear| there
+    double atOmega = 0;                // [rad/s] where it is largest
+};
+
+// The small-signal spectrum of the linearised system at the end state of a point's
+// potentiometric run, on the step spectrum's frequencies; none with ImpedanceSpectra::step
+// or when that run failed.
+struct LinearSpectrum : Spectrum {
+    double potentialRate = 0;  // [mV/s] at the end state
+    bool steady = false;       // |potentialRate| times the duration within Options::accuracy
+    std::optional<SpectrumAgreement> agreement;  // when both spectra ran
+    std::string failure;                         // why the spectrum is incomplete, when it is
+};
+
 struct PointResult {
     int point = 0;
     double multiplier = 0;
@@ -207,10 +236,12 @@ struct PointResult {
     std::optional<double> drift;     // [mV/s] over the last tenth of the point
     std::optional<int> startedFrom;  // after a failed point: the point it restarted from
     Statistics statistics;
-    std::vector<double> time;                // [s] E(t) of the potentiometric run
-    std::vector<double> potential;           // [mV]
-    Profiles profiles;                       // at the end of the potentiometric run
-    std::optional<Spectrum> spectrum;        // of an impedance point
+    std::vector<double> time;          // [s] E(t) of the potentiometric run
+    std::vector<double> potential;     // [mV]
+    Profiles profiles;                 // at the end of the potentiometric run
+    std::optional<Spectrum> spectrum;  // of an impedance point, from the current step
+    // of an impedance point, from the linearised system
+    std::optional<LinearSpectrum> linearSpectrum;
     std::vector<double> transientTime;       // [s] chronopotentiogram of the current step
     std::vector<double> transientPotential;  // [mV]
 };

@@ -32,6 +32,36 @@ void take_traces(PointResult& p, PointTraces& t) {
     if (!t.frequency.empty())
         p.spectrum = Spectrum{std::move(t.frequency), std::move(t.zReal),
                               std::move(t.zImaginaryNegative)};
+    if (p.linearSpectrum) {
+        p.linearSpectrum->frequency = std::move(t.linearFrequency);
+        p.linearSpectrum->real = std::move(t.linearZReal);
+        p.linearSpectrum->imaginary = std::move(t.linearZImaginaryNegative);
+    }
+}
+
+// A linear spectrum's summary numbers; its values come from the traces.
+LinearSpectrum linear_spectrum_of(const LinearSpectrumSummary& s) {
+    LinearSpectrum l;
+    l.potentialRate = s.potentialRate;
+    l.steady = s.steady;
+    if (s.agreement) {
+        const ::SpectrumAgreement& a = *s.agreement;
+        l.agreement =
+            SpectrumAgreement{a.bandLow, a.bandHigh, a.frequencies, a.largestDifference, a.atOmega};
+    }
+    l.failure = s.failure;
+    return l;
+}
+
+::ImpedanceSpectra impedance_spectra(ImpedanceSpectra s) {
+    switch (s) {
+        case ImpedanceSpectra::step:
+            return ::ImpedanceSpectra::step;
+        case ImpedanceSpectra::linear:
+            return ::ImpedanceSpectra::linear;
+        default:
+            return ::ImpedanceSpectra::both;
+    }
 }
 
 Statistics statistics_of(const IntegrationSummary& s) {
@@ -86,6 +116,7 @@ Result run(const Problem& problem, const Options& options) {
     core.debyeGrid = options.debyeGrid;
     core.accuracy = options.accuracy;
     core.strict = options.strict;
+    core.impedance = impedance_spectra(options.impedance);
     if (options.threads >= 1) core.threads = options.threads;
     if (options.linearRange)
         core.linearRange = PointRange{options.linearRange->first, options.linearRange->second};
@@ -125,6 +156,7 @@ Result run(const Problem& problem, const Options& options) {
             p.transientTime.push_back(t);
             p.transientPotential.push_back(e);
         }
+        if (s.linearSpectrum) p.linearSpectrum = linear_spectrum_of(*s.linearSpectrum);
         if (static_cast<std::size_t>(s.point) <= summary.traces.points.size())
             take_traces(p, summary.traces.points[static_cast<std::size_t>(s.point - 1)]);
         r.points.push_back(std::move(p));
