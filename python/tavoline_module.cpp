@@ -131,6 +131,13 @@ tavoline::Method method_of(const std::string& s) {
         "'");
 }
 
+tavoline::ImpedanceSpectra impedance_of(const std::string& s) {
+    if (s == "step") return tavoline::ImpedanceSpectra::step;
+    if (s == "linear") return tavoline::ImpedanceSpectra::linear;
+    if (s == "both") return tavoline::ImpedanceSpectra::both;
+    throw py::value_error("impedance: expected 'step', 'linear' or 'both', found '" + s + "'");
+}
+
 py::dict stats_dict(const tavoline::Statistics& s) {
     return py::dict("steps"_a = s.steps, "accepted"_a = s.accepted, "rejected"_a = s.rejected,
                     "rhs_calls"_a = s.rhsCalls, "jacobians"_a = s.jacobians,
@@ -149,6 +156,21 @@ py::object spectrum_dict(const std::optional<tavoline::Spectrum>& s) {
                     "imaginary"_a = array(s->imaginary));
 }
 
+py::object agreement_dict(const std::optional<tavoline::SpectrumAgreement>& a) {
+    if (!a) return py::none();
+    return py::dict("band_low"_a = a->bandLow, "band_high"_a = a->bandHigh,
+                    "frequencies"_a = a->frequencies, "largest_difference"_a = a->largestDifference,
+                    "at_omega"_a = a->atOmega);
+}
+
+py::object linear_spectrum_dict(const std::optional<tavoline::LinearSpectrum>& s) {
+    if (!s) return py::none();
+    return py::dict("frequency"_a = array(s->frequency), "real"_a = array(s->real),
+                    "imaginary"_a = array(s->imaginary), "potential_rate"_a = s->potentialRate,
+                    "steady"_a = s->steady, "agreement"_a = agreement_dict(s->agreement),
+                    "failure"_a = s->failure);
+}
+
 py::dict point_dict(const tavoline::PointResult& p) {
     return py::dict(
         "point"_a = p.point, "multiplier"_a = p.multiplier, "concentration"_a = p.concentration,
@@ -158,7 +180,9 @@ py::dict point_dict(const tavoline::PointResult& p) {
             p.startedFrom ? py::object(py::int_(*p.startedFrom)) : py::object(py::none()),
         "statistics"_a = stats_dict(p.statistics), "time"_a = array(p.time),
         "potential"_a = array(p.potential), "profiles"_a = profiles_dict(p.profiles),
-        "spectrum"_a = spectrum_dict(p.spectrum), "transient_time"_a = array(p.transientTime),
+        "spectrum"_a = spectrum_dict(p.spectrum),
+        "linear_spectrum"_a = linear_spectrum_dict(p.linearSpectrum),
+        "transient_time"_a = array(p.transientTime),
         "transient_potential"_a = array(p.transientPotential));
 }
 
@@ -214,7 +238,8 @@ std::vector<double> final_potentials(const tavoline::Result& r) {
 
 tavoline::Result run_problem(const tavoline::Problem& problem, bool dense, bool debyeGrid,
                              double accuracy, bool checkGrid, bool strict,
-                             std::optional<std::pair<int, int>> linearRange, bool writeFiles,
+                             std::optional<std::pair<int, int>> linearRange,
+                             const std::string& impedance, bool writeFiles,
                              const py::object& messages, int threads) {
     tavoline::Options options;
     options.dense = dense;
@@ -223,6 +248,7 @@ tavoline::Result run_problem(const tavoline::Problem& problem, bool dense, bool 
     options.checkGrid = checkGrid;
     options.strict = strict;
     options.linearRange = linearRange;
+    options.impedance = impedance_of(impedance);
     options.writeFiles = writeFiles;
     options.threads = threads;
     DiscardSink discard;
@@ -418,12 +444,15 @@ PYBIND11_MODULE(tavoline, m) {
              "the field.")
         .def("run", &run_problem, "dense"_a = false, "debye_grid"_a = false, "accuracy"_a = 0.1,
              "check_grid"_a = false, "strict"_a = false, "linear_range"_a = py::none(),
-             "write_files"_a = false, "messages"_a = py::none(), "threads"_a = 0,
-             "Runs every calibration point and returns a Result. Nothing is written unless "
-             "write_files; messages: None (none), True (sys.stdout) or a callable taking a "
-             "str; threads: of each integration, 1 or 2 (0: 2 on a machine with two cores "
-             "or more), the same results with any number. Ctrl-C stops the run after its "
-             "current step and raises KeyboardInterrupt.");
+             "impedance"_a = "both", "write_files"_a = false, "messages"_a = py::none(),
+             "threads"_a = 0,
+             "Runs every calibration point and returns a Result. impedance: the spectra of an "
+             "impedance problem, 'step' (from a current step's transient), 'linear' (from the "
+             "linearised system at each point's end state, no current-step run) or 'both'. "
+             "Nothing is written unless write_files; messages: None (none), True (sys.stdout) "
+             "or a callable taking a str; threads: of each integration, 1 or 2 (0: 2 on a "
+             "machine with two cores or more), the same results with any number. Ctrl-C stops "
+             "the run after its current step and raises KeyboardInterrupt.");
 
     py::class_<tavoline::PointResult>(m, "PointResult")
         .def_readonly("point", &tavoline::PointResult::point)
@@ -451,7 +480,17 @@ PYBIND11_MODULE(tavoline, m) {
         .def_property_readonly(
             "profiles", [](const tavoline::PointResult& p) { return profiles_dict(p.profiles); })
         .def_property_readonly(
-            "spectrum", [](const tavoline::PointResult& p) { return spectrum_dict(p.spectrum); })
+            "spectrum", [](const tavoline::PointResult& p) { return spectrum_dict(p.spectrum); },
+            "Of an impedance point, from the current step: frequency [Hz], real Z' and "
+            "imaginary -Z'' [ohm m^2]; None without one.")
+        .def_property_readonly(
+            "linear_spectrum",
+            [](const tavoline::PointResult& p) { return linear_spectrum_dict(p.linearSpectrum); },
+            "Of an impedance point, from the linearised system at its end state: frequency "
+            "[Hz], real Z' and imaginary -Z'' [ohm m^2]; potential_rate [mV/s] there and "
+            "steady; agreement with the step spectrum when both ran (band_low, band_high "
+            "[rad/s], frequencies, largest_difference relative, at_omega [rad/s]) or None; "
+            "failure; None without one.")
         .def("to_dict", &point_dict)
         .def("__repr__", [](const tavoline::PointResult& p) {
             return "PointResult(point=" + std::to_string(p.point) + ", status='" + p.status + "')";

@@ -156,6 +156,26 @@ def test_the_spectrum_is_in_ohm_square_metres():
         assert point.spectrum["frequency"][0] == pytest.approx(1e-4 / (2 * np.pi))
 
 
+def test_the_linear_spectrum_alone_and_beside_the_step_one():
+    p = tavoline.Problem.from_file(str(EXAMPLES / "eis.cci"))
+    for point in p.run(debye_grid=True, impedance="linear").points:  # no current step
+        linear = point.linear_spectrum
+        assert point.spectrum is None and point.transient_time.size == 0
+        assert linear["frequency"].size == linear["imaginary"].size == 2777
+        assert np.isfinite(linear["real"][0]) and linear["real"][0] > 0
+        assert linear["agreement"] is None and linear["failure"] == ""
+    # With both, the reported largest difference is that of the two spectra as returned.
+    for point in p.run(debye_grid=True, impedance="both").points:
+        step, linear, agreement = point.spectrum, point.linear_spectrum, \
+            point.linear_spectrum["agreement"]
+        assert np.array_equal(step["frequency"], linear["frequency"])
+        k = np.argmin(abs(2 * np.pi * linear["frequency"] - agreement["at_omega"]))
+        z_step, z_linear = (s["real"][k] - 1j * s["imaginary"][k] for s in (step, linear))
+        assert abs(z_step - z_linear) / abs(z_linear) == \
+            pytest.approx(agreement["largest_difference"], rel=1e-9)
+        assert agreement["band_low"] == pytest.approx(10 / p.duration)
+
+
 def test_ctrl_c_stops_a_run_and_gives_the_interpreter_its_handler_back():
     import signal
     import threading
