@@ -126,6 +126,9 @@ RunOptions silent_options(const RunOptions& options) {
     silent.announce = false;
     silent.writeFiles = false;
     silent.checkGrid = false;
+    // the study judges the step spectrum where there is one; a linear one beside it would
+    // only cost time
+    if (silent.impedance == ImpedanceSpectra::both) silent.impedance = ImpedanceSpectra::step;
     return silent;
 }
 
