@@ -27,9 +27,17 @@ std::optional<double> potential_at(const Transient& tr, double t) {
     return a.second + (t - a.first) / (it->first - a.first) * (it->second - a.second);
 }
 
+// Whether the points of the record's method run a current step (impedance alone from the
+// linearised system does not).
+bool runs_current_step(const model& md, const RunOptions& options) {
+    return md.method == 2 || (md.method == 1 && options.impedance != ImpedanceSpectra::linear);
+}
+
 // The result values of one run of the calibration on one grid, appended to the study's
-// points (created on the first grid).
-void add_grid_results(GridStudy& study, const RunSummary& run, const model& md) {
+// points (created on the first grid). `currentStep`: the points run a current step, whose
+// transient is compared.
+void add_grid_results(GridStudy& study, const RunSummary& run, const model& md,
+                      bool currentStep) {
     const std::size_t grid = study.grids.size() - 1;
     const double tEnd = md.tEnd * md.tc;  // [s]
     for (int p = 1; p <= md.nCalib; ++p) {
@@ -37,7 +45,7 @@ void add_grid_results(GridStudy& study, const RunSummary& run, const model& md) 
             GridPointStudy s;
             s.point = p;
             s.multiplier = md.multipliers[p];
-            if (md.method > 0)
+            if (currentStep)
                 for (int j = 1; j <= kTransientSamples; ++j)
                     s.sampleTimes.push_back(tEnd * j / kTransientSamples);
             s.transient.resize(s.sampleTimes.size());
@@ -147,7 +155,7 @@ bool run_on_grid(const ProblemSource& source, const GridPlan& plan, const RunOpt
     RunFiles files;  // nothing is written: silent options
     run_point_sequence(md, files, series, silent, run);
     if (options.stop_requested()) return false;
-    add_grid_results(study, run, md);
+    add_grid_results(study, run, md, runs_current_step(md, options));
     return true;
 }
 
@@ -363,7 +371,7 @@ GridStudy check_grid(const ProblemSource& source, const GridPlan& plan, const Ru
             study.unknowns.push_back(plan_unknowns(md, plan));
             RunSeries series;
             prepare_problem(md, series, options.path, &plan);
-            add_grid_results(study, run, md);
+            add_grid_results(study, run, md, runs_current_step(md, options));
             GridPlan finer = plan;
             for (int k = 0; k < 2; ++k) {
                 finer = refined_plan(finer);

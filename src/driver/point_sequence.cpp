@@ -246,6 +246,12 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
         if (md.method == 1 && options.impedance != ImpedanceSpectra::step && ok) {
             linear = linear_spectrum(md, options.path, options.accuracy);
             summary.linearSpectrum = linear_summary(*linear);
+            if (options.impedance == ImpedanceSpectra::linear) {
+                // what the grid study and check judge, per total thickness as from the step
+                if (summary.linearSpectrum->lowFrequencyZ)
+                    summary.lowFrequencyZ = *summary.linearSpectrum->lowFrequencyZ / md.totalThickness;
+                summary.apexFrequency = summary.linearSpectrum->apexFrequency;
+            }
             if (options.observer != nullptr) options.observer->linear_spectrum_done(md, *linear);
             if (write && !linear->omega.empty()) {
                 const std::string name = md.folders[md.point] + "/linear_spectrum.csv";
@@ -284,6 +290,9 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
                     summary.folder.empty() ? "spectrum.dat" : summary.folder + "/spectrum.dat";
             }
         }
+        if (linear && ok)
+            for (std::string& w : linear_spectrum_warnings(*linear, summary.linearSpectrum->agreement))
+                summary.warnings.push_back(std::move(w));
         end_point(md, series);
         if (!ok) ++failedPoints;
         previousFailed = !summary.ok();

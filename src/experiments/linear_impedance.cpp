@@ -84,6 +84,8 @@ std::vector<char> keep_conserved_combinations(const model& md, PointOrderJacobia
 struct ReducedSystem {
     MatDoub jac;
     std::vector<double> current, weights;
+    std::vector<int> position;  // [record index]: the reduced unknown, -1 when eliminated
+    std::vector<int> unknown;   // [reduced unknown]: its record index
 };
 
 ReducedSystem eliminate_conserved(const model& md, const MatDoub& jac,
@@ -115,6 +117,9 @@ ReducedSystem eliminate_conserved(const model& md, const MatDoub& jac,
     for (int i = 0; i < n; ++i)
         if (eliminated[static_cast<std::size_t>(i)] == 0) position[static_cast<std::size_t>(i)] = free++;
     ReducedSystem r;
+    r.position = position;
+    for (int i = 0; i < n; ++i)
+        if (position[static_cast<std::size_t>(i)] >= 0) r.unknown.push_back(i);
     r.jac.resize(free, free);
     r.current.assign(static_cast<std::size_t>(free), 0.0);
     r.weights.assign(static_cast<std::size_t>(free), 0.0);
@@ -143,6 +148,109 @@ ReducedSystem eliminate_conserved(const model& md, const MatDoub& jac,
     return r;
 }
 
+// The conserved amounts (physics/jacobian.h) that the Jacobian confirms, as weight vectors
+// in the solver's order (`position[record index]`, -1 where the solver has no unknown).
+// `row(index, j)` is the Jacobian's row of record index `index` at solver column j.
+template <class Row>
+std::vector<std::vector<double>> confirmed_amounts(const model& md, const std::vector<int>& position,
+                                                   int n, Row row) {
+    std::vector<std::vector<double>> list;
+    for (const ConservedCombination& c : conserved_amounts(md)) {
+        std::vector<double> w(static_cast<std::size_t>(n), 0.0);
+        bool inside = true;
+        for (const auto& [index, weight] : c.terms) {
+            const int p = position[static_cast<std::size_t>(index)];
+            inside = inside && p >= 0;
+            if (p >= 0) w[static_cast<std::size_t>(p)] = weight;
+        }
+        if (inside && confirmed(c, row, 0, n - 1)) list.push_back(std::move(w));
+    }
+    return list;
+}
+
+// Each conserved amount w makes s I - J nearly singular at low frequency along the
+// direction v of steady states that differ in that amount (J v = 0), and the solutions
+// carry rounding errors amplified by 1 / |s| along v; the true response keeps w x = 0
+// (the current changes no such amount). The projection x - V (W^T V)^-1 W^T x removes
+// those errors. V is found once: (s0 I - J) v = w at a shift far below the lowest
+// frequency points along v.
+class AmountProjection {
+  public:
+    AmountProjection(std::vector<std::vector<double>> amounts, ShiftedSolver& solver, double s0)
+        : w_(std::move(amounts)) {
+        const std::size_t q = w_.size();
+        if (q == 0) return;
+        const std::size_t n = w_[0].size();
+        std::vector<double> vi(n);
+        for (const std::vector<double>& w : w_) {
+            std::vector<double> v(n);
+            if (!solver.solve(s0, 0.0, w.data(), v.data(), vi.data())) {
+                w_.clear();
+                v_.clear();
+                return;
+            }
+            double largest = 0;
+            for (double x : v) largest = std::max(largest, std::fabs(x));
+            for (double& x : v) x /= largest;
+            v_.push_back(std::move(v));
+        }
+        // G = W^T V, inverted once (q is the number of closed components, a few at most)
+        g_.assign(q * q, 0.0);
+        for (std::size_t a = 0; a < q; ++a)
+            for (std::size_t b = 0; b < q; ++b)
+                for (std::size_t i = 0; i < n; ++i) g_[a * q + b] += w_[a][i] * v_[b][i];
+        inverse_ = invert(g_, q);
+    }
+
+    std::size_t size() const { return v_.size(); }
+
+    // x <- x - V G^-1 W^T x, for the real and the imaginary part alike (all real weights)
+    void apply(std::vector<double>& x) const {
+        const std::size_t q = v_.size();
+        if (q == 0) return;
+        std::vector<double> wx(q, 0.0), coefficient(q, 0.0);
+        for (std::size_t a = 0; a < q; ++a)
+            for (std::size_t i = 0; i < x.size(); ++i) wx[a] += w_[a][i] * x[i];
+        for (std::size_t a = 0; a < q; ++a)
+            for (std::size_t b = 0; b < q; ++b) coefficient[a] += inverse_[a * q + b] * wx[b];
+        for (std::size_t b = 0; b < q; ++b)
+            for (std::size_t i = 0; i < x.size(); ++i) x[i] -= v_[b][i] * coefficient[b];
+    }
+
+  private:
+    // Gauss-Jordan with partial pivoting on a q x q matrix
+    static std::vector<double> invert(std::vector<double> a, std::size_t q) {
+        std::vector<double> inv(q * q, 0.0);
+        for (std::size_t i = 0; i < q; ++i) inv[i * q + i] = 1;
+        for (std::size_t c = 0; c < q; ++c) {
+            std::size_t p = c;
+            for (std::size_t r = c + 1; r < q; ++r)
+                if (std::fabs(a[r * q + c]) > std::fabs(a[p * q + c])) p = r;
+            for (std::size_t j = 0; j < q; ++j) {
+                std::swap(a[c * q + j], a[p * q + j]);
+                std::swap(inv[c * q + j], inv[p * q + j]);
+            }
+            const double d = a[c * q + c];
+            for (std::size_t j = 0; j < q; ++j) {
+                a[c * q + j] /= d;
+                inv[c * q + j] /= d;
+            }
+            for (std::size_t r = 0; r < q; ++r) {
+                if (r == c) continue;
+                const double f = a[r * q + c];
+                for (std::size_t j = 0; j < q; ++j) {
+                    a[r * q + j] -= f * a[c * q + j];
+                    inv[r * q + j] -= f * inv[c * q + j];
+                }
+            }
+        }
+        return inv;
+    }
+
+    std::vector<std::vector<double>> w_, v_;
+    std::vector<double> g_, inverse_;
+};
+
 }  // namespace
 
 LinearSpectrum linear_spectrum(model& md, SolverPath path, double accuracy, bool blocks) {
@@ -156,10 +264,19 @@ LinearSpectrum linear_spectrum(model& md, SolverPath path, double accuracy, bool
     const std::vector<double> weights = potential_weights(md);
     std::optional<ShiftedSolver> solver;
     std::vector<double> b, w;  // in the solver's order
+    std::vector<std::vector<double>> amounts;
     if (path == SolverPath::banded) {
         PointOrderJacobian jac = transport_jacobian_banded(md, md.y.data());
+        const int n = md.nEq, lower = jac.band.lower, upper = jac.band.upper;
+        std::vector<int> position(static_cast<std::size_t>(n));
+        for (int p = 0; p < n; ++p)
+            position[static_cast<std::size_t>(jac.recordIndex[static_cast<std::size_t>(p)])] = p;
+        amounts = confirmed_amounts(md, position, n, [&](int index, int j) {
+            const int i = position[static_cast<std::size_t>(index)];
+            return j - i <= upper && i - j <= lower ? jac.rows[i - j + upper][j] : 0.0;
+        });
         const std::vector<char> algebraic = keep_conserved_combinations(md, jac);
-        solver = ShiftedSolver::band(md.nEq, jac.band.lower, jac.band.upper, jac.rows.ptr(), blocks);
+        solver = ShiftedSolver::band(n, lower, upper, jac.rows.ptr(), blocks);
         for (std::size_t p = 0; p < jac.recordIndex.size(); ++p) {
             // the current adds to every field alike, so a kept combination of it is 0
             b.push_back(algebraic[p] != 0 ? 0.0 : current[static_cast<std::size_t>(jac.recordIndex[p])]);
@@ -167,12 +284,16 @@ LinearSpectrum linear_spectrum(model& md, SolverPath path, double accuracy, bool
         }
         solver->set_algebraic_rows(algebraic);
     } else {
-        ReducedSystem r = eliminate_conserved(md, transport_jacobian_dense(md, md.y.data()),
-                                              current, weights);
+        const MatDoub jac = transport_jacobian_dense(md, md.y.data());
+        ReducedSystem r = eliminate_conserved(md, jac, current, weights);
+        amounts = confirmed_amounts(md, r.position, r.jac.nrows(), [&](int index, int j) {
+            return jac[index][r.unknown[static_cast<std::size_t>(j)]];
+        });
         solver = ShiftedSolver::full(r.jac.nrows(), r.jac.ptr());
         b = std::move(r.current);
         w = std::move(r.weights);
     }
+    const AmountProjection projection(std::move(amounts), *solver, 1e-6 * kOmegaFirst * md.tc);
     std::vector<double> xr(b.size()), xi(b.size());
     // volts per unit of the weighted sum; Z = -E
     const double volts = md.eScale * md.L * 1e-3;
@@ -184,6 +305,8 @@ LinearSpectrum linear_spectrum(model& md, SolverPath path, double accuracy, bool
             s.failure = "the linearised system is singular at omega = " + number_text(omega) + " rad/s";
             break;
         }
+        projection.apply(xr);
+        projection.apply(xi);
         double er = 0, ei = 0;
         for (std::size_t i = 0; i < w.size(); ++i) {
             er += w[i] * xr[i];
@@ -232,4 +355,19 @@ void write_linear_spectrum(RunFiles& files, const std::string& path, const Linea
             << exact_number_text(s.omega[k] / (2 * std::numbers::pi)) << ","
             << exact_number_text(s.zReal[k]) << "," << exact_number_text(s.zImag[k]) << "\n";
     write_result(files, path, out.str());
+}
+
+std::vector<std::string> linear_spectrum_warnings(const LinearSpectrum& s,
+                                                  const std::optional<SpectrumAgreement>& a) {
+    std::vector<std::string> warnings;
+    if (!s.steady)
+        warnings.push_back("linear spectrum from a state that is not steady: the potential "
+                           "drifts by " + number_text(s.potentialRate) + " mV/s at the end of the run");
+    if (!s.failure.empty()) warnings.push_back("linear spectrum incomplete: " + s.failure);
+    if (a && a->largestDifference > kSpectraAgreement)
+        warnings.push_back("step and linear spectra differ by " +
+                           number_text(100 * a->largestDifference) + " % at " +
+                           number_text(a->atOmega) + " rad/s, inside the band where both hold (" +
+                           number_text(a->bandLow) + " to " + number_text(a->bandHigh) + " rad/s)");
+    return warnings;
 }

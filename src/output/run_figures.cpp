@@ -453,7 +453,8 @@ void write_run_tables(RunFiles& files, const RunSummary& run) {
     write_result(files, folder + "time_course.csv", time.str());
     write_result(files, folder + "concentration_profiles.csv", nodes.str());
     write_result(files, folder + "potential_profiles.csv", grid.str());
-    // the step spectra in spectrum.csv, the linear ones in linear_spectrum.csv
+    // the step spectra in spectrum.csv, the linear ones in linear_spectra.csv (a point's own
+    // linear_spectrum.csv may lie in the run folder)
     for (const bool linear : {false, true}) {
         if (traces.method != 1) break;
         std::ostringstream out;
@@ -468,7 +469,7 @@ void write_run_tables(RunFiles& files, const RunSummary& run) {
                     << "," << csv_number(v.phase(k)) << "\n";
         }
         if (any || !linear)
-            write_result(files, folder + (linear ? "linear_spectrum.csv" : "spectrum.csv"), out.str());
+            write_result(files, folder + (linear ? "linear_spectra.csv" : "spectrum.csv"), out.str());
     }
     if (traces.method == 2) {
         std::ostringstream out;

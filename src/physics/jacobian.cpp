@@ -147,3 +147,27 @@ std::vector<double> potential_weights(const model& md) {
         }
     return weights;
 }
+
+std::vector<ConservedCombination> conserved_amounts(const model& md) {
+    std::vector<ConservedCombination> list;
+    auto reacts = [&](int c) {
+        for (int other = 1; other <= md.R; ++other)
+            if (md.ligand[other] > 0 &&
+                (other == c || md.ligand[other] == c || md.complexOf[other] == c))
+                return true;
+        return false;
+    };
+    for (int l = 1; l <= md.n; ++l) {
+        const auto h = md.gridH.at(l);
+        for (int c = 1; c <= md.R; ++c) {
+            const bool closed = md.Kif[l - 1][c] == 0 && md.Kib[l - 1][c] == 0 &&
+                                md.Kif[l][c] == 0 && md.Kib[l][c] == 0;
+            if (!closed || (md.complexing.at(l) != 0 && reacts(c))) continue;
+            ConservedCombination amount;
+            for (int k = 1; k <= md.N.at(l); ++k)
+                amount.terms.emplace_back(state_index(md, l, c, k), h[static_cast<std::size_t>(k - 1)]);
+            list.push_back(std::move(amount));
+        }
+    }
+    return list;
+}

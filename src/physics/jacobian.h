@@ -52,6 +52,12 @@ struct ConservedCombination {
 };
 std::vector<ConservedCombination> conserved_combinations(const model& md);
 
+// Amounts that no flux changes: a component that crosses neither interface of a layer
+// (Kif = Kib = 0 at both) and takes part in no reaction there keeps its amount in the
+// layer, sum over the cells k = 1..N of h_(k-1) c_(c,k) (the edge elements follow their
+// neighbours). Unlike the combinations above these reach across the whole layer.
+std::vector<ConservedCombination> conserved_amounts(const model& md);
+
 // The membrane potential as a linear function of the state: weights w (record layout, on
 // the field unknowns) with potential_integral(md, y) = sum_i w_i y_i.
 std::vector<double> potential_weights(const model& md);
