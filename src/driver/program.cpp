@@ -6,7 +6,6 @@
 #include <exception>
 #include <iostream>
 #include <new>
-#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -91,17 +90,14 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
                        : "expected a whole number of at least 1";
         })
         ->capture_default_str();
-    const std::map<std::string, ImpedanceSpectra> spectra = {
-        {"step", ImpedanceSpectra::step},
-        {"linear", ImpedanceSpectra::linear},
-        {"both", ImpedanceSpectra::both}};
-    app.add_option("--impedance", line.impedance,
+    std::string impedance = "both";
+    app.add_option("--impedance", impedance,
                    "spectra of an impedance run: step (from the potential transient of a current "
                    "step, spectrum.dat), linear (small-signal, from the system linearised at "
                    "each point's end state, linear_spectrum.csv; no current step is run, so each "
                    "point starts from the end state of the potentiometric run before), or both")
-        ->transform(CLI::CheckedTransformer(spectra, CLI::ignore_case))
-        ->default_str("both");
+        ->check(CLI::IsMember({"step", "linear", "both"}))
+        ->capture_default_str();
     std::string linearRange;
     app.add_option("--linear-range", linearRange,
                    "calibration points FROM:TO that make the linear range of the calibration "
@@ -123,6 +119,9 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
         return 1;
     }
     line.path = dense ? SolverPath::dense : SolverPath::banded;
+    line.impedance = impedance == "step"     ? ImpedanceSpectra::step
+                     : impedance == "linear" ? ImpedanceSpectra::linear
+                                             : ImpedanceSpectra::both;
     if (!linearRange.empty()) line.linearRange = point_range(linearRange);
     // The input may be named with its file name: `tavoline dir/b.cci` runs dir/b. A name
     // that is only the extension (".cci", "dir/.cci") is left as it is.

@@ -310,7 +310,7 @@ TEST(CommandLine, NameWithItsExtensionAndNotes) {
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "sub" / "b"));
 }
 
-// The command line: an unknown option is refused with the usage; --dense keeps the fixed
+// The command line: an unknown option or value is refused with the usage; --dense keeps the fixed
 // size limit of the dense matrices, which the banded default does not have.
 TEST(CommandLine, UnknownOptionAndDenseSizeLimit) {
     testutil::ScratchDir dir;
@@ -319,6 +319,10 @@ TEST(CommandLine, UnknownOptionAndDenseSizeLimit) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("--fast"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("Usage: tavoline [OPTIONS] [NAME]"), std::string::npos) << r.output;
+    r = testutil::run_command(in + "--impedance fast b </dev/null");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("--impedance: fast not in {step,linear,both}"), std::string::npos)
+        << r.output;
 
     testutil::write_file(dir.path() / "b.cci", example_with("b.cci", 54, "6000"));
     r = testutil::run_command(in + "--dense b </dev/null");
