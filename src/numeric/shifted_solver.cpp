@@ -113,11 +113,9 @@ ShiftedSolver ShiftedSolver::band(int n, int lower, int upper, const double* con
     for (int r = 0; r < lower + upper + 1; ++r)
         std::copy(a[r], a[r] + n, s.bandRows_[r]);
     s.rowStart_.assign(1, 0);
-    s.diagA_.assign(static_cast<std::size_t>(n), 0.0);
     for (int i = 0; i < n; ++i) {
         for (int j = std::max(0, i - lower); j <= std::min(n - 1, i + upper); ++j) {
             const double v = a[i - j + upper][j];
-            if (i == j) s.diagA_[static_cast<std::size_t>(i)] = v;
             if (v == 0) continue;
             s.col_.push_back(j);
             s.val_.push_back(v);

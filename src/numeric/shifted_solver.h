@@ -83,7 +83,6 @@ class ShiftedSolver {
     // A by rows, compressed: the non-zeros of row i are col_[rowStart_[i] .. rowStart_[i+1]).
     std::vector<int> rowStart_, col_;
     std::vector<double> val_;
-    std::vector<double> diagA_;
 
     // blocks: start_[k], size_[k]; diagonal block A_kk (size^2, by rows) at diagAt_[k];
     // lower coupling A_k,k-1 as (row, column, value) triples at lowAt_[k] .. lowAt_[k+1];
