@@ -20,8 +20,9 @@ double cpu_seconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC
 // identity it stands for: the finite differences leave ~1e-8 of it.
 constexpr double kCombinationTolerance = 1e-6;
 
-// Whether the rows of `jac` (row(i) gives row i as a dense span) combine to zero as the
-// combination says, to kCombinationTolerance of the largest term.
+// Whether the Jacobian's rows combine to zero as the combination says, over the columns
+// first..last, to kCombinationTolerance of the largest term; row(index, j) is the row of
+// record index `index` at the solver's column j.
 template <class Row>
 bool confirmed(const ConservedCombination& c, Row row, int first, int last) {
     double size = 0;
@@ -56,14 +57,19 @@ std::vector<char> keep_conserved_combinations(const model& md, PointOrderJacobia
         const int i = position[static_cast<std::size_t>(index)];
         return in_band(i, j) ? at(i, j) : 0.0;
     };
-    std::vector<char> algebraic(static_cast<std::size_t>(n), 0);
-    for (ConservedCombination c : conserved_combinations(md)) {
+    // all are confirmed on the Jacobian as formed, before any row is replaced
+    std::vector<ConservedCombination> kept;
+    for (const ConservedCombination& c : conserved_combinations(md)) {
         const int r = position[static_cast<std::size_t>(c.terms.front().first)];
         bool fits = true;
         for (const auto& term : c.terms)
             fits = fits && in_band(r, position[static_cast<std::size_t>(term.first)]);
-        if (!fits || !confirmed(c, row, std::max(0, r - lower - upper), std::min(n - 1, r + lower + upper)))
-            continue;
+        if (fits && confirmed(c, row, std::max(0, r - lower - upper), std::min(n - 1, r + lower + upper)))
+            kept.push_back(c);
+    }
+    std::vector<char> algebraic(static_cast<std::size_t>(n), 0);
+    for (const ConservedCombination& c : kept) {
+        const int r = position[static_cast<std::size_t>(c.terms.front().first)];
         double rowSize = 0;
         for (int j = std::max(0, r - lower); j <= std::min(n - 1, r + upper); ++j) {
             rowSize = std::max(rowSize, std::fabs(at(r, j)));
