@@ -179,82 +179,78 @@ std::vector<std::vector<double>> confirmed_amounts(const model& md, const std::v
 // carry rounding errors amplified by 1 / |s| along v; the true response keeps w x = 0
 // (the current changes no such amount). The projection x - V (W^T V)^-1 W^T x removes
 // those errors. V is found once: (s0 I - J) v = w at a shift far below the lowest
-// frequency points along v.
+// frequency points along v. Only the potential p x of the response is wanted, so what is
+// kept is p V (W^T V)^-1, and each solution costs the few products W^T x.
 class AmountProjection {
   public:
-    AmountProjection(std::vector<std::vector<double>> amounts, ShiftedSolver& solver, double s0)
-        : w_(std::move(amounts)) {
-        const std::size_t q = w_.size();
+    AmountProjection(const std::vector<std::vector<double>>& amounts, ShiftedSolver& solver,
+                     double s0, const std::vector<double>& potential) {
+        const std::size_t q = amounts.size();
         if (q == 0) return;
-        const std::size_t n = w_[0].size();
+        const std::size_t n = potential.size();
+        std::vector<std::vector<double>> v;
         std::vector<double> vi(n);
-        for (const std::vector<double>& w : w_) {
-            std::vector<double> v(n);
-            if (!solver.solve(s0, 0.0, w.data(), v.data(), vi.data())) {
-                w_.clear();
-                v_.clear();
-                return;
-            }
-            double largest = 0;
-            for (double x : v) largest = std::max(largest, std::fabs(x));
-            for (double& x : v) x /= largest;
-            v_.push_back(std::move(v));
+        for (const std::vector<double>& w : amounts) {
+            std::vector<double> x(n);
+            if (!solver.solve(s0, 0.0, w.data(), x.data(), vi.data())) return;
+            v.push_back(std::move(x));
         }
-        // G = W^T V, inverted once (q is the number of closed components, a few at most)
-        g_.assign(q * q, 0.0);
-        for (std::size_t a = 0; a < q; ++a)
+        // G = W^T V and p V, then p V G^-1 by solving G^T y = (p V)^T
+        std::vector<double> g(q * q, 0.0), pv(q, 0.0);
+        for (std::size_t a = 0; a < q; ++a) {
             for (std::size_t b = 0; b < q; ++b)
-                for (std::size_t i = 0; i < n; ++i) g_[a * q + b] += w_[a][i] * v_[b][i];
-        inverse_ = invert(g_, q);
+                for (std::size_t i = 0; i < n; ++i) g[a * q + b] += amounts[a][i] * v[b][i];
+            for (std::size_t i = 0; i < n; ++i) pv[a] += potential[i] * v[a][i];
+        }
+        coefficient_ = solve_transposed(g, pv, q);
+        for (const std::vector<double>& w : amounts) {
+            std::vector<std::pair<std::size_t, double>> terms;
+            for (std::size_t i = 0; i < n; ++i)
+                if (w[i] != 0) terms.emplace_back(i, w[i]);
+            terms_.push_back(std::move(terms));
+        }
     }
 
-    std::size_t size() const { return v_.size(); }
-
-    // x <- x - V G^-1 W^T x, for the real and the imaginary part alike (all real weights)
-    void apply(std::vector<double>& x) const {
-        const std::size_t q = v_.size();
-        if (q == 0) return;
-        std::vector<double> wx(q, 0.0), coefficient(q, 0.0);
-        for (std::size_t a = 0; a < q; ++a)
-            for (std::size_t i = 0; i < x.size(); ++i) wx[a] += w_[a][i] * x[i];
-        for (std::size_t a = 0; a < q; ++a)
-            for (std::size_t b = 0; b < q; ++b) coefficient[a] += inverse_[a * q + b] * wx[b];
-        for (std::size_t b = 0; b < q; ++b)
-            for (std::size_t i = 0; i < x.size(); ++i) x[i] -= v_[b][i] * coefficient[b];
+    // What the projection takes from the potential p x of a solution x.
+    double correction(const std::vector<double>& x) const {
+        double c = 0;
+        for (std::size_t a = 0; a < terms_.size(); ++a) {
+            double wx = 0;
+            for (const auto& [i, weight] : terms_[a]) wx += weight * x[i];
+            c += coefficient_[a] * wx;
+        }
+        return c;
     }
 
   private:
-    // Gauss-Jordan with partial pivoting on a q x q matrix
-    static std::vector<double> invert(std::vector<double> a, std::size_t q) {
-        std::vector<double> inv(q * q, 0.0);
-        for (std::size_t i = 0; i < q; ++i) inv[i * q + i] = 1;
+    // y with G^T y = r, by Gaussian elimination with partial pivoting (q is the number of
+    // closed components, a few at most)
+    static std::vector<double> solve_transposed(const std::vector<double>& g, std::vector<double> r,
+                                                std::size_t q) {
+        std::vector<double> a(q * q);
+        for (std::size_t i = 0; i < q; ++i)
+            for (std::size_t j = 0; j < q; ++j) a[i * q + j] = g[j * q + i];
         for (std::size_t c = 0; c < q; ++c) {
             std::size_t p = c;
-            for (std::size_t r = c + 1; r < q; ++r)
-                if (std::fabs(a[r * q + c]) > std::fabs(a[p * q + c])) p = r;
-            for (std::size_t j = 0; j < q; ++j) {
-                std::swap(a[c * q + j], a[p * q + j]);
-                std::swap(inv[c * q + j], inv[p * q + j]);
-            }
-            const double d = a[c * q + c];
-            for (std::size_t j = 0; j < q; ++j) {
-                a[c * q + j] /= d;
-                inv[c * q + j] /= d;
-            }
-            for (std::size_t r = 0; r < q; ++r) {
-                if (r == c) continue;
-                const double f = a[r * q + c];
-                for (std::size_t j = 0; j < q; ++j) {
-                    a[r * q + j] -= f * a[c * q + j];
-                    inv[r * q + j] -= f * inv[c * q + j];
-                }
+            for (std::size_t i = c + 1; i < q; ++i)
+                if (std::fabs(a[i * q + c]) > std::fabs(a[p * q + c])) p = i;
+            for (std::size_t j = 0; j < q; ++j) std::swap(a[c * q + j], a[p * q + j]);
+            std::swap(r[c], r[p]);
+            for (std::size_t i = c + 1; i < q; ++i) {
+                const double f = a[i * q + c] / a[c * q + c];
+                for (std::size_t j = c; j < q; ++j) a[i * q + j] -= f * a[c * q + j];
+                r[i] -= f * r[c];
             }
         }
-        return inv;
+        for (std::size_t c = q; c-- > 0;) {
+            for (std::size_t j = c + 1; j < q; ++j) r[c] -= a[c * q + j] * r[j];
+            r[c] /= a[c * q + c];
+        }
+        return r;
     }
 
-    std::vector<std::vector<double>> w_, v_;
-    std::vector<double> g_, inverse_;
+    std::vector<std::vector<std::pair<std::size_t, double>>> terms_;  // W, sparse
+    std::vector<double> coefficient_;                                  // p V G^-1
 };
 
 }  // namespace
@@ -299,7 +295,7 @@ LinearSpectrum linear_spectrum(model& md, SolverPath path, double accuracy, bool
         b = std::move(r.current);
         w = std::move(r.weights);
     }
-    const AmountProjection projection(std::move(amounts), *solver, 1e-6 * kOmegaFirst * md.tc);
+    const AmountProjection projection(amounts, *solver, 1e-6 * kOmegaFirst * md.tc, w);
     std::vector<double> xr(b.size()), xi(b.size());
     // volts per unit of the weighted sum; Z = -E
     const double volts = md.eScale * md.L * 1e-3;
@@ -311,9 +307,7 @@ LinearSpectrum linear_spectrum(model& md, SolverPath path, double accuracy, bool
             s.failure = "the linearised system is singular at omega = " + number_text(omega) + " rad/s";
             break;
         }
-        projection.apply(xr);
-        projection.apply(xi);
-        double er = 0, ei = 0;
+        double er = -projection.correction(xr), ei = -projection.correction(xi);
         for (std::size_t i = 0; i < w.size(); ++i) {
             er += w[i] * xr[i];
             ei += w[i] * xi[i];
