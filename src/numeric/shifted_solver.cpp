@@ -404,7 +404,7 @@ double ShiftedSolver::residual(double sr, double si, const double* b, const doub
     // Componentwise: the rows of a discretised system differ in scale by many orders, and a
     // residual small against the norms of the whole can still be large in a row of small
     // entries.
-    double worst = 0;
+    double worst = 0, worstAlgebraic = 0;
     const double shift = std::fabs(sr) + std::fabs(si);
     for (int i = 0; i < n_; ++i) {
         // r = b - s x + A x, against |b| + |s| |x| + |A| |x| (moduli bounded by |re| + |im|)
@@ -430,9 +430,12 @@ double ShiftedSolver::residual(double sr, double si, const double* b, const doub
             if (r == 0) continue;
             return INFINITY;
         }
-        if (size > 0) worst = std::max(worst, r / size);
+        if (size == 0) continue;
+        double& largest = shifted_row(i) ? worst : worstAlgebraic;
+        largest = std::max(largest, r / size);
     }
-    return worst;
+    // in the units of kBackwardErrorLimit
+    return std::max(worst, worstAlgebraic * (kBackwardErrorLimit / kAlgebraicErrorLimit));
 }
 
 bool ShiftedSolver::solve_band(double sr, double si, const double* b, double* xr, double* xi) {

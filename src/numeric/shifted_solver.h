@@ -49,10 +49,16 @@ class ShiftedSolver {
     // Sizes of the diagonal blocks (band matrices that use the blocks; empty otherwise).
     const std::vector<int>& block_sizes() const { return size_; }
 
-    // Largest componentwise backward error, max over rows of
-    // |b - (s I - A) x|_i / (|s I - A| |x| + |b|)_i, that a block solution may have: a
-    // few hundred roundings, what a backward-stable solve leaves.
+    // Largest componentwise backward error, max over the shifted rows of
+    // |b - (s I - A) x|_i / (|s I - A| |x| + |b|)_i, that a block solution may have: some
+    // thousand roundings, well within what a backward-stable solve leaves.
     static constexpr double kBackwardErrorLimit = 1e-12;
+    // The same for the algebraic rows. Such a row states that a combination of nearly equal
+    // values vanishes (neighbouring fields, an edge element and the extrapolation of its
+    // neighbours), and its componentwise error is measured against the values, not
+    // against their small difference: 1e-9 of them is still a small share of what the row
+    // determines.
+    static constexpr double kAlgebraicErrorLimit = 1e-9;
     // Steps of iterative refinement a block solution may take to get there.
     static constexpr int kRefinements = 3;
 
