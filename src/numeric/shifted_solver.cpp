@@ -54,8 +54,46 @@ bool factor_block(int m, double* re, double* im, int* pivot, double* invr, doubl
 
 // Solves with the factors of factor_block for the `cols` right-hand sides held by rows in
 // the m x cols matrix (wr, wi), in place.
+// One right-hand side: the same operations in the same order, without the loops over
+// columns (the sweeps of every frequency take this path).
+void solve_block_vector(int m, const double* re, const double* im, const int* pivot,
+                        const double* invr, const double* invi, double* vr, double* vi) {
+    for (int c = 0; c < m; ++c) {
+        const int p = pivot[c];
+        if (p == c) continue;
+        std::swap(vr[c], vr[p]);
+        std::swap(vi[c], vi[p]);
+    }
+    for (int c = 0; c < m; ++c) {
+        const double xr = vr[c];
+        const double xi = vi[c];
+        for (int r = c + 1; r < m; ++r) {
+            const double lr = re[r * m + c];
+            const double li = im[r * m + c];
+            vr[r] -= lr * xr - li * xi;
+            vi[r] -= lr * xi + li * xr;
+        }
+    }
+    for (int c = m - 1; c >= 0; --c) {
+        double tr = vr[c];
+        double ti = vi[c];
+        for (int j = c + 1; j < m; ++j) {
+            const double ur = re[c * m + j];
+            const double ui = im[c * m + j];
+            tr -= ur * vr[j] - ui * vi[j];
+            ti -= ur * vi[j] + ui * vr[j];
+        }
+        vr[c] = tr * invr[c] - ti * invi[c];
+        vi[c] = tr * invi[c] + ti * invr[c];
+    }
+}
+
 void solve_block(int m, const double* re, const double* im, const int* pivot, const double* invr,
                  const double* invi, int cols, double* wr, double* wi) {
+    if (cols == 1) {
+        solve_block_vector(m, re, im, pivot, invr, invi, wr, wi);
+        return;
+    }
     // the interchanges moved whole rows, multipliers included: P first, then L and U
     for (int c = 0; c < m; ++c) {
         const int p = pivot[c];
