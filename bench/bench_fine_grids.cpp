@@ -26,7 +26,15 @@
 // (blocks; the band LU at every frequency; the dense path up to 2000 unknowns) and of the
 // step method's current-step run and transform from the same state, with their ratio.
 //
+// With --storage, instead: whole banded runs from about 800 to 10^6 unknowns with the Newton
+// matrices held as a band (one thread) and in blocks (one and two threads), each in a
+// child process of its own: CPU and wall milliseconds per step, the ratios band / blocks,
+// the peak resident memory per unknown, and the largest difference of the final
+// potentials from the band's. A second row times the Newton linear algebra of a step
+// alone (decomposition pair and three stage solves) on the first point's initial state.
+//
 // Usage: bench_fine_grids [--largest N] [--only 1|3] [--automatic] [--threads] [--impedance]
+//        [--storage]
 //        (N: skip sizes above N unknowns)
 // Files go to a fresh folder under the system's temporary folder, removed at the end.
 #include <sys/resource.h>
@@ -305,6 +313,99 @@ void newton_algebra(const std::string& name) {
                 wall[1], wall[2], cpu[1], cpu[2], wall[2] / wall[1], cpu[2] / cpu[1]);
 }
 
+// A whole run in this process: per step wall and CPU milliseconds, peak resident kB per
+// unknown, steps and final potentials, written to `out` (one line) for the parent.
+void storage_run(const std::string& name, bool blocks, int threads, const std::string& out) {
+    const double wall = wall_seconds();
+    const double cpu = cpu_seconds();
+    const WholeRun run = run_whole(name, SolverPath::banded, false, threads, blocks);
+    const double c = cpu_seconds() - cpu;
+    const double w = wall_seconds() - wall;
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::ofstream file(out);
+    file.precision(17);
+    file << run.nEq << ' ' << run.total.steps << ' ' << 1e3 * w / run.total.steps << ' '
+         << 1e3 * c / run.total.steps << ' '
+         << static_cast<double>(usage.ru_maxrss) / run.nEq << ' ' << run.total.jacobians << ' '
+         << (run.code > 0 ? 1 : 0);
+    for (double p : run.potentials) file << ' ' << p;
+    file << '\n';
+}
+
+struct StorageRow {
+    int nEq = 0, steps = 0, jacobians = 0, ok = 0;
+    double wall = 0, cpu = 0, kbPerUnknown = 0;
+    std::vector<double> potentials;
+};
+
+StorageRow read_storage_row(const std::string& path) {
+    StorageRow r;
+    std::ifstream in(path);
+    in >> r.nEq >> r.steps >> r.wall >> r.cpu >> r.kbPerUnknown >> r.jacobians >> r.ok;
+    for (double p = 0; in >> p;) r.potentials.push_back(p);
+    return r;
+}
+
+// The Newton linear algebra of a step (pair + 3 solves) on the first point's initial
+// state, band against blocks, one thread: CPU milliseconds per repetition.
+void storage_algebra(const std::string& name) {
+    model md;
+    RunFiles files;
+    RunSeries series;
+    first_point(name, SolverPath::banded, md, files, series);
+    const std::vector<int> order = point_order(md);
+    const Bandwidths band = point_order_bandwidths(md);
+    std::vector<double> state(order.size());
+    for (std::size_t p = 0; p < order.size(); ++p) state[p] = md.y[order[p]];
+    const int repeats = md.nEq >= 500000 ? 2 : md.nEq >= 50000 ? 10 : 40;
+    double cpu[2] = {0, 0};
+    for (int blocks = 0; blocks <= 1; ++blocks) {
+        const RunOptions options;
+        MembraneSystem system(md, series, order, options);
+        const auto integrator = make_run_integrator(md, system, state.data(), band,
+                                                    standard_output(), 1,
+                                                    blocks ? point_order_blocks(md) : std::vector<int>{});
+        StiffIntegratorT& s = *integrator;
+        using Access = StiffIntegratorAccess;
+        system.rhs(md.tBegin, state.data(), Access::vec(s, 6).data());  // f at x
+        Access::compute_jacobian(s);
+        Access::set_shifts(s, 1e3, 1e3, 1e3);  // a step of about 1e-3 (scaled)
+        for (int k = 3; k < 6; ++k) Access::vec(s, k) = Access::vec(s, 6);
+        const double c = cpu_seconds();
+        for (int r = 0; r < repeats; ++r) {
+            Access::decompose_pair(s);
+            for (int iteration = 0; iteration < 3; ++iteration) {
+                for (int k = 0; k < 3; ++k)
+                    std::fill(Access::vec(s, k).begin(), Access::vec(s, k).end(), 0.0);
+                Access::solve_stages(s);
+            }
+        }
+        cpu[blocks] = 1e3 * (cpu_seconds() - c) / repeats;
+    }
+    std::printf("%8d  Newton algebra of a step, CPU ms: band %9.3f  blocks %9.3f  ratio %6.2f\n",
+                md.nEq, cpu[0], cpu[1], cpu[0] / cpu[1]);
+}
+
+void storage_comparison(const std::string& name) {
+    const std::string out = name + ".row";
+    in_child([&] { storage_run(name, false, 1, out); });
+    const StorageRow band = read_storage_row(out);
+    in_child([&] { storage_run(name, true, 1, out); });
+    const StorageRow one = read_storage_row(out);
+    in_child([&] { storage_run(name, true, 2, out); });
+    const StorageRow two = read_storage_row(out);
+    double difference = 0;
+    for (std::size_t k = 0; k < band.potentials.size() && k < one.potentials.size(); ++k)
+        difference = std::max(difference, std::fabs(band.potentials[k] - one.potentials[k]));
+    const bool ok = band.ok && one.ok && two.ok && band.potentials.size() == one.potentials.size();
+    std::printf("%8d %5d %5d %4d %4d %9.3f %9.3f %9.3f %9.3f %6.2f %6.2f %6.2f %6.2f %6.3f %8.1e %s\n",
+                band.nEq, band.steps, one.steps, band.jacobians, one.jacobians, band.cpu, one.cpu,
+                band.wall, two.wall, band.cpu / one.cpu, band.wall / two.wall,
+                band.kbPerUnknown, one.kbPerUnknown, two.kbPerUnknown, difference,
+                ok ? "" : "FAILED");
+}
+
 // The linear spectrum against the step method on the first point's end state.
 void impedance_costs(const std::string& name) {
     model md;
@@ -359,11 +460,13 @@ int main(int argc, char** argv) {
     bool automatic = false;
     bool threads = false;
     bool impedance = false;
+    bool storage = false;
     for (int a = 1; a < argc; ++a) {
         const std::string opt = argv[a];
         if (opt == "--automatic") automatic = true;
         if (opt == "--impedance") impedance = true;
         if (opt == "--threads") threads = true;
+        if (opt == "--storage") storage = true;
         if (a + 1 >= argc) continue;
         if (opt == "--largest") largest = std::atol(argv[++a]);
         if (opt == "--only") only = std::atoi(argv[++a]);
@@ -386,6 +489,25 @@ int main(int argc, char** argv) {
             const std::string name = "L" + std::to_string(c.layers) + "N" + std::to_string(c.N);
             std::ofstream(name + ".cci") << input_text(c, 1, true);
             in_child([&] { impedance_costs(name); });
+        }
+        fs::current_path(fs::temp_directory_path());
+        fs::remove_all(folder);
+        return 0;
+    }
+    if (storage) {
+        std::printf("whole banded runs: band (1 thread) against blocks (1 and 2 threads); per "
+                    "step ms, kB per unknown, largest difference of the final potentials [mV]\n");
+        std::printf("%8s %5s %5s %4s %4s %9s %9s %9s %9s %6s %6s %6s %6s %6s %8s\n", "nEq",
+                    "stp", "stp", "jac", "jac", "CPU band", "CPU blk1", "wall bnd", "wall blk2",
+                    "CPU", "wall", "kB bnd", "kB bl1", "kB bl2", "dE");
+        for (const Case& c : {Case{3, 52}, Case{3, 106}, Case{3, 400}, Case{3, 1332},
+                              Case{3, 6666}, Case{3, 66666}}) {
+            const long nEq = static_cast<long>(c.layers) * ((c.N + 2) * 5 - 1);
+            if (nEq > largest) continue;
+            const std::string name = "L" + std::to_string(c.layers) + "N" + std::to_string(c.N);
+            std::ofstream(name + ".cci") << input_text(c, nEq >= 100000 ? 1 : 5);
+            storage_comparison(name);
+            in_child([&] { storage_algebra(name); });
         }
         fs::current_path(fs::temp_directory_path());
         fs::remove_all(folder);

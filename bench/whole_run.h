@@ -30,12 +30,14 @@ inline void add_counters(WholeRun& result, const IntegrationSummary& run) {
 
 // On the grid of a Debye-length first step unless `automatic`, which first refines the
 // automatic grid until the results agree (the refinement's integrations are not counted).
-// Each integration works with `threads` threads.
+// Each integration works with `threads` threads; `blocks` false holds the banded path's
+// Newton matrices as a band instead of in blocks.
 inline WholeRun run_whole(const std::string& inputName, SolverPath path, bool automatic = false,
-                          int threads = default_integrator_threads()) {
+                          int threads = default_integrator_threads(), bool blocks = true) {
     RunOptions options;
     options.path = path;
     options.threads = threads;
+    options.blockMatrices = blocks;
     options.quiet = true;
     options.debyeGrid = !automatic;
     // Standard output goes to a string for the length of the run, even when it throws.

@@ -1,6 +1,7 @@
 #include "experiments/integration_run.h"
 
 #include <ctime>
+#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -66,7 +67,8 @@ const char* solver_path_name(SolverPath path) {
 
 std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem& system,
                                                       double* state, Bandwidths band,
-                                                      MessageSink& messages, int threads) {
+                                                      MessageSink& messages, int threads,
+                                                      std::vector<int> blocks) {
     StiffOptions options;
     options.messages = &messages;
     options.threads = threads;
@@ -74,10 +76,15 @@ std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem
     options.atol = {md.atol};
     options.output = true;
     options.h = md.hInit;
+    if (const char* t = std::getenv("TAVO_THET")) options.thet = std::atof(t);
     if (band.lower < md.nEq) {
         options.jacobian = JacobianStructure::band;
         options.jac_lower = band.lower;
         options.jac_upper = band.upper;
+        if (!blocks.empty()) {
+            options.jacobian = JacobianStructure::blocks;
+            options.block_sizes = std::move(blocks);
+        }
     }
     return std::make_unique<StiffIntegratorT>(system, md.nEq, state, md.tBegin, md.tEnd, options);
 }
@@ -87,15 +94,18 @@ RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& optio
     std::vector<int> recordIndex;
     std::vector<double> state;
     Bandwidths band{md.nEq, md.nEq};  // a lower bandwidth of nEq selects the full Jacobian
+    std::vector<int> blocks;
     if (banded) {
         recordIndex = point_order(md);
         band = point_order_bandwidths(md);
+        if (options.blockMatrices) blocks = point_order_blocks(md);
         state.resize(recordIndex.size());
         for (std::size_t p = 0; p < recordIndex.size(); ++p) state[p] = md.y[recordIndex[p]];
     }
     MembraneSystem system(md, series, std::move(recordIndex), options);
     const auto integrator = make_run_integrator(md, system, banded ? state.data() : md.y.data(),
-                                                band, *options.sink, options.threads);
+                                                band, *options.sink, options.threads,
+                                                std::move(blocks));
     if (options.announce) options.sink->write("** NPP problem integrated with RADAU5 **\n\n");
     md.tStart = wall_clock_seconds();
     RunOutcome outcome;

@@ -66,6 +66,10 @@ struct RunOptions {
     // Of impedance runs; with `linear` alone the current step is not run, and each point
     // starts from the potentiometric end state of the point before.
     ImpedanceSpectra impedance = ImpedanceSpectra::both;
+    // The banded path's Newton matrices: block-tridiagonal, one block per grid point
+    // (physics/point_order.h); false: the band, wide enough for the one-sided differences
+    // at the layer edges (for comparison).
+    bool blockMatrices = true;
     // Threads of each integration (IntegratorOptions::threads); the results do not depend on it.
     int threads = default_integrator_threads();
 
@@ -131,13 +135,15 @@ class MembraneSystem : public OdeSystem {
 // The stiff integrator of a run on the record's problem, advancing `state` (nEq values:
 // md.y on the dense path, the point-order copy on the banded one) from tBegin to tEnd with
 // the record's tolerances and first step, output after every step, identity mass matrix
-// and a finite-difference Jacobian of the given bandwidths (lower = nEq: full). Throws
+// and a finite-difference Jacobian of the given bandwidths (lower = nEq: full), held in
+// block-tridiagonal form when `blocks` gives the block sizes. Throws
 // IntegratorError when the integrator refuses its parameters; the integrator tells
 // `messages` why it refused or ended early. It works with `threads` threads (>= 1).
 std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem& system,
                                                       double* state, Bandwidths band,
                                                       MessageSink& messages = standard_output(),
-                                                      int threads = default_integrator_threads());
+                                                      int threads = default_integrator_threads(),
+                                                      std::vector<int> blocks = {});
 
 // Integrates the record's state over one calibration point; md.y holds the state reached,
 // also when the integration fails. Throws IntegratorError when the integrator refuses its

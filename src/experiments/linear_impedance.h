@@ -29,7 +29,9 @@ constexpr double kSpectraAgreement = 0.05;
 struct LinearSpectrum {
     std::vector<double> omega;         // [rad/s], the step method's grid
     std::vector<double> zReal, zImag;  // [ohm m²], Z = Z' + i Z''
-    double potentialRate = 0;          // [mV/s] at the operating point
+    // [mV/s] at the operating point: the drift of a backward Euler step of one tEnd on the
+    // linearised system, divided by tEnd (the slow drift, without the fast modes' noise)
+    double potentialRate = 0;
     bool steady = false;               // |potentialRate| tEnd within the accuracy target
     long long unknowns = 0;
     int fallbacks = 0;                 // frequencies solved again by the band LU

@@ -38,17 +38,17 @@ bool full_jacobian_by_differences(Rhs&& rhs, int n, double* y, const double* f0,
     return true;
 }
 
-// Band Jacobian with `lower` sub- and `upper` super-diagonals, by rows of the band:
-// jac[i - j + upper][j] (rows i >= m1 of blocks of m2 columns when the system has
+// Band Jacobian with `lower` sub- and `upper` super-diagonals: store(i, j, df_i/dy_j) for
+// every row i >= m1 of the band in column j (blocks of m2 columns when the system has
 // second-order structure; m1 = 0, m2 = n otherwise). Columns that no band row shares are
 // perturbed together, so one evaluation serves every (lower + upper + 1)-th column of a
 // block. `saved` and `delta` (n values each) keep the unperturbed components and their
 // perturbations, `work` (n values) takes f. As above for y, f0, the count and the result.
-template <class Rhs>
-bool band_jacobian_by_differences(Rhs&& rhs, double* y, const double* f0, double uround,
-                                  int lower, int upper, int m1, int m2, double** jac,
-                                  double* saved, double* delta, double* work,
-                                  long long& evaluations) {
+template <class Rhs, class Store>
+bool band_jacobian_by_differences_to(Rhs&& rhs, double* y, const double* f0, double uround,
+                                     int lower, int upper, int m1, int m2, Store&& store,
+                                     double* saved, double* delta, double* work,
+                                     long long& evaluations) {
     const int md = std::min(lower + upper + 1, m2);
     const int blocks = m1 / m2;
     for (int b = 0; b <= blocks; ++b) {
@@ -67,12 +67,23 @@ bool band_jacobian_by_differences(Rhs&& rhs, double* y, const double* f0, double
                 const int lo = std::max(0, j1 - upper) + m1;
                 const int hi = std::min(m2 - 1, j1 + lower) + m1;
                 if (refused == 0)
-                    for (int l = lo; l <= hi; ++l)
-                        jac[l - j1 - m1 + upper][j] = (work[l] - f0[l]) / delta[j];
+                    for (int l = lo; l <= hi; ++l) store(l, j, (work[l] - f0[l]) / delta[j]);
                 y[j] = saved[j];
             }
             if (refused != 0) return false;
         }
     }
     return true;
+}
+
+// The same by rows of the band: jac[i - j + upper][j] (rows i >= m1 of blocks of m2
+// columns: jac[i - m1 - (j - first) + upper][j], first the block's first column).
+template <class Rhs>
+bool band_jacobian_by_differences(Rhs&& rhs, double* y, const double* f0, double uround,
+                                  int lower, int upper, int m1, int m2, double** jac,
+                                  double* saved, double* delta, double* work,
+                                  long long& evaluations) {
+    auto store = [&](int l, int j, double v) { jac[l - m1 - j % m2 + upper][j] = v; };
+    return band_jacobian_by_differences_to(rhs, y, f0, uround, lower, upper, m1, m2, store,
+                                           saved, delta, work, evaluations);
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "numeric/block_tridiagonal.h"
 #include "numeric/linear_solvers.h"
 
 namespace {
@@ -182,8 +183,7 @@ ShiftedSolver ShiftedSolver::full(int n, const double* const* a) {
     return s;
 }
 
-// Splits 0 .. n-1 into blocks, each as short as it may be: a block must reach as far as
-// any unknown of the block before it is coupled, so that the one after it starts beyond.
+// Splits 0 .. n-1 into blocks by the couplings of A's non-zeros.
 void ShiftedSolver::analyse_blocks() {
     const int n = n_;
     std::vector<int> reach(static_cast<std::size_t>(n));
@@ -194,39 +194,10 @@ void ShiftedSolver::analyse_blocks() {
             const int lo = std::min(i, j);
             reach[static_cast<std::size_t>(lo)] = std::max(reach[static_cast<std::size_t>(lo)], std::max(i, j));
         }
-    // Each block after the first is as short as it may be; the first block's length sets
-    // where the others fall, and is chosen for the least work (blocks that match the
-    // nodes of a point order couple fewer unknowns of their neighbours).
-    auto partition = [&](int firstEnd, std::vector<int>& starts, std::vector<int>& sizes) {
-        starts.clear();
-        sizes.clear();
-        int s = 0;
-        int e = std::min(firstEnd, n);
-        while (s < n) {
-            starts.push_back(s);
-            sizes.push_back(e - s);
-            int far = s;
-            for (int p = s; p < e; ++p) far = std::max(far, reach[static_cast<std::size_t>(p)]);
-            const int next = std::min(n, std::max(e + 1, far + 1));
-            s = e;
-            e = next;
-        }
-        double work = 0;
-        for (std::size_t k = 0; k < sizes.size(); ++k) {
-            const double b = sizes[k];
-            work += b * b * (b + (k + 1 < sizes.size() ? sizes[k + 1] : 0));
-        }
-        return work;
-    };
-    double best = -1;
-    std::vector<int> starts, sizes;
-    for (int firstEnd = 1; firstEnd <= std::min(n, reach.empty() ? 1 : reach[0] + 1); ++firstEnd) {
-        const double work = partition(firstEnd, starts, sizes);
-        if (best >= 0 && work >= best) continue;
-        best = work;
-        start_ = starts;
-        size_ = sizes;
-    }
+    size_ = tridiagonal_partition(reach);
+    start_.clear();
+    for (int k = 0, at = 0; k < static_cast<int>(size_.size()); at += size_[k], ++k)
+        start_.push_back(at);
     // cost of a block LU (factor, couplings) against the band LU, in multiply-adds
     double blockWork = 0;
     for (int b : size_) blockWork += 3.0 * b * b * b;

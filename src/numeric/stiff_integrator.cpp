@@ -238,7 +238,16 @@ StiffIntegratorT::StiffIntegratorT(OdeSystem& system, int n_, double* y_, double
     if (thet_ >= 1.0) refuse_values(messages_, " curious input for thet = ", thet_);
 
     has_mass_ = o.mass != MassMatrix::identity;
-    banded_jacobian_ = o.jacobian == JacobianStructure::band && jac_lower_ < reduced_n_;
+    blocked_ = o.jacobian == JacobianStructure::blocks;
+    if (blocked_) {
+        long long total = 0;
+        for (int size : o.block_sizes) total += size > 0 ? size : n + 1LL;
+        if (total != n) refuse(" curious input for block_sizes");
+        if (has_mass_ || m1_ != 0)
+            refuse(" block-tridiagonal Jacobian with a mass matrix or second-order structure");
+    }
+    banded_jacobian_ =
+        blocked_ || (o.jacobian == JacobianStructure::band && jac_lower_ < reduced_n_);
     if (banded_jacobian_) {
         // Negative bandwidths would index outside the band storage.
         if (jac_lower_ < 0 || jac_upper_ < 0)
@@ -288,17 +297,25 @@ StiffIntegratorT::StiffIntegratorT(OdeSystem& system, int n_, double* y_, double
     for (auto* v : {&z1_, &z2_, &z3_, &f_start_, &scale_, &f1_, &f2_, &f3_}) v->assign(un, 0.0);
     cont_.assign(4 * un, 0.0);
     hessenberg_swaps_.assign(un, 0);
-    jac_.resize(jac_rows_, n);
     mas_.resize(mass_rows_, n);
-    const SquareMatrix::Layout layout = banded_jacobian_ ? SquareMatrix::Layout::band
-                                        : ijob_ == 7     ? SquareMatrix::Layout::hessenberg
-                                                         : SquareMatrix::Layout::full;
-    e1_ = SquareMatrix(layout, reduced_n_, false, jac_lower_, jac_upper_);
-    e2_ = SquareMatrix(layout, reduced_n_, true, jac_lower_, jac_upper_);
+    if (blocked_) {
+        block_jac_ = BlockTridiagonal(o.block_sizes, false);
+        block_e1_ = BlockTridiagonal(o.block_sizes, false);
+        block_e2_ = BlockTridiagonal(o.block_sizes, true);
+    } else {
+        jac_.resize(jac_rows_, n);
+        const SquareMatrix::Layout layout = banded_jacobian_ ? SquareMatrix::Layout::band
+                                            : ijob_ == 7     ? SquareMatrix::Layout::hessenberg
+                                                             : SquareMatrix::Layout::full;
+        e1_ = SquareMatrix(layout, reduced_n_, false, jac_lower_, jac_upper_);
+        e2_ = SquareMatrix(layout, reduced_n_, true, jac_lower_, jac_upper_);
+    }
     compute_method_constants();
     const long long rows = reduced_n_;
     const long long solve_work =
-        banded_jacobian_ ? rows * (2LL * jac_lower_ + jac_upper_ + 1) : rows * rows;
+        blocked_           ? static_cast<long long>(block_jac_.entries())
+        : banded_jacobian_ ? rows * (2LL * jac_lower_ + jac_upper_ + 1)
+                           : rows * rows;
     if (threads_ >= 2 && solve_work >= o.parallel_min_work)
         helper_ = std::make_unique<HelperThread>();
 }
@@ -362,7 +379,17 @@ bool StiffIntegratorT::compute_jacobian() {
     ++stats_.jacobians;
     double* const state = y;
     auto rhs = [this](const double* v, double* f) { return system_.rhs(x, v, f); };
-    if (analytic_jacobian_) {
+    if (blocked_) {
+        // the band's elements outside the blocks are zero: only those in them are kept
+        BlockTridiagonal& jac = block_jac_;
+        auto store = [&jac](int i, int j, double v) {
+            if (jac.holds(i, j)) jac.row_re(i)[j - jac.first_column(i)] = v;
+        };
+        if (!band_jacobian_by_differences_to(rhs, state, f_start_.data(), uround_, jac_lower_,
+                                             jac_upper_, 0, n, store, f1_.data(), f2_.data(),
+                                             cont_.data(), stats_.jacobian_rhs_calls))
+            return false;
+    } else if (analytic_jacobian_) {
         system_.jacobian(x, state, jac_.ptr());
     } else if (!banded_jacobian_) {
         if (!full_jacobian_by_differences(rhs, n, state, f_start_.data(), uround_, m1_,
@@ -420,6 +447,10 @@ int StiffIntegratorT::decompose(bool complex_shift) {
     if (!is_supported(ijob_)) return unsupported_case();
     const double sr = complex_shift ? alpha_h_ : gamma_h_;  // real part of the shift
     const double si = beta_h_;                               // imaginary part (complex only)
+    if (blocked_) {
+        form_blocks(!complex_shift, complex_shift);
+        return complex_shift ? block_e2_.factor() : block_e1_.factor();
+    }
     SquareMatrix& e = complex_shift ? e2_ : e1_;
     double** const er = e.re();
     double** const ei = complex_shift ? e.im() : nullptr;
@@ -528,9 +559,19 @@ int StiffIntegratorT::decompose(bool complex_shift) {
 // ---------------------------------------------------------------------------------------
 // Solves with the decomposed iteration matrices
 
-void StiffIntegratorT::real_solve(double* b) { e1_.solve(b); }
+void StiffIntegratorT::real_solve(double* b) {
+    if (blocked_)
+        block_e1_.solve(b);
+    else
+        e1_.solve(b);
+}
 
-void StiffIntegratorT::complex_solve(double* br, double* bi) { e2_.solve(br, bi); }
+void StiffIntegratorT::complex_solve(double* br, double* bi) {
+    if (blocked_)
+        block_e2_.solve(br, bi);
+    else
+        e2_.solve(br, bi);
+}
 
 void StiffIntegratorT::into_hessenberg_basis(double* v) {
     ::into_hessenberg_basis(n, jac_.ptr(), hessenberg_swaps_.data(), v);
@@ -852,7 +893,15 @@ int StiffIntegratorT::start_run(StepControl& c) {
 // non-zero result of the two decompositions (E1's first), or kUnsupportedCase.
 int StiffIntegratorT::decompose_pair() {
     int ier = 0;
-    if (helper_ != nullptr && is_supported(ijob_)) {
+    if (blocked_ && helper_ == nullptr) {
+        // both matrices in one pass over the Jacobian, then decomposed one after the other
+        form_blocks(true, true);
+        ier = block_e1_.factor();
+        if (ier == 0) {
+            ++stats_.real_decompositions;
+            ier = block_e2_.factor();
+        }
+    } else if (helper_ != nullptr && is_supported(ijob_)) {
         // E1 and E2 only read the Jacobian and the mass matrix, once any Hessenberg reduction
         // is done: they are formed and decomposed at the same time. E2 decomposed after a
         // singular E1 is never used: the retry forms both anew, as with one thread, which
@@ -877,6 +926,39 @@ int StiffIntegratorT::decompose_pair() {
     }
     if (ier == 0) ++stats_.complex_decompositions;
     return ier;
+}
+
+// E1 = gamma I - J and E2 = (alpha + i beta) I - J from the block Jacobian, whose layout
+// they share: one pass over its elements for the matrices asked for.
+void StiffIntegratorT::form_blocks(bool real, bool complex) {
+    const std::size_t count = block_jac_.entries();
+    const double* const j = block_jac_.values_re();
+    double* const e1 = block_e1_.values_re();
+    double* const e2r = block_e2_.values_re();
+    double* const e2i = block_e2_.values_im();
+    if (real && complex) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const double v = -j[i];
+            e1[i] = v;
+            e2r[i] = v;
+            e2i[i] = 0.0;
+        }
+    } else if (real) {
+        for (std::size_t i = 0; i < count; ++i) e1[i] = -j[i];
+    } else {
+        for (std::size_t i = 0; i < count; ++i) {
+            e2r[i] = -j[i];
+            e2i[i] = 0.0;
+        }
+    }
+    for (int r = 0; r < n; ++r) {
+        const std::size_t d = block_jac_.diagonal_at(r);
+        if (real) e1[d] = e1[d] + gamma_h_;
+        if (complex) {
+            e2r[d] = e2r[d] + alpha_h_;
+            e2i[d] = beta_h_;
+        }
+    }
 }
 
 // E1 and E2 for the current h. A singular matrix halves h and asks for a retry.

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "numeric/integrator.h"
+#include "numeric/block_tridiagonal.h"
 #include "numeric/nr.h"
 #include "numeric/square_matrix.h"
 
@@ -35,6 +36,11 @@ enum class JacobianStructure {
     full,        // n x n
     band,        // jac_lower sub- and jac_upper super-diagonals (full when jac_lower >= n - m1)
     hessenberg,  // full, reduced to upper Hessenberg form once per Jacobian (n >= 3, no mass)
+    // block-tridiagonal in the blocks of StiffOptions::block_sizes (identity mass matrix, no
+    // second-order structure); formed by differences like a band of jac_lower and jac_upper
+    // diagonals, of which it keeps what lies in the blocks: every other element of the band
+    // must be zero
+    blocks,
 };
 
 // The matrix M of M y' = f(x, y).
@@ -50,6 +56,7 @@ struct StiffOptions : IntegratorOptions {
     JacobianStructure jacobian = JacobianStructure::full;
     int jac_lower = 0;  // bandwidths of a band Jacobian
     int jac_upper = 0;
+    std::vector<int> block_sizes;  // of a block-tridiagonal Jacobian, summing to n
     MassMatrix mass = MassMatrix::identity;
     int mass_lower = 0;  // bandwidths of a band mass matrix (at most the Jacobian's)
     int mass_upper = 0;
@@ -129,6 +136,7 @@ class StiffIntegratorT : public IntegratorT {
     int decompose_complex();
     int decompose(bool complex_shift);
     int decompose_pair();
+    void form_blocks(bool real, bool complex);
     void reduce_jacobian_to_hessenberg();
     template <class RealPart, class ComplexPart>
     void side_by_side(RealPart& real_part, ComplexPart& complex_part);
@@ -219,6 +227,9 @@ class StiffIntegratorT : public IntegratorT {
     SquareMatrix e1_, e2_;
     MatDoub jac_;
     MatDoub mas_;
+    // the same for a block-tridiagonal Jacobian (then the only ones allocated)
+    bool blocked_ = false;
+    BlockTridiagonal block_jac_, block_e1_, block_e2_;
 
     // runs the complex system's work when the integration has two threads; null: one thread
     std::unique_ptr<HelperThread> helper_;

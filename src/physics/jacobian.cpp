@@ -88,12 +88,16 @@ std::vector<double> applied_current_column(const model& md) {
     return b;
 }
 
-double potential_rate(model& md, const double* y) {
+std::vector<double> state_rate(model& md, const double* y) {
     const InterfaceTables keep(md);
     std::vector<double> f(static_cast<std::size_t>(md.nEq));
     evaluate_rhs(md, 0, y, f.data());
+    return f;
+}
+
+double potential_rate(model& md, const double* y) {
     // the potential is linear in the state: its rate is the potential of the rate
-    return potential_integral(md, f.data()) * md.eScale * md.L / md.tc;
+    return potential_integral(md, state_rate(md, y).data()) * md.eScale * md.L / md.tc;
 }
 
 std::vector<ConservedCombination> conserved_combinations(const model& md) {

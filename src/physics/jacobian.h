@@ -62,5 +62,8 @@ std::vector<ConservedCombination> conserved_amounts(const model& md);
 // the field unknowns) with potential_integral(md, y) = sum_i w_i y_i.
 std::vector<double> potential_weights(const model& md);
 
+// f(y), the scaled time derivative of the state y (record layout), the record left as found.
+std::vector<double> state_rate(model& md, const double* y);
+
 // The rate of the membrane potential [mV/s] at the state y: its derivative along f(y).
 double potential_rate(model& md, const double* y);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "numeric/block_tridiagonal.h"
+
 namespace {
 
 // Positions in point order within the whole state, as wide integers so that a grid too
@@ -125,6 +127,68 @@ Bandwidths point_order_bandwidths(const model& md) {
         }
     }
     return {static_cast<int>(lower), static_cast<int>(upper)};
+}
+
+std::vector<int> point_order_blocks(const model& md) {
+    const Couplings couplings(md);
+    const PointPositions at(md);
+    std::vector<int> reach(static_cast<std::size_t>(md.nEq));
+    for (int p = 0; p < md.nEq; ++p) reach[static_cast<std::size_t>(p)] = p;
+    // an equation couples its unknown with everything between the first and the last it reads
+    auto couple = [&](long long row, const Reach& r) {
+        auto& own = reach[static_cast<std::size_t>(row)];
+        own = std::max(own, static_cast<int>(r.high));
+        for (long long p = r.low; p < row; ++p) {
+            auto& before = reach[static_cast<std::size_t>(p)];
+            before = std::max(before, static_cast<int>(row));
+        }
+    };
+    for (int l = 1; l <= md.n; ++l) {
+        const int N = md.N.at(l);
+        for (int j = 0; j <= N + 1; ++j) {
+            for (int c = 1; c <= md.R; ++c) {
+                const long long row = at.concentration(l, c, j);
+                Reach r{row, row};
+                couplings.concentration_equation(l, c, j, r);
+                couple(row, r);
+            }
+            if (j <= N) {
+                const long long row = at.field(l, j);
+                Reach r{row, row};
+                couplings.field_equation(l, j, r);
+                couple(row, r);
+            }
+        }
+    }
+    // Blocks of whole grid points: the first three and the last three nodes of a layer
+    // together, each other node alone. An edge node's equation is the extrapolation of
+    // its two neighbours' rates, so for long steps its row of the Newton matrix nearly
+    // repeats theirs; with all three in one block the pivoting inside it sees that.
+    std::vector<int> sizes;
+    for (int l = 1; l <= md.n; ++l) {
+        const int N = md.N.at(l);
+        auto nodes = [&](int first, int last) {  // unknowns of nodes first .. last
+            int count = 0;
+            for (int j = first; j <= last; ++j) count += md.R + (j <= N ? 1 : 0);
+            return count;
+        };
+        const int leftEnd = std::min(2, N + 1);
+        const int rightStart = std::max(N - 1, leftEnd + 1);
+        sizes.push_back(nodes(0, leftEnd));
+        for (int j = leftEnd + 1; j < rightStart; ++j) sizes.push_back(nodes(j, j));
+        if (rightStart <= N + 1) sizes.push_back(nodes(rightStart, N + 1));
+    }
+    // the couplings must join only neighbouring blocks; otherwise the blocks follow them
+    int end = 0;
+    for (std::size_t k = 0; k < sizes.size(); ++k) {
+        const int start = end;
+        end += sizes[k];
+        for (int p = start; p < end; ++p) {
+            const int nextEnd = k + 1 < sizes.size() ? end + sizes[k + 1] : end;
+            if (reach[static_cast<std::size_t>(p)] >= nextEnd) return tridiagonal_partition(reach);
+        }
+    }
+    return sizes;
 }
 
 std::vector<int> point_order(const model& md) {

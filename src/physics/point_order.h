@@ -25,6 +25,14 @@ struct Bandwidths {
 // costs a few operations per layer, so it serves to size a run before anything is made.
 Bandwidths point_order_bandwidths(const model& md);
 
+// The blocks of a block-tridiagonal Jacobian in point order (numeric/block_tridiagonal.h):
+// sizes of consecutive groups of positions such that every equation reads only unknowns of
+// its own group and the two next to it. Inside a layer a group is the R + 1 unknowns of
+// one grid point; the one-sided differences at a layer's edges read three grid points
+// deep, so groups there span several points. Derived from the same couplings as the
+// bandwidths, row by row.
+std::vector<int> point_order_blocks(const model& md);
+
 // recordIndex[p] is the index in the record's state vector (md.y) of the unknown at
 // position p of the point order; it is a permutation of 0 .. nEq-1.
 std::vector<int> point_order(const model& md);

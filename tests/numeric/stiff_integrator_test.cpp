@@ -218,7 +218,7 @@ void fill_mass(double** m, int n, bool full) {
 // One storage form: Jacobian structure and bandwidths, analytic or finite differences,
 // and the mass matrix (with one, the system is written as M u' = M A u).
 struct HeatForm {
-    const char* name;
+    const char* name;  // blocks: sizes 1, 2, 3, 4, 1, 2, ... (the heat equation couples neighbours)
     JacobianStructure jacobian;
     int jl, ju;
     bool analytic;
@@ -230,6 +230,16 @@ struct HeatForm {
 void PrintTo(const HeatForm& f, std::ostream* out) { *out << f.name; }
 
 class HeatEquation : public testing::TestWithParam<HeatForm> {};
+
+std::vector<int> heat_blocks(const HeatForm& f) {
+    std::vector<int> sizes;
+    if (f.jacobian != JacobianStructure::blocks) return sizes;
+    for (int left = kHeatN, k = 0; left > 0; ++k) {
+        sizes.push_back(std::min(left, 1 + k % 4));
+        left -= sizes.back();
+    }
+    return sizes;
+}
 
 TEST_P(HeatEquation, SolvedInEveryStorageForm) {
     const HeatForm& f = GetParam();
@@ -258,6 +268,7 @@ TEST_P(HeatEquation, SolvedInEveryStorageForm) {
     o.mass = f.mass;
     o.mass_lower = f.ml;
     o.mass_upper = f.mu;
+    o.block_sizes = heat_blocks(f);
     std::unique_ptr<StiffIntegratorT> s;
     // local tolerance 1e-7 (relative to values of order 1): the global error stays below 1e-5
     const double err = run_and_track(sys, u, 0.0, 0.2, {1e-7, 1e-7}, o,
@@ -270,7 +281,8 @@ TEST_P(HeatEquation, SolvedInEveryStorageForm) {
     // Jacobian instead of 40 (5 for the pentadiagonal Jacobian of M A)
     const IntegratorStatistics& st = s->statistics();
     EXPECT_EQ(sys.rhs_calls, st.rhs_calls + st.jacobian_rhs_calls);
-    const int per_jacobian = f.analytic ? 0 : (banded ? f.jl + f.ju + 1 : kHeatN);
+    const bool grouped = banded || f.jacobian == JacobianStructure::blocks;
+    const int per_jacobian = f.analytic ? 0 : (grouped ? f.jl + f.ju + 1 : kHeatN);
     EXPECT_EQ(st.jacobian_rhs_calls, per_jacobian * st.jacobians);
 }
 
@@ -307,6 +319,7 @@ TEST_P(HeatEquation, TwoThreadsGiveTheBitsOfOne) {
         o.mass = f.mass;
         o.mass_lower = f.ml;
         o.mass_upper = f.mu;
+        o.block_sizes = heat_blocks(f);
         o.threads = threads;
         o.parallel_min_work = 0;  // the helper thread even for this small system
         auto s = make_integrator(sys, kHeatN, u.data(), 0.0, 0.05, o);
@@ -333,6 +346,7 @@ INSTANTIATE_TEST_SUITE_P(
     StiffIntegratorAccuracy, HeatEquation,
     testing::Values(HeatForm{"full", kFull, 0, 0, false, kNoMass, 0, 0, 1},
                     HeatForm{"band", kBand, 1, 1, false, kNoMass, 0, 0, 2},
+                    HeatForm{"blocks", JacobianStructure::blocks, 1, 1, false, kNoMass, 0, 0, 2},
                     HeatForm{"hessenberg", JacobianStructure::hessenberg, 0, 0, false, kNoMass,
                              0, 0, 7},
                     HeatForm{"analytic_full", kFull, 0, 0, true, kNoMass, 0, 0, 1},

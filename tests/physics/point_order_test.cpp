@@ -2,7 +2,8 @@
 // transport system is formed column by column by finite differences in point order; an
 // unknown that an equation does not read leaves that equation's derivative bit for bit
 // unchanged, so every entry outside the declared band must be exactly zero, and the band
-// must be reached (to within one) by entries that are not.
+// must be reached (to within one) by entries that are not. The same holds for the declared
+// blocks of the block-tridiagonal form.
 #include "physics/point_order.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "model_builder.h"
+#include "numeric/block_tridiagonal.h"
 #include "physics/grid.h"
 #include "physics/rhs.h"
 
@@ -97,7 +99,7 @@ TEST(PointOrder, IsAPermutationThatKeepsEachLayerInPlace) {
     EXPECT_EQ(order[start + 4], state_index(md, 1, 1));
 }
 
-TEST(PointOrder, JacobianLiesInTheDeclaredBandAndReachesIt) {
+TEST(PointOrder, JacobianLiesInTheDeclaredBandAndBlocks) {
     const Stack stacks[] = {
         {"one layer, two ions", 0, 2, {8}, {0}, false},
         {"two layers under current", 0, 3, {6, 7}, {0, 0}, true},
@@ -113,7 +115,9 @@ TEST(PointOrder, JacobianLiesInTheDeclaredBandAndReachesIt) {
         build(md, s);
         const std::vector<int> order = point_order(md);
         const Bandwidths band = point_order_bandwidths(md);
+        const BlockTridiagonal blocks(point_order_blocks(md), false);
         const int n = md.nEq;
+        ASSERT_EQ(blocks.order(), n);
         std::vector<double> y = md.y, f0(n), f(n);
         evaluate_rhs(md, 0.0, y.data(), f0.data());
         int lower = 0, upper = 0;
@@ -127,6 +131,7 @@ TEST(PointOrder, JacobianLiesInTheDeclaredBandAndReachesIt) {
                 if (f[order[p]] == f0[order[p]]) continue;
                 ASSERT_LE(p - q, band.lower) << "row " << p << ", column " << q;
                 ASSERT_LE(q - p, band.upper) << "row " << p << ", column " << q;
+                ASSERT_TRUE(blocks.holds(p, q)) << "row " << p << ", column " << q;
                 lower = std::max(lower, p - q);
                 upper = std::max(upper, q - p);
             }
