@@ -1,7 +1,6 @@
 #include "experiments/integration_run.h"
 
 #include <ctime>
-#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -76,7 +75,6 @@ std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem
     options.atol = {md.atol};
     options.output = true;
     options.h = md.hInit;
-    if (const char* t = std::getenv("TAVO_THET")) options.thet = std::atof(t);
     if (band.lower < md.nEq) {
         options.jacobian = JacobianStructure::band;
         options.jac_lower = band.lower;
@@ -84,6 +82,7 @@ std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem
         if (!blocks.empty()) {
             options.jacobian = JacobianStructure::blocks;
             options.block_sizes = std::move(blocks);
+            options.thet = kJacobianReuse;
         }
     }
     return std::make_unique<StiffIntegratorT>(system, md.nEq, state, md.tBegin, md.tEnd, options);
@@ -98,7 +97,7 @@ RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& optio
     if (banded) {
         recordIndex = point_order(md);
         band = point_order_bandwidths(md);
-        if (options.blockMatrices) blocks = point_order_blocks(md);
+        if (options.blockMatrices && !options.debyeGrid) blocks = point_order_blocks(md);
         state.resize(recordIndex.size());
         for (std::size_t p = 0; p < recordIndex.size(); ++p) state[p] = md.y[recordIndex[p]];
     }
