@@ -82,7 +82,6 @@ std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem
         if (!blocks.empty()) {
             options.jacobian = JacobianStructure::blocks;
             options.block_sizes = std::move(blocks);
-            options.thet = kJacobianReuse;
         }
     }
     return std::make_unique<StiffIntegratorT>(system, md.nEq, state, md.tBegin, md.tEnd, options);

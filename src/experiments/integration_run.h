@@ -27,13 +27,6 @@ enum class SolverPath { banded, dense };
 // "banded" or "dense".
 const char* solver_path_name(SolverPath path);
 
-// The Newton contraction up to which a run with block matrices keeps its Jacobian, where
-// the integrator's own default is 0.001. Chosen by whole runs of the bundled examples on
-// their automatic grids and of bench_fine_grids --storage from 800 to 20 000 unknowns:
-// 0.003, 0.01, 0.03 and 0.1 cut the Jacobians by 1.2, 2, 3.5 and 6 times at equal final
-// potentials (within 0.004 mV), and the CPU time fell up to 0.03, no further after it.
-constexpr double kJacobianReuse = 0.03;
-
 // How the runs of a program go: the solver path, whether the "Step" line of every
 // integration step is printed, a progress line to keep up to date (none: null), and the
 // number of a signal asking the run to stop (0 until one came; null: never asked), and
@@ -74,10 +67,9 @@ struct RunOptions {
     // starts from the potentiometric end state of the point before.
     ImpedanceSpectra impedance = ImpedanceSpectra::both;
     // The banded path's Newton matrices: block-tridiagonal, one block per grid point
-    // (physics/point_order.h), and the Jacobian kept while the Newton iteration contracts by
-    // kJacobianReuse or better; false, or under debyeGrid: the band, wide enough for the
-    // one-sided differences at the layer edges, and the integrator's own threshold, as in
-    // earlier versions (their numbers bit for bit).
+    // (physics/point_order.h); false, or under debyeGrid: the band, wide enough for the
+    // one-sided differences at the layer edges, as in earlier versions (their numbers bit
+    // for bit).
     bool blockMatrices = true;
     // Threads of each integration (IntegratorOptions::threads); the results do not depend on it.
     int threads = default_integrator_threads();
@@ -145,8 +137,7 @@ class MembraneSystem : public OdeSystem {
 // md.y on the dense path, the point-order copy on the banded one) from tBegin to tEnd with
 // the record's tolerances and first step, output after every step, identity mass matrix
 // and a finite-difference Jacobian of the given bandwidths (lower = nEq: full), held in
-// block-tridiagonal form and kept up to kJacobianReuse when `blocks` gives the block sizes.
-// Throws
+// block-tridiagonal form when `blocks` gives the block sizes. Throws
 // IntegratorError when the integrator refuses its parameters; the integrator tells
 // `messages` why it refused or ended early. It works with `threads` threads (>= 1).
 std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem& system,
