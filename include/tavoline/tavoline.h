@@ -157,7 +157,8 @@ enum class ImpedanceSpectra { step, linear, both };
 // How to run.
 struct Options {
     bool dense = false;      // the dense linear-algebra path instead of the banded one
-    bool debyeGrid = false;  // an automatic first step of one Debye length, not refined
+    bool debyeGrid = false;  // an automatic first step of one Debye length, not refined, and
+                             // the Newton matrices as a band: earlier versions bit for bit
     double accuracy = 0.1;   // [mV] target of the automatic grid for every final potential
     bool checkGrid = false;  // repeat every point on two refined grids after the run
     bool strict = false;     // finished with warnings gives exit code 4

@@ -114,6 +114,7 @@ Result run(const Problem& problem, const Options& options) {
     core.checkGrid = options.checkGrid;
     core.writeFiles = options.writeFiles;
     core.debyeGrid = options.debyeGrid;
+    core.blockMatrices = !options.debyeGrid;  // the earlier versions' arithmetic with their grid
     core.accuracy = options.accuracy;
     core.strict = options.strict;
     core.impedance = impedance_spectra(options.impedance);

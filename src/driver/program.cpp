@@ -146,6 +146,7 @@ int run_main(int argc, char** argv) {
     options.quiet = line.quiet;
     options.checkGrid = line.checkGrid;
     options.debyeGrid = line.debyeGrid;
+    options.blockMatrices = !line.debyeGrid;  // the earlier versions' arithmetic with their grid
     options.accuracy = line.accuracy;
     options.strict = line.strict;
     options.linearRange = line.linearRange;

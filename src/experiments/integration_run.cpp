@@ -96,7 +96,7 @@ RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& optio
     if (banded) {
         recordIndex = point_order(md);
         band = point_order_bandwidths(md);
-        if (options.blockMatrices && !options.debyeGrid) blocks = point_order_blocks(md);
+        if (options.blockMatrices) blocks = point_order_blocks(md);
         state.resize(recordIndex.size());
         for (std::size_t p = 0; p < recordIndex.size(); ++p) state[p] = md.y[recordIndex[p]];
     }

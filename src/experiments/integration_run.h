@@ -67,9 +67,9 @@ struct RunOptions {
     // starts from the potentiometric end state of the point before.
     ImpedanceSpectra impedance = ImpedanceSpectra::both;
     // The banded path's Newton matrices: block-tridiagonal, one block per grid point
-    // (physics/point_order.h); false, or under debyeGrid: the band, wide enough for the
-    // one-sided differences at the layer edges, as in earlier versions (their numbers bit
-    // for bit).
+    // (physics/point_order.h); false: the band, wide enough for the one-sided differences
+    // at the layer edges, as in earlier versions (their numbers bit for bit; the program
+    // and the library choose it with the Debye grid).
     bool blockMatrices = true;
     // Threads of each integration (IntegratorOptions::threads); the results do not depend on it.
     int threads = default_integrator_threads();
