@@ -63,299 +63,371 @@ BlockTridiagonal::BlockTridiagonal(const std::vector<int>& sizes, bool complex)
     pivot_.assign(static_cast<std::size_t>(n_), 0);
 }
 
+namespace {
+
+// The rows of one block: values by rows of `w`, real part and (complex) imaginary part.
+struct BlockRows {
+    double* re;
+    double* im;
+    int w;
+    std::size_t at(int r, int c) const { return static_cast<std::size_t>(r) * w + c; }
+};
+
+// a -= m b for real or complex numbers (imaginary parts ignored when not Complex)
+template <bool Complex>
+inline void subtract_product(double& ar, double& ai, double mr, double mi, double br, double bi) {
+    if constexpr (Complex) {
+        ar -= mr * br - mi * bi;
+        ai -= mr * bi + mi * br;
+    } else {
+        (void)ai;
+        (void)mi;
+        (void)bi;
+        ar -= mr * br;
+    }
+}
+
+}  // namespace
+
 int BlockTridiagonal::factor() {
-    const int ier = complex_ ? factor_complex() : factor_real();
+    int ier = factor_part(Part::top);
+    const int bottom = factor_part(Part::bottom);
+    if (ier == 0) ier = bottom;
+    const int middle = factor_middle();
+    if (ier == 0) ier = middle;
     factored_ = ier == 0;
     return ier;
 }
 
-// The real and the complex decomposition and solves below follow the same steps; the
-// complex ones carry the imaginary parts along.
-int BlockTridiagonal::factor_real() {
-    growth_ = 0;
+int BlockTridiagonal::factor_part(Part part) {
+    factored_ = false;
+    return complex_ ? factor_part<true>(part) : factor_part<false>(part);
+}
+
+int BlockTridiagonal::factor_middle() {
+    const int ier = complex_ ? factor_middle<true>() : factor_middle<false>();
+    factored_ = ier == 0;
+    return ier;
+}
+
+template <bool Complex>
+int BlockTridiagonal::factor_part(Part part) {
     const int blocks = this->blocks();
-    for (int k = 0; k < blocks; ++k) {
-        const int s = size_[k];
-        const int before = k > 0 ? size_[k - 1] : 0;
-        const int w = width_[k];
-        const int start = start_[k];
-        double* const a = re_.data() + rowAt_[static_cast<std::size_t>(start)];
-        if (k > 0) {
-            // D_k -= A_k,k-1 W_k-1, W_k-1 held in the upper part of block k-1's rows
-            const int pw = width_[k - 1];
-            const int pUpper = (k > 1 ? size_[k - 2] : 0) + before;
-            const double* const prev = re_.data() + rowAt_[static_cast<std::size_t>(start_[k - 1])];
-            for (int r = 0; r < s; ++r) {
-                double* const row = a + static_cast<std::size_t>(r) * w;
-                for (int q = 0; q < before; ++q) {
-                    const double l = row[q];
-                    if (l == 0.0) continue;
-                    const double* const wq = prev + static_cast<std::size_t>(q) * pw + pUpper;
-                    for (int c = 0; c < s; ++c) row[before + c] -= l * wq[c];
-                }
-            }
+    const int m = middle_ < 0 || middle_ >= blocks ? blocks - 1 : middle_;
+    if (part == Part::top) {
+        growth_[0] = 0;
+        for (int k = 0; k < m; ++k) {
+            if (k > 0) schur_update<Complex>(k, k - 1);
+            const int before = k > 0 ? size_[k - 1] : 0;
+            if (const int ier = factor_diagonal<Complex>(k, before + size_[k], width_[k], growth_[0]))
+                return ier;
         }
-        // elimination in the diagonal block, applied to the upper coupling alike
-        for (int c = 0; c < s; ++c) {
-            int p = c;
-            double largest = std::fabs(a[static_cast<std::size_t>(c) * w + before + c]);
-            for (int r = c + 1; r < s; ++r) {
-                const double v = std::fabs(a[static_cast<std::size_t>(r) * w + before + c]);
-                if (v > largest) {
-                    largest = v;
-                    p = r;
-                }
-            }
-            pivot_[static_cast<std::size_t>(start + c)] = start + p;
-            if (largest == 0.0) return start + c + 1;
-            double* const rowC = a + static_cast<std::size_t>(c) * w;
-            if (p != c) std::swap_ranges(rowC, rowC + w, a + static_cast<std::size_t>(p) * w);
-            const double inv = 1.0 / rowC[before + c];
-            invRe_[static_cast<std::size_t>(start + c)] = inv;
-            for (int r = c + 1; r < s; ++r) {
-                double* const row = a + static_cast<std::size_t>(r) * w;
-                const double m = row[before + c] * inv;
-                row[before + c] = m;
-                if (m == 0.0) continue;
-                for (int j = before + c + 1; j < w; ++j) row[j] -= m * rowC[j];
-            }
-        }
-        // W_k = U^-1 (the eliminated coupling), row by row from the last
-        const int upper = before + s;
-        for (int r = s - 1; r >= 0; --r) {
-            double* const row = a + static_cast<std::size_t>(r) * w;
-            for (int q = r + 1; q < s; ++q) {
-                const double u = row[before + q];
-                if (u == 0.0) continue;
-                const double* const wq = a + static_cast<std::size_t>(q) * w;
-                for (int j = upper; j < w; ++j) row[j] -= u * wq[j];
-            }
-            const double inv = invRe_[static_cast<std::size_t>(start + r)];
-            for (int j = upper; j < w; ++j) {
-                row[j] *= inv;
-                growth_ = std::max(growth_, std::fabs(row[j]));
-            }
+    } else {
+        growth_[1] = 0;
+        for (int k = blocks - 1; k > m; --k) {
+            if (k < blocks - 1) schur_update<Complex>(k, k + 1);
+            const int before = size_[k - 1];
+            if (const int ier = factor_diagonal<Complex>(k, 0, before, growth_[1])) return ier;
         }
     }
     return 0;
 }
 
-int BlockTridiagonal::factor_complex() {
-    growth_ = 0;
+template <bool Complex>
+int BlockTridiagonal::factor_middle() {
     const int blocks = this->blocks();
-    for (int k = 0; k < blocks; ++k) {
-        const int s = size_[k];
-        const int before = k > 0 ? size_[k - 1] : 0;
-        const int w = width_[k];
-        const int start = start_[k];
-        const std::size_t base = rowAt_[static_cast<std::size_t>(start)];
-        double* const ar = re_.data() + base;
-        double* const ai = im_.data() + base;
-        auto at = [w](int r, int c) { return static_cast<std::size_t>(r) * w + c; };
-        if (k > 0) {
-            const int pw = width_[k - 1];
-            const int pUpper = (k > 1 ? size_[k - 2] : 0) + before;
-            const std::size_t pbase = rowAt_[static_cast<std::size_t>(start_[k - 1])];
-            for (int r = 0; r < s; ++r) {
-                for (int q = 0; q < before; ++q) {
-                    const double lr = ar[at(r, q)];
-                    const double li = ai[at(r, q)];
-                    if (lr == 0.0 && li == 0.0) continue;
-                    const double* const wr = re_.data() + pbase + static_cast<std::size_t>(q) * pw + pUpper;
-                    const double* const wi = im_.data() + pbase + static_cast<std::size_t>(q) * pw + pUpper;
-                    double* const dr = ar + at(r, before);
-                    double* const di = ai + at(r, before);
-                    for (int c = 0; c < s; ++c) {
-                        dr[c] -= lr * wr[c] - li * wi[c];
-                        di[c] -= lr * wi[c] + li * wr[c];
-                    }
-                }
+    if (blocks == 0) return 0;
+    const int m = middle_ < 0 || middle_ >= blocks ? blocks - 1 : middle_;
+    if (m > 0) schur_update<Complex>(m, m - 1);
+    if (m < blocks - 1) schur_update<Complex>(m, m + 1);
+    double unused = 0;
+    return factor_diagonal<Complex>(m, 0, 0, unused);
+}
+
+// D_target -= (coupling to source) (source's D^-1 coupling back): the top part's
+// L_k W_k-1 when source = target - 1, the bottom part's U_k V_k+1 when source = target + 1.
+template <bool Complex>
+void BlockTridiagonal::schur_update(int target, int source) {
+    const int st = size_[target];
+    const int ss = size_[source];
+    const int beforeT = target > 0 ? size_[target - 1] : 0;
+    const int beforeS = source > 0 ? size_[source - 1] : 0;
+    const bool fromAbove = source < target;
+    const int couplingFirst = fromAbove ? 0 : beforeT + st;  // in the target's rows
+    const int sourceFirst = fromAbove ? beforeS + ss : 0;    // W or V in the source's rows
+    const std::size_t tb = rowAt_[static_cast<std::size_t>(start_[target])];
+    const std::size_t sb = rowAt_[static_cast<std::size_t>(start_[source])];
+    const BlockRows t{re_.data() + tb, Complex ? im_.data() + tb : nullptr, width_[target]};
+    const BlockRows s{re_.data() + sb, Complex ? im_.data() + sb : nullptr, width_[source]};
+    for (int r = 0; r < st; ++r) {
+        for (int q = 0; q < ss; ++q) {
+            const double lr = t.re[t.at(r, couplingFirst + q)];
+            const double li = Complex ? t.im[t.at(r, couplingFirst + q)] : 0.0;
+            if (lr == 0.0 && li == 0.0) continue;
+            double* const dr = t.re + t.at(r, beforeT);
+            double* const di = Complex ? t.im + t.at(r, beforeT) : nullptr;
+            const double* const wr = s.re + s.at(q, sourceFirst);
+            const double* const wi = Complex ? s.im + s.at(q, sourceFirst) : nullptr;
+            for (int c = 0; c < st; ++c) {
+                double unused = 0;
+                subtract_product<Complex>(dr[c], Complex ? di[c] : unused, lr, li, wr[c],
+                                          Complex ? wi[c] : 0.0);
             }
         }
-        for (int c = 0; c < s; ++c) {
-            int p = c;
-            double largest = std::fabs(ar[at(c, before + c)]) + std::fabs(ai[at(c, before + c)]);
-            for (int r = c + 1; r < s; ++r) {
-                const double v = std::fabs(ar[at(r, before + c)]) + std::fabs(ai[at(r, before + c)]);
-                if (v > largest) {
-                    largest = v;
-                    p = r;
-                }
+    }
+}
+
+// LU with partial pivoting of the diagonal block of block k, whole rows interchanged, the
+// row operations carried to the columns xFirst .. xEnd-1 of its rows as well, which then
+// become D^-1 (those columns); growth takes their largest element.
+template <bool Complex>
+int BlockTridiagonal::factor_diagonal(int k, int xFirst, int xEnd, double& growth) {
+    const int s = size_[k];
+    const int before = k > 0 ? size_[k - 1] : 0;
+    const int w = width_[k];
+    const int start = start_[k];
+    const std::size_t base = rowAt_[static_cast<std::size_t>(start)];
+    const BlockRows a{re_.data() + base, Complex ? im_.data() + base : nullptr, w};
+    auto size_of = [&](int r, int c) {
+        const double v = std::fabs(a.re[a.at(r, c)]);
+        return Complex ? v + std::fabs(a.im[a.at(r, c)]) : v;
+    };
+    for (int c = 0; c < s; ++c) {
+        const int dc = before + c;
+        int p = c;
+        double largest = size_of(c, dc);
+        for (int r = c + 1; r < s; ++r) {
+            const double v = size_of(r, dc);
+            if (v > largest) {
+                largest = v;
+                p = r;
             }
-            pivot_[static_cast<std::size_t>(start + c)] = start + p;
-            if (largest == 0.0) return start + c + 1;
-            if (p != c) {
-                std::swap_ranges(ar + at(c, 0), ar + at(c, w), ar + at(p, 0));
-                std::swap_ranges(ai + at(c, 0), ai + at(c, w), ai + at(p, 0));
-            }
-            const double pr = ar[at(c, before + c)];
-            const double pi = ai[at(c, before + c)];
+        }
+        pivot_[static_cast<std::size_t>(start + c)] = start + p;
+        if (largest == 0.0) return start + c + 1;
+        if (p != c) {
+            std::swap_ranges(a.re + a.at(c, 0), a.re + a.at(c, w), a.re + a.at(p, 0));
+            if constexpr (Complex)
+                std::swap_ranges(a.im + a.at(c, 0), a.im + a.at(c, w), a.im + a.at(p, 0));
+        }
+        double invr = 0;
+        double invi = 0;
+        if constexpr (Complex) {
+            const double pr = a.re[a.at(c, dc)];
+            const double pi = a.im[a.at(c, dc)];
             const double norm = pr * pr + pi * pi;
-            const double invr = pr / norm;
-            const double invi = -pi / norm;
-            invRe_[static_cast<std::size_t>(start + c)] = invr;
+            invr = pr / norm;
+            invi = -pi / norm;
             invIm_[static_cast<std::size_t>(start + c)] = invi;
-            const double* const cr = ar + at(c, 0);
-            const double* const ci = ai + at(c, 0);
-            for (int r = c + 1; r < s; ++r) {
-                double* const rr = ar + at(r, 0);
-                double* const ri = ai + at(r, 0);
-                const double vr = rr[before + c];
-                const double vi = ri[before + c];
-                const double mr = vr * invr - vi * invi;
-                const double mi = vr * invi + vi * invr;
-                rr[before + c] = mr;
-                ri[before + c] = mi;
-                if (mr == 0.0 && mi == 0.0) continue;
-                for (int j = before + c + 1; j < w; ++j) {
-                    rr[j] -= mr * cr[j] - mi * ci[j];
-                    ri[j] -= mr * ci[j] + mi * cr[j];
-                }
-            }
+        } else {
+            invr = 1.0 / a.re[a.at(c, dc)];
         }
-        const int upper = before + s;
-        for (int r = s - 1; r >= 0; --r) {
-            double* const rr = ar + at(r, 0);
-            double* const ri = ai + at(r, 0);
-            for (int q = r + 1; q < s; ++q) {
-                const double ur = rr[before + q];
-                const double ui = ri[before + q];
-                if (ur == 0.0 && ui == 0.0) continue;
-                const double* const qr = ar + at(q, 0);
-                const double* const qi = ai + at(q, 0);
-                for (int j = upper; j < w; ++j) {
-                    rr[j] -= ur * qr[j] - ui * qi[j];
-                    ri[j] -= ur * qi[j] + ui * qr[j];
-                }
+        invRe_[static_cast<std::size_t>(start + c)] = invr;
+        const double* const cr = a.re + a.at(c, 0);
+        const double* const ci = Complex ? a.im + a.at(c, 0) : nullptr;
+        for (int r = c + 1; r < s; ++r) {
+            double* const rr = a.re + a.at(r, 0);
+            double* const ri = Complex ? a.im + a.at(r, 0) : nullptr;
+            double mr = rr[dc] * invr;
+            double mi = 0;
+            if constexpr (Complex) {
+                mr = rr[dc] * invr - ri[dc] * invi;
+                mi = rr[dc] * invi + ri[dc] * invr;
+                ri[dc] = mi;
             }
-            const double invr = invRe_[static_cast<std::size_t>(start + r)];
+            rr[dc] = mr;
+            if (mr == 0.0 && mi == 0.0) continue;
+            double unused = 0;
+            for (int j = dc + 1; j < before + s; ++j)
+                subtract_product<Complex>(rr[j], Complex ? ri[j] : unused, mr, mi, cr[j],
+                                          Complex ? ci[j] : 0.0);
+            for (int j = xFirst; j < xEnd; ++j)
+                subtract_product<Complex>(rr[j], Complex ? ri[j] : unused, mr, mi, cr[j],
+                                          Complex ? ci[j] : 0.0);
+        }
+    }
+    // the carried columns times U^-1, row by row from the last
+    for (int r = s - 1; r >= 0; --r) {
+        double* const rr = a.re + a.at(r, 0);
+        double* const ri = Complex ? a.im + a.at(r, 0) : nullptr;
+        double unused = 0;
+        for (int q = r + 1; q < s; ++q) {
+            const double ur = rr[before + q];
+            const double ui = Complex ? ri[before + q] : 0.0;
+            if (ur == 0.0 && ui == 0.0) continue;
+            const double* const qr = a.re + a.at(q, 0);
+            const double* const qi = Complex ? a.im + a.at(q, 0) : nullptr;
+            for (int j = xFirst; j < xEnd; ++j)
+                subtract_product<Complex>(rr[j], Complex ? ri[j] : unused, ur, ui, qr[j],
+                                          Complex ? qi[j] : 0.0);
+        }
+        const double invr = invRe_[static_cast<std::size_t>(start + r)];
+        if constexpr (Complex) {
             const double invi = invIm_[static_cast<std::size_t>(start + r)];
-            for (int j = upper; j < w; ++j) {
+            for (int j = xFirst; j < xEnd; ++j) {
                 const double vr = rr[j];
                 const double vi = ri[j];
                 rr[j] = vr * invr - vi * invi;
                 ri[j] = vr * invi + vi * invr;
-                growth_ = std::max(growth_, std::fabs(rr[j]) + std::fabs(ri[j]));
+                growth = std::max(growth, std::fabs(rr[j]) + std::fabs(ri[j]));
+            }
+        } else {
+            for (int j = xFirst; j < xEnd; ++j) {
+                rr[j] *= invr;
+                growth = std::max(growth, std::fabs(rr[j]));
             }
         }
     }
     return 0;
 }
 
-void BlockTridiagonal::solve(double* b) const {
+void BlockTridiagonal::solve(double* br, double* bi) const {
+    solve_part(Part::top, br, bi);
+    solve_part(Part::bottom, br, bi);
+    solve_middle(br, bi);
+    back_part(Part::top, br, bi);
+    back_part(Part::bottom, br, bi);
+}
+
+void BlockTridiagonal::solve_part(Part part, double* br, double* bi) const {
     const int blocks = this->blocks();
-    for (int k = 0; k < blocks; ++k) {
-        const int s = size_[k];
-        const int before = k > 0 ? size_[k - 1] : 0;
-        const int w = width_[k];
-        const int start = start_[k];
-        const double* const a = re_.data() + rowAt_[static_cast<std::size_t>(start)];
-        double* const x = b + start;
-        for (int c = 0; c < s; ++c) {
-            const int p = pivot_[static_cast<std::size_t>(start + c)];
-            if (p != start + c) std::swap(b[start + c], b[p]);
-        }
-        const double* const xPrev = b + start - before;
-        for (int r = 0; r < s; ++r) {
-            const double* const row = a + static_cast<std::size_t>(r) * w;
-            double sum = x[r];
-            for (int q = 0; q < before; ++q) sum -= row[q] * xPrev[q];
-            for (int q = 0; q < r; ++q) sum -= row[before + q] * x[q];
-            x[r] = sum;
-        }
-        for (int r = s - 1; r >= 0; --r) {
-            const double* const row = a + static_cast<std::size_t>(r) * w;
-            double sum = x[r];
-            for (int q = r + 1; q < s; ++q) sum -= row[before + q] * x[q];
-            x[r] = sum * invRe_[static_cast<std::size_t>(start + r)];
-        }
-    }
-    for (int k = blocks - 2; k >= 0; --k) {
-        const int s = size_[k];
-        const int upper = (k > 0 ? size_[k - 1] : 0) + s;
-        const int w = width_[k];
-        const int start = start_[k];
-        const double* const a = re_.data() + rowAt_[static_cast<std::size_t>(start)];
-        const double* const xNext = b + start + s;
-        for (int r = 0; r < s; ++r) {
-            const double* const row = a + static_cast<std::size_t>(r) * w + upper;
-            double sum = b[start + r];
-            for (int q = 0; q < w - upper; ++q) sum -= row[q] * xNext[q];
-            b[start + r] = sum;
+    const int m = middle_ < 0 || middle_ >= blocks ? blocks - 1 : middle_;
+    auto one = [&](int k, int first, int count, int neighbour) {
+        const double* const yr = count > 0 ? br + start_[neighbour] : nullptr;
+        const double* const yi = count > 0 && bi != nullptr ? bi + start_[neighbour] : nullptr;
+        if (complex_)
+            solve_diagonal<true>(k, br, bi, yr, yi, first, count, nullptr, nullptr, 0, 0);
+        else
+            solve_diagonal<false>(k, br, bi, yr, yi, first, count, nullptr, nullptr, 0, 0);
+    };
+    if (part == Part::top) {
+        for (int k = 0; k < m; ++k) one(k, 0, k > 0 ? size_[k - 1] : 0, k - 1);
+    } else {
+        for (int k = blocks - 1; k > m; --k) {
+            const int upper = size_[k - 1] + size_[k];
+            one(k, upper, k + 1 < blocks ? size_[k + 1] : 0, k + 1);
         }
     }
 }
 
-void BlockTridiagonal::solve(double* br, double* bi) const {
+void BlockTridiagonal::solve_middle(double* br, double* bi) const {
     const int blocks = this->blocks();
-    for (int k = 0; k < blocks; ++k) {
-        const int s = size_[k];
-        const int before = k > 0 ? size_[k - 1] : 0;
-        const int w = width_[k];
-        const int start = start_[k];
-        const std::size_t base = rowAt_[static_cast<std::size_t>(start)];
-        const double* const ar = re_.data() + base;
-        const double* const ai = im_.data() + base;
-        double* const xr = br + start;
-        double* const xi = bi + start;
-        for (int c = 0; c < s; ++c) {
-            const int p = pivot_[static_cast<std::size_t>(start + c)];
-            if (p == start + c) continue;
-            std::swap(br[start + c], br[p]);
-            std::swap(bi[start + c], bi[p]);
+    if (blocks == 0) return;
+    const int m = middle_ < 0 || middle_ >= blocks ? blocks - 1 : middle_;
+    const int before = m > 0 ? size_[m - 1] : 0;
+    const int after = m + 1 < blocks ? size_[m + 1] : 0;
+    const double* const yr = before > 0 ? br + start_[m - 1] : nullptr;
+    const double* const yi = before > 0 && bi != nullptr ? bi + start_[m - 1] : nullptr;
+    const double* const zr = after > 0 ? br + start_[m + 1] : nullptr;
+    const double* const zi = after > 0 && bi != nullptr ? bi + start_[m + 1] : nullptr;
+    if (complex_)
+        solve_diagonal<true>(m, br, bi, yr, yi, 0, before, zr, zi, before + size_[m], after);
+    else
+        solve_diagonal<false>(m, br, bi, yr, yi, 0, before, zr, zi, before + size_[m], after);
+}
+
+void BlockTridiagonal::back_part(Part part, double* br, double* bi) const {
+    const int blocks = this->blocks();
+    const int m = middle_ < 0 || middle_ >= blocks ? blocks - 1 : middle_;
+    if (part == Part::top) {
+        for (int k = m - 1; k >= 0; --k) {
+            const int upper = (k > 0 ? size_[k - 1] : 0) + size_[k];
+            if (complex_)
+                back_block<true>(k, br, bi, k + 1, upper);
+            else
+                back_block<false>(k, br, bi, k + 1, upper);
         }
-        const double* const pr = br + start - before;
-        const double* const pi = bi + start - before;
-        for (int r = 0; r < s; ++r) {
-            const double* const rr = ar + static_cast<std::size_t>(r) * w;
-            const double* const ri = ai + static_cast<std::size_t>(r) * w;
-            double sr = xr[r];
-            double si = xi[r];
-            for (int q = 0; q < before; ++q) {
-                sr -= rr[q] * pr[q] - ri[q] * pi[q];
-                si -= rr[q] * pi[q] + ri[q] * pr[q];
-            }
-            for (int q = 0; q < r; ++q) {
-                sr -= rr[before + q] * xr[q] - ri[before + q] * xi[q];
-                si -= rr[before + q] * xi[q] + ri[before + q] * xr[q];
-            }
-            xr[r] = sr;
-            xi[r] = si;
+    } else {
+        for (int k = m + 1; k < blocks; ++k) {
+            if (complex_)
+                back_block<true>(k, br, bi, k - 1, 0);
+            else
+                back_block<false>(k, br, bi, k - 1, 0);
         }
-        for (int r = s - 1; r >= 0; --r) {
-            const double* const rr = ar + static_cast<std::size_t>(r) * w;
-            const double* const ri = ai + static_cast<std::size_t>(r) * w;
-            double sr = xr[r];
-            double si = xi[r];
-            for (int q = r + 1; q < s; ++q) {
-                sr -= rr[before + q] * xr[q] - ri[before + q] * xi[q];
-                si -= rr[before + q] * xi[q] + ri[before + q] * xr[q];
-            }
-            const double invr = invRe_[static_cast<std::size_t>(start + r)];
+    }
+}
+
+// b_k <- D_k^-1 (P b_k - C1 y - C2 z) with the factors of block k, C1 and C2 the columns
+// couplingFirst .. (+ couplingCount) and secondFirst .. (+ secondCount) of its rows.
+template <bool Complex>
+void BlockTridiagonal::solve_diagonal(int k, double* br, double* bi, const double* yr,
+                                      const double* yi, int couplingFirst, int couplingCount,
+                                      const double* zr, const double* zi, int secondFirst,
+                                      int secondCount) const {
+    const int s = size_[k];
+    const int before = k > 0 ? size_[k - 1] : 0;
+    const int w = width_[k];
+    const int start = start_[k];
+    const std::size_t base = rowAt_[static_cast<std::size_t>(start)];
+    const double* const ar = re_.data() + base;
+    const double* const ai = Complex ? im_.data() + base : nullptr;
+    double* const xr = br + start;
+    double* const xi = Complex ? bi + start : nullptr;
+    for (int c = 0; c < s; ++c) {
+        const int p = pivot_[static_cast<std::size_t>(start + c)];
+        if (p == start + c) continue;
+        std::swap(br[start + c], br[p]);
+        if constexpr (Complex) std::swap(bi[start + c], bi[p]);
+    }
+    for (int r = 0; r < s; ++r) {
+        const double* const rr = ar + static_cast<std::size_t>(r) * w;
+        const double* const ri = Complex ? ai + static_cast<std::size_t>(r) * w : nullptr;
+        double sr = xr[r];
+        double si = Complex ? xi[r] : 0.0;
+        for (int q = 0; q < couplingCount; ++q)
+            subtract_product<Complex>(sr, si, rr[couplingFirst + q],
+                                      Complex ? ri[couplingFirst + q] : 0.0, yr[q],
+                                      Complex ? yi[q] : 0.0);
+        for (int q = 0; q < secondCount; ++q)
+            subtract_product<Complex>(sr, si, rr[secondFirst + q],
+                                      Complex ? ri[secondFirst + q] : 0.0, zr[q],
+                                      Complex ? zi[q] : 0.0);
+        for (int q = 0; q < r; ++q)
+            subtract_product<Complex>(sr, si, rr[before + q], Complex ? ri[before + q] : 0.0,
+                                      xr[q], Complex ? xi[q] : 0.0);
+        xr[r] = sr;
+        if constexpr (Complex) xi[r] = si;
+    }
+    for (int r = s - 1; r >= 0; --r) {
+        const double* const rr = ar + static_cast<std::size_t>(r) * w;
+        const double* const ri = Complex ? ai + static_cast<std::size_t>(r) * w : nullptr;
+        double sr = xr[r];
+        double si = Complex ? xi[r] : 0.0;
+        for (int q = r + 1; q < s; ++q)
+            subtract_product<Complex>(sr, si, rr[before + q], Complex ? ri[before + q] : 0.0,
+                                      xr[q], Complex ? xi[q] : 0.0);
+        const double invr = invRe_[static_cast<std::size_t>(start + r)];
+        if constexpr (Complex) {
             const double invi = invIm_[static_cast<std::size_t>(start + r)];
             xr[r] = sr * invr - si * invi;
             xi[r] = sr * invi + si * invr;
+        } else {
+            xr[r] = sr * invr;
         }
     }
-    for (int k = blocks - 2; k >= 0; --k) {
-        const int s = size_[k];
-        const int upper = (k > 0 ? size_[k - 1] : 0) + s;
-        const int w = width_[k];
-        const int start = start_[k];
-        const std::size_t base = rowAt_[static_cast<std::size_t>(start)];
-        const double* const nr = br + start + s;
-        const double* const ni = bi + start + s;
-        for (int r = 0; r < s; ++r) {
-            const double* const rr = re_.data() + base + static_cast<std::size_t>(r) * w + upper;
-            const double* const ri = im_.data() + base + static_cast<std::size_t>(r) * w + upper;
-            double sr = br[start + r];
-            double si = bi[start + r];
-            for (int q = 0; q < w - upper; ++q) {
-                sr -= rr[q] * nr[q] - ri[q] * ni[q];
-                si -= rr[q] * ni[q] + ri[q] * nr[q];
-            }
-            br[start + r] = sr;
-            bi[start + r] = si;
-        }
+}
+
+// x_k -= X x_neighbour with X (W_k or V_k) in the columns columnFirst .. of block k's rows.
+template <bool Complex>
+void BlockTridiagonal::back_block(int k, double* br, double* bi, int neighbour,
+                                  int columnFirst) const {
+    const int s = size_[k];
+    const int count = size_[neighbour];
+    const int w = width_[k];
+    const int start = start_[k];
+    const std::size_t base = rowAt_[static_cast<std::size_t>(start)];
+    const double* const nr = br + start_[neighbour];
+    const double* const ni = Complex ? bi + start_[neighbour] : nullptr;
+    for (int r = 0; r < s; ++r) {
+        const double* const rr = re_.data() + base + static_cast<std::size_t>(r) * w + columnFirst;
+        const double* const ri =
+            Complex ? im_.data() + base + static_cast<std::size_t>(r) * w + columnFirst : nullptr;
+        double sr = br[start + r];
+        double si = Complex ? bi[start + r] : 0.0;
+        for (int q = 0; q < count; ++q)
+            subtract_product<Complex>(sr, si, rr[q], Complex ? ri[q] : 0.0, nr[q],
+                                      Complex ? ni[q] : 0.0);
+        br[start + r] = sr;
+        if constexpr (Complex) bi[start + r] = si;
     }
 }

@@ -8,15 +8,25 @@
 // k-1, k and k+1 (width(k) values; block 0 starts at its own columns). Real or complex (real
 // and imaginary parts apart).
 //
-// Decomposition: block LU without interchanges between blocks, partial pivoting inside
-// each diagonal block. A = L U with L block-lower (diagonal blocks D'_k, the couplings
-// A_k,k-1 below) and U block-upper with identity diagonal blocks and W_k = D'_k^-1 A_k,k+1
-// above; D'_0 = A_00 and D'_k = A_kk - A_k,k-1 W_k-1. For the Newton matrices of a stiff
-// integrator (a shift of the identity minus a Jacobian whose largest entries sit on and
-// next to the diagonal) this is as accurate as the band LU; growth() tells how far the
-// couplings grew, for a caller that wants to check.
+// Decomposition: block elimination without interchanges between blocks, partial pivoting
+// inside each diagonal block, from both ends towards a middle block m (A_k,k-1 = L_k,
+// A_kk = D_k, A_k,k+1 = U_k):
+// - from the top, k = 0 .. m-1: D'_0 = D_0, W_k = D'_k^-1 U_k, D'_k+1 = D_k+1 - L_k+1 W_k;
+// - from the bottom, k = K-1 .. m+1: D''_K-1 = D_K-1, V_k = D''_k^-1 L_k,
+//   D''_k-1 = D_k-1 - U_k-1 V_k;
+// - the middle block D*_m = D_m - L_m W_m-1 - U_m V_m+1.
+// A solve sweeps down the top part and up the bottom part, solves the middle block, and
+// substitutes back outwards. The two parts touch different blocks, so they may run on two
+// threads at the same time (factor_part, solve_part, back_part), with the middle block
+// after both (factor_middle, solve_middle); factor() and solve() run them in turn, with
+// the same results bit for bit. With m = K-1 (the default) this is the usual block LU.
+//
+// For the Newton matrices of a stiff integrator (a shift of the identity minus a Jacobian
+// whose largest entries sit on and next to the diagonal) this is as accurate as the band
+// LU when the blocks hold whole grid points.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 // Splits 0 .. n-1 into blocks for a matrix in which unknown p is coupled with no unknown
@@ -28,6 +38,8 @@ std::vector<int> tridiagonal_partition(const std::vector<int>& reach);
 
 class BlockTridiagonal {
   public:
+    enum class Part { top, bottom };
+
     BlockTridiagonal() = default;
     // Zeros in the blocks of the given sizes (each > 0).
     BlockTridiagonal(const std::vector<int>& sizes, bool complex);
@@ -39,13 +51,24 @@ class BlockTridiagonal {
     // Entries held, per part (real or imaginary).
     std::size_t entries() const { return re_.size(); }
 
+    // The middle block m of the elimination (0 <= m < blocks()); set before factor().
+    void set_middle(int m) { middle_ = m; }
+    int middle() const { return middle_; }
+
     // Whether row i and column j lie in the blocks held.
     bool holds(int i, int j) const {
         return j >= first_column(i) && j < first_column(i) + width(i);
     }
+    // The real part of element (i, j) when held, else null.
+    double* element_re(int i, int j) {
+        const std::size_t b = block_of(i);
+        const int c = j - first_[b];
+        return c >= 0 && c < width_[b] ? re_.data() + rowAt_[static_cast<std::size_t>(i)] + c
+                                       : nullptr;
+    }
     // First column held in row i, and how many.
-    int first_column(int i) const { return first_[static_cast<std::size_t>(blockOf_[static_cast<std::size_t>(i)])]; }
-    int width(int i) const { return width_[static_cast<std::size_t>(blockOf_[static_cast<std::size_t>(i)])]; }
+    int first_column(int i) const { return first_[block_of(i)]; }
+    int width(int i) const { return width_[block_of(i)]; }
     // Row i's values, columns first_column(i) ...
     double* row_re(int i) { return re_.data() + rowAt_[static_cast<std::size_t>(i)]; }
     double* row_im(int i) { return im_.data() + rowAt_[static_cast<std::size_t>(i)]; }
@@ -59,28 +82,52 @@ class BlockTridiagonal {
         return rowAt_[static_cast<std::size_t>(i)] + static_cast<std::size_t>(i - first_column(i));
     }
 
-    // In place. Returns 0, or the row (counted from 1) whose pivot was an exact zero; the
-    // matrix is then not factored.
+    // In place. Returns 0, or the row (counted from 1) whose pivot was an exact zero (the
+    // first such in the top part, then the bottom part, then the middle block); the matrix
+    // is then not factored.
     int factor();
+    // The pieces of factor(): both parts (in any order, or at the same time), then the
+    // middle block; each returns as factor() does for its blocks.
+    int factor_part(Part part);
+    int factor_middle();
     bool factored() const { return factored_; }
-    // Largest |W_k| element of the last decomposition: 1 or less when every diagonal block
-    // dominates its couplings, large when eliminating without interchanges between blocks
-    // lets errors grow.
-    double growth() const { return growth_; }
+    // Largest |W_k| or |V_k| element of the last decomposition: 1 or less when every
+    // diagonal block dominates its couplings, large when eliminating without interchanges
+    // between blocks lets errors grow (in units that depend on the scaling of the unknowns).
+    double growth() const { return growth_[0] > growth_[1] ? growth_[0] : growth_[1]; }
 
-    // A x = b in place (real matrices).
-    void solve(double* b) const;
-    // A x = b in place for b = br + i bi (complex matrices).
-    void solve(double* br, double* bi) const;
+    // A x = b in place (real matrices: bi null; complex: b = br + i bi).
+    void solve(double* br, double* bi = nullptr) const;
+    // The pieces of solve(): both parts' sweeps towards the middle, the middle block, then
+    // both parts' back-substitution.
+    void solve_part(Part part, double* br, double* bi) const;
+    void solve_middle(double* br, double* bi) const;
+    void back_part(Part part, double* br, double* bi) const;
 
   private:
-    int factor_real();
-    int factor_complex();
+    std::size_t block_of(int i) const {
+        return static_cast<std::size_t>(blockOf_[static_cast<std::size_t>(i)]);
+    }
+    template <bool Complex>
+    int factor_part(Part part);
+    template <bool Complex>
+    int factor_middle();
+    template <bool Complex>
+    int factor_diagonal(int k, int xFirst, int xEnd, double& growth);
+    template <bool Complex>
+    void schur_update(int target, int source);
+    template <bool Complex>
+    void solve_diagonal(int k, double* br, double* bi, const double* yr, const double* yi,
+                        int couplingFirst, int couplingCount, const double* zr,
+                        const double* zi, int secondFirst, int secondCount) const;
+    template <bool Complex>
+    void back_block(int k, double* br, double* bi, int neighbour, int columnFirst) const;
 
     int n_ = 0;
     bool complex_ = false;
     bool factored_ = false;
-    double growth_ = 0;
+    int middle_ = -1;  // unset: the last block
+    double growth_[2] = {0, 0};  // top and bottom part
     std::vector<int> size_, start_, first_, width_, blockOf_;
     std::vector<std::size_t> rowAt_;
     std::vector<double> re_, im_;

@@ -1,6 +1,7 @@
 // Block-tridiagonal decompositions against the dense LU with partial pivoting on the same
-// matrices, real and complex, on the couplings of a transport Jacobian in point order;
-// the partition that sizes the blocks; an exact zero pivot.
+// matrices, real and complex, on the couplings of a transport Jacobian in point order, with
+// the elimination from both ends meeting at the first, an inner and the last block; the
+// partition that sizes the blocks; an exact zero pivot.
 #include "numeric/block_tridiagonal.h"
 
 #include <gtest/gtest.h>
@@ -48,12 +49,15 @@ std::vector<int> reach_of(const MatDoub& a) {
 // diagonal) to a large one (s well inside J's spectrum).
 TEST(BlockTridiagonal, SolvesLikeTheDenseLuRealAndComplex) {
     std::mt19937 gen(11);
-    for (const double s : {100.0, 3.0, 0.3}) {
-        SCOPED_TRACE(s);
+    for (const double s : {100.0, 3.0, 0.3})
+    for (const int middle : {0, 7, -1}) {
+        SCOPED_TRACE(testing::Message() << "s " << s << ", middle " << middle);
         const MatDoub j = point_order_matrix(24, 5, 8, gen);
         const int n = j.nrows();
         const std::vector<int> sizes = tridiagonal_partition(reach_of(j));
         BlockTridiagonal real(sizes, false), complex(sizes, true);
+        real.set_middle(middle);
+        complex.set_middle(middle);
         ASSERT_EQ(real.order(), n);
         // every non-zero must have a place in the blocks; a point's 5 unknowns make a block
         // inside a stretch, several points at its ends
