@@ -67,7 +67,8 @@ const char* solver_path_name(SolverPath path) {
 std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem& system,
                                                       double* state, Bandwidths band,
                                                       MessageSink& messages, int threads,
-                                                      std::vector<int> blocks) {
+                                                      std::vector<int> blocks,
+                                                      SparsePattern pattern) {
     StiffOptions options;
     options.messages = &messages;
     options.threads = threads;
@@ -82,6 +83,7 @@ std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem
         if (!blocks.empty()) {
             options.jacobian = JacobianStructure::blocks;
             options.block_sizes = std::move(blocks);
+            options.jacobian_pattern = std::move(pattern);
         }
     }
     return std::make_unique<StiffIntegratorT>(system, md.nEq, state, md.tBegin, md.tEnd, options);
@@ -93,17 +95,21 @@ RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& optio
     std::vector<double> state;
     Bandwidths band{md.nEq, md.nEq};  // a lower bandwidth of nEq selects the full Jacobian
     std::vector<int> blocks;
+    SparsePattern pattern;
     if (banded) {
         recordIndex = point_order(md);
         band = point_order_bandwidths(md);
-        if (options.blockMatrices) blocks = point_order_blocks(md);
+        if (options.blockMatrices) {
+            blocks = point_order_blocks(md);
+            pattern = point_order_pattern(md);
+        }
         state.resize(recordIndex.size());
         for (std::size_t p = 0; p < recordIndex.size(); ++p) state[p] = md.y[recordIndex[p]];
     }
     MembraneSystem system(md, series, std::move(recordIndex), options);
     const auto integrator = make_run_integrator(md, system, banded ? state.data() : md.y.data(),
                                                 band, *options.sink, options.threads,
-                                                std::move(blocks));
+                                                std::move(blocks), std::move(pattern));
     if (options.announce) options.sink->write("** NPP problem integrated with RADAU5 **\n\n");
     md.tStart = wall_clock_seconds();
     RunOutcome outcome;

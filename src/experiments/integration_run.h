@@ -137,14 +137,16 @@ class MembraneSystem : public OdeSystem {
 // md.y on the dense path, the point-order copy on the banded one) from tBegin to tEnd with
 // the record's tolerances and first step, output after every step, identity mass matrix
 // and a finite-difference Jacobian of the given bandwidths (lower = nEq: full), held in
-// block-tridiagonal form when `blocks` gives the block sizes. Throws
+// block-tridiagonal form when `blocks` gives the block sizes, by groups of the columns that
+// no equation shares when `pattern` gives what every equation reads. Throws
 // IntegratorError when the integrator refuses its parameters; the integrator tells
 // `messages` why it refused or ended early. It works with `threads` threads (>= 1).
 std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem& system,
                                                       double* state, Bandwidths band,
                                                       MessageSink& messages = standard_output(),
                                                       int threads = default_integrator_threads(),
-                                                      std::vector<int> blocks = {});
+                                                      std::vector<int> blocks = {},
+                                                      SparsePattern pattern = {});
 
 // Integrates the record's state over one calibration point; md.y holds the state reached,
 // also when the integration fails. Throws IntegratorError when the integrator refuses its

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace difference_jacobian {
 
@@ -86,4 +87,58 @@ bool band_jacobian_by_differences(Rhs&& rhs, double* y, const double* f0, double
     auto store = [&](int l, int j, double v) { jac[l - m1 - j % m2 + upper][j] = v; };
     return band_jacobian_by_differences_to(rhs, y, f0, uround, lower, upper, m1, m2, store,
                                            saved, delta, work, evaluations);
+}
+
+// The non-zero pattern of a sparse matrix by rows: row i holds the columns
+// columns[rowStart[i] .. rowStart[i+1]).
+struct SparsePattern {
+    std::vector<int> rowStart;
+    std::vector<int> columns;
+};
+
+// Columns that may be perturbed together: no row holds two columns of one group. For each
+// column its rows (the transpose of the pattern) and its group; the groups' columns in
+// increasing order.
+struct ColumnGroups {
+    std::vector<int> groupStart, groupColumns;  // group g: groupColumns[groupStart[g] ..]
+    std::vector<int> rowStart, rows;            // column j: rows[rowStart[j] .. rowStart[j+1])
+    int groups() const { return static_cast<int>(groupStart.size()) - 1; }
+};
+
+// A greedy colouring of the columns of an n x n pattern, column by column, each into the
+// first group none of whose columns shares a row with it.
+ColumnGroups column_groups(int n, const SparsePattern& pattern);
+
+// Jacobian of a sparse f by forward differences, one evaluation per group of columns:
+// store(i, j, df_i/dy_j) for every row i of column j's pattern. Rows outside the pattern
+// must not depend on the column. As the band version for saved, delta, work, y, f0, the
+// count and the result.
+template <class Rhs, class Store>
+bool sparse_jacobian_by_differences(Rhs&& rhs, double* y, const double* f0, double uround,
+                                    const ColumnGroups& g, Store&& store, double* saved,
+                                    double* delta, double* work, long long& evaluations) {
+    for (int group = 0; group < g.groups(); ++group) {
+        const int first = g.groupStart[static_cast<std::size_t>(group)];
+        const int last = g.groupStart[static_cast<std::size_t>(group) + 1];
+        for (int e = first; e < last; ++e) {
+            const int j = g.groupColumns[static_cast<std::size_t>(e)];
+            saved[j] = y[j];
+            delta[j] = difference_jacobian::perturbation(uround, y[j]);
+            y[j] = y[j] + delta[j];
+        }
+        const int refused = rhs(y, work);
+        ++evaluations;
+        for (int e = first; e < last; ++e) {
+            const int j = g.groupColumns[static_cast<std::size_t>(e)];
+            if (refused == 0)
+                for (int r = g.rowStart[static_cast<std::size_t>(j)];
+                     r < g.rowStart[static_cast<std::size_t>(j) + 1]; ++r) {
+                    const int l = g.rows[static_cast<std::size_t>(r)];
+                    store(l, j, (work[l] - f0[l]) / delta[j]);
+                }
+            y[j] = saved[j];
+        }
+        if (refused != 0) return false;
+    }
+    return true;
 }

@@ -306,6 +306,20 @@ StiffIntegratorT::StiffIntegratorT(OdeSystem& system, int n_, double* y_, double
         block_jac_ = BlockTridiagonal(o.block_sizes, false);
         block_e1_ = BlockTridiagonal(o.block_sizes, false);
         block_e2_ = BlockTridiagonal(o.block_sizes, true);
+        const SparsePattern& pattern = o.jacobian_pattern;
+        if (!pattern.rowStart.empty()) {
+            bool fits = pattern.rowStart.size() == static_cast<std::size_t>(n) + 1 &&
+                        pattern.rowStart.front() == 0 &&
+                        pattern.rowStart.back() == static_cast<int>(pattern.columns.size());
+            for (int i = 0; fits && i < n; ++i)
+                for (int e = pattern.rowStart[static_cast<std::size_t>(i)];
+                     fits && e < pattern.rowStart[static_cast<std::size_t>(i) + 1]; ++e) {
+                    const int j = pattern.columns[static_cast<std::size_t>(e)];
+                    fits = j >= 0 && j < n && block_jac_.holds(i, j);
+                }
+            if (!fits) refuse(" curious input for jacobian_pattern");
+            column_groups_ = column_groups(n, pattern);
+        }
         // E2's elimination meets in the middle at this share of its blocks from the top, so
         // that with two threads this thread's part (E1 and E2's top) and the helper's (E2's
         // bottom) take about as long; the share is the same with one thread, and with it
@@ -389,12 +403,18 @@ bool StiffIntegratorT::compute_jacobian() {
     double* const state = y;
     auto rhs = [this](const double* v, double* f) { return system_.rhs(x, v, f); };
     if (blocked_) {
-        // the band's elements outside the blocks are zero: only those in them are kept
+        // the band's elements outside the blocks (and the pattern) are zero: only those in
+        // them are kept
         BlockTridiagonal& jac = block_jac_;
         auto store = [&jac](int i, int j, double v) {
             if (double* const e = jac.element_re(i, j)) *e = v;
         };
-        if (!band_jacobian_by_differences_to(rhs, state, f_start_.data(), uround_, jac_lower_,
+        if (column_groups_.groups() > 0) {
+            if (!sparse_jacobian_by_differences(rhs, state, f_start_.data(), uround_,
+                                                column_groups_, store, f1_.data(), f2_.data(),
+                                                cont_.data(), stats_.jacobian_rhs_calls))
+                return false;
+        } else if (!band_jacobian_by_differences_to(rhs, state, f_start_.data(), uround_, jac_lower_,
                                              jac_upper_, 0, n, store, f1_.data(), f2_.data(),
                                              cont_.data(), stats_.jacobian_rhs_calls))
             return false;

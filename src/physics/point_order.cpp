@@ -32,9 +32,11 @@ class PointPositions {
 struct Reach {
     long long low;
     long long high;
+    std::vector<int>* read = nullptr;  // when given, every position read, in turn
     void add(long long p) {
         low = std::min(low, p);
         high = std::max(high, p);
+        if (read != nullptr) read->push_back(static_cast<int>(p));
     }
 };
 
@@ -189,6 +191,40 @@ std::vector<int> point_order_blocks(const model& md) {
         }
     }
     return sizes;
+}
+
+SparsePattern point_order_pattern(const model& md) {
+    const Couplings couplings(md);
+    const PointPositions at(md);
+    SparsePattern pattern;
+    pattern.rowStart.assign(1, 0);
+    std::vector<int> read;
+    auto row = [&](long long p) {
+        read.push_back(static_cast<int>(p));  // the diagonal, for the shift of the Newton matrices
+        std::sort(read.begin(), read.end());
+        read.erase(std::unique(read.begin(), read.end()), read.end());
+        pattern.columns.insert(pattern.columns.end(), read.begin(), read.end());
+        pattern.rowStart.push_back(static_cast<int>(pattern.columns.size()));
+        read.clear();
+    };
+    for (int l = 1; l <= md.n; ++l) {
+        const int N = md.N.at(l);
+        for (int j = 0; j <= N + 1; ++j) {
+            for (int c = 1; c <= md.R; ++c) {
+                const long long p = at.concentration(l, c, j);
+                Reach r{p, p, &read};
+                couplings.concentration_equation(l, c, j, r);
+                row(p);
+            }
+            if (j <= N) {
+                const long long p = at.field(l, j);
+                Reach r{p, p, &read};
+                couplings.field_equation(l, j, r);
+                row(p);
+            }
+        }
+    }
+    return pattern;
 }
 
 std::vector<int> point_order(const model& md) {

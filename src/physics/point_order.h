@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/model.h"
+#include "numeric/difference_jacobian.h"
 
 // Lower and upper bandwidth of the Jacobian of evaluate_rhs in point order: no equation
 // at position p depends on an unknown before p - lower or after p + upper.
@@ -32,6 +33,12 @@ Bandwidths point_order_bandwidths(const model& md);
 // deep, so groups there span several points. Derived from the same couplings as the
 // bandwidths, row by row.
 std::vector<int> point_order_blocks(const model& md);
+
+// The unknowns every equation reads, in point order: equation p reads the positions
+// columns[rowStart[p] .. rowStart[p+1]) (increasing, its own among them). Derived from the
+// same couplings; a finite-difference Jacobian may perturb together any unknowns that no
+// equation reads two of (numeric/difference_jacobian.h).
+SparsePattern point_order_pattern(const model& md);
 
 // recordIndex[p] is the index in the record's state vector (md.y) of the unknown at
 // position p of the point order; it is a permutation of 0 .. nEq-1.

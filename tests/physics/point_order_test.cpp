@@ -3,7 +3,8 @@
 // unknown that an equation does not read leaves that equation's derivative bit for bit
 // unchanged, so every entry outside the declared band must be exactly zero, and the band
 // must be reached (to within one) by entries that are not. The same holds for the declared
-// blocks of the block-tridiagonal form.
+// blocks of the block-tridiagonal form and for the declared pattern of every equation, whose
+// columns then fall into fewer groups for the differences than the band's.
 #include "physics/point_order.h"
 
 #include <gtest/gtest.h>
@@ -116,8 +117,11 @@ TEST(PointOrder, JacobianLiesInTheDeclaredBandAndBlocks) {
         const std::vector<int> order = point_order(md);
         const Bandwidths band = point_order_bandwidths(md);
         const BlockTridiagonal blocks(point_order_blocks(md), false);
+        const SparsePattern pattern = point_order_pattern(md);
         const int n = md.nEq;
         ASSERT_EQ(blocks.order(), n);
+        ASSERT_EQ(pattern.rowStart.size(), static_cast<std::size_t>(n) + 1);
+        EXPECT_LT(column_groups(n, pattern).groups(), band.lower + band.upper + 1);
         std::vector<double> y = md.y, f0(n), f(n);
         evaluate_rhs(md, 0.0, y.data(), f0.data());
         int lower = 0, upper = 0;
@@ -132,6 +136,9 @@ TEST(PointOrder, JacobianLiesInTheDeclaredBandAndBlocks) {
                 ASSERT_LE(p - q, band.lower) << "row " << p << ", column " << q;
                 ASSERT_LE(q - p, band.upper) << "row " << p << ", column " << q;
                 ASSERT_TRUE(blocks.holds(p, q)) << "row " << p << ", column " << q;
+                ASSERT_TRUE(std::binary_search(pattern.columns.begin() + pattern.rowStart[p],
+                                               pattern.columns.begin() + pattern.rowStart[p + 1], q))
+                    << "row " << p << ", column " << q;
                 lower = std::max(lower, p - q);
                 upper = std::max(upper, q - p);
             }
