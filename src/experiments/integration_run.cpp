@@ -83,7 +83,9 @@ std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem
         if (!blocks.empty()) {
             options.jacobian = JacobianStructure::blocks;
             options.block_sizes = std::move(blocks);
-            options.jacobian_pattern = std::move(pattern);
+            auto groups = std::make_shared<const ColumnGroups>(column_groups(md.nEq, pattern));
+            pattern = {};  // freed before the matrices are made
+            options.jacobian_groups = std::move(groups);
         }
     }
     return std::make_unique<StiffIntegratorT>(system, md.nEq, state, md.tBegin, md.tEnd, options);

@@ -39,28 +39,40 @@ std::vector<int> tridiagonal_partition(const std::vector<int>& reach) {
     return chosen;
 }
 
-BlockTridiagonal::BlockTridiagonal(const std::vector<int>& sizes, bool complex)
-    : complex_(complex), size_(sizes) {
-    const int blocks = static_cast<int>(size_.size());
+BlockTridiagonal::BlockTridiagonal(const std::vector<int>& sizes, bool complex) {
+    auto layout = std::make_shared<Layout>();
+    layout->size = sizes;
+    const int blocks = static_cast<int>(sizes.size());
     std::size_t at = 0;
     for (int k = 0; k < blocks; ++k) {
-        const int before = k > 0 ? size_[k - 1] : 0;
-        const int after = k + 1 < blocks ? size_[k + 1] : 0;
-        start_.push_back(n_);
-        first_.push_back(n_ - before);
-        width_.push_back(before + size_[k] + after);
-        for (int r = 0; r < size_[k]; ++r) {
-            blockOf_.push_back(k);
-            rowAt_.push_back(at);
-            at += static_cast<std::size_t>(width_.back());
-        }
-        n_ += size_[k];
+        const int before = k > 0 ? sizes[k - 1] : 0;
+        const int after = k + 1 < blocks ? sizes[k + 1] : 0;
+        layout->start.push_back(n_);
+        layout->first.push_back(n_ - before);
+        layout->width.push_back(before + sizes[k] + after);
+        layout->blockAt.push_back(at);
+        layout->blockOf.insert(layout->blockOf.end(), static_cast<std::size_t>(sizes[k]), k);
+        at += static_cast<std::size_t>(sizes[k]) * static_cast<std::size_t>(layout->width.back());
+        n_ += sizes[k];
     }
-    re_.assign(at, 0.0);
-    if (complex_) im_.assign(at, 0.0);
-    invRe_.assign(static_cast<std::size_t>(n_), 0.0);
-    if (complex_) invIm_.assign(static_cast<std::size_t>(n_), 0.0);
-    pivot_.assign(static_cast<std::size_t>(n_), 0);
+    layout_ = std::move(layout);
+    allocate(complex, at, true);
+}
+
+BlockTridiagonal::BlockTridiagonal(const BlockTridiagonal& shape, bool complex, bool factorable)
+    : n_(shape.n_), layout_(shape.layout_) {
+    allocate(complex, shape.re_.size(), factorable);
+}
+
+void BlockTridiagonal::allocate(bool complex, std::size_t entries, bool factorable) {
+    complex_ = complex;
+    re_.assign(entries, 0.0);
+    if (complex_) im_.assign(entries, 0.0);
+    if (!factorable) return;
+    const auto n = static_cast<std::size_t>(n_);
+    invRe_.assign(n, 0.0);
+    if (complex_) invIm_.assign(n, 0.0);
+    pivot_.assign(n, 0);
 }
 
 namespace {
@@ -118,15 +130,15 @@ int BlockTridiagonal::factor_part(Part part) {
         growth_[0] = 0;
         for (int k = 0; k < m; ++k) {
             if (k > 0) schur_update<Complex>(k, k - 1);
-            const int before = k > 0 ? size_[k - 1] : 0;
-            if (const int ier = factor_diagonal<Complex>(k, before + size_[k], width_[k], growth_[0]))
+            const int before = k > 0 ? lay().size[k - 1] : 0;
+            if (const int ier = factor_diagonal<Complex>(k, before + lay().size[k], lay().width[k], growth_[0]))
                 return ier;
         }
     } else {
         growth_[1] = 0;
         for (int k = blocks - 1; k > m; --k) {
             if (k < blocks - 1) schur_update<Complex>(k, k + 1);
-            const int before = size_[k - 1];
+            const int before = lay().size[k - 1];
             if (const int ier = factor_diagonal<Complex>(k, 0, before, growth_[1])) return ier;
         }
     }
@@ -148,17 +160,17 @@ int BlockTridiagonal::factor_middle() {
 // L_k W_k-1 when source = target - 1, the bottom part's U_k V_k+1 when source = target + 1.
 template <bool Complex>
 void BlockTridiagonal::schur_update(int target, int source) {
-    const int st = size_[target];
-    const int ss = size_[source];
-    const int beforeT = target > 0 ? size_[target - 1] : 0;
-    const int beforeS = source > 0 ? size_[source - 1] : 0;
+    const int st = lay().size[target];
+    const int ss = lay().size[source];
+    const int beforeT = target > 0 ? lay().size[target - 1] : 0;
+    const int beforeS = source > 0 ? lay().size[source - 1] : 0;
     const bool fromAbove = source < target;
     const int couplingFirst = fromAbove ? 0 : beforeT + st;  // in the target's rows
     const int sourceFirst = fromAbove ? beforeS + ss : 0;    // W or V in the source's rows
-    const std::size_t tb = rowAt_[static_cast<std::size_t>(start_[target])];
-    const std::size_t sb = rowAt_[static_cast<std::size_t>(start_[source])];
-    const BlockRows t{re_.data() + tb, Complex ? im_.data() + tb : nullptr, width_[target]};
-    const BlockRows s{re_.data() + sb, Complex ? im_.data() + sb : nullptr, width_[source]};
+    const std::size_t tb = row_at(lay().start[target]);
+    const std::size_t sb = row_at(lay().start[source]);
+    const BlockRows t{re_.data() + tb, Complex ? im_.data() + tb : nullptr, lay().width[target]};
+    const BlockRows s{re_.data() + sb, Complex ? im_.data() + sb : nullptr, lay().width[source]};
     for (int r = 0; r < st; ++r) {
         for (int q = 0; q < ss; ++q) {
             const double lr = t.re[t.at(r, couplingFirst + q)];
@@ -182,11 +194,11 @@ void BlockTridiagonal::schur_update(int target, int source) {
 // become D^-1 (those columns); growth takes their largest element.
 template <bool Complex>
 int BlockTridiagonal::factor_diagonal(int k, int xFirst, int xEnd, double& growth) {
-    const int s = size_[k];
-    const int before = k > 0 ? size_[k - 1] : 0;
-    const int w = width_[k];
-    const int start = start_[k];
-    const std::size_t base = rowAt_[static_cast<std::size_t>(start)];
+    const int s = lay().size[k];
+    const int before = k > 0 ? lay().size[k - 1] : 0;
+    const int w = lay().width[k];
+    const int start = lay().start[k];
+    const std::size_t base = row_at(start);
     const BlockRows a{re_.data() + base, Complex ? im_.data() + base : nullptr, w};
     auto size_of = [&](int r, int c) {
         const double v = std::fabs(a.re[a.at(r, c)]);
@@ -293,19 +305,19 @@ void BlockTridiagonal::solve_part(Part part, double* br, double* bi) const {
     const int blocks = this->blocks();
     const int m = middle_ < 0 || middle_ >= blocks ? blocks - 1 : middle_;
     auto one = [&](int k, int first, int count, int neighbour) {
-        const double* const yr = count > 0 ? br + start_[neighbour] : nullptr;
-        const double* const yi = count > 0 && bi != nullptr ? bi + start_[neighbour] : nullptr;
+        const double* const yr = count > 0 ? br + lay().start[neighbour] : nullptr;
+        const double* const yi = count > 0 && bi != nullptr ? bi + lay().start[neighbour] : nullptr;
         if (complex_)
             solve_diagonal<true>(k, br, bi, yr, yi, first, count, nullptr, nullptr, 0, 0);
         else
             solve_diagonal<false>(k, br, bi, yr, yi, first, count, nullptr, nullptr, 0, 0);
     };
     if (part == Part::top) {
-        for (int k = 0; k < m; ++k) one(k, 0, k > 0 ? size_[k - 1] : 0, k - 1);
+        for (int k = 0; k < m; ++k) one(k, 0, k > 0 ? lay().size[k - 1] : 0, k - 1);
     } else {
         for (int k = blocks - 1; k > m; --k) {
-            const int upper = size_[k - 1] + size_[k];
-            one(k, upper, k + 1 < blocks ? size_[k + 1] : 0, k + 1);
+            const int upper = lay().size[k - 1] + lay().size[k];
+            one(k, upper, k + 1 < blocks ? lay().size[k + 1] : 0, k + 1);
         }
     }
 }
@@ -314,16 +326,16 @@ void BlockTridiagonal::solve_middle(double* br, double* bi) const {
     const int blocks = this->blocks();
     if (blocks == 0) return;
     const int m = middle_ < 0 || middle_ >= blocks ? blocks - 1 : middle_;
-    const int before = m > 0 ? size_[m - 1] : 0;
-    const int after = m + 1 < blocks ? size_[m + 1] : 0;
-    const double* const yr = before > 0 ? br + start_[m - 1] : nullptr;
-    const double* const yi = before > 0 && bi != nullptr ? bi + start_[m - 1] : nullptr;
-    const double* const zr = after > 0 ? br + start_[m + 1] : nullptr;
-    const double* const zi = after > 0 && bi != nullptr ? bi + start_[m + 1] : nullptr;
+    const int before = m > 0 ? lay().size[m - 1] : 0;
+    const int after = m + 1 < blocks ? lay().size[m + 1] : 0;
+    const double* const yr = before > 0 ? br + lay().start[m - 1] : nullptr;
+    const double* const yi = before > 0 && bi != nullptr ? bi + lay().start[m - 1] : nullptr;
+    const double* const zr = after > 0 ? br + lay().start[m + 1] : nullptr;
+    const double* const zi = after > 0 && bi != nullptr ? bi + lay().start[m + 1] : nullptr;
     if (complex_)
-        solve_diagonal<true>(m, br, bi, yr, yi, 0, before, zr, zi, before + size_[m], after);
+        solve_diagonal<true>(m, br, bi, yr, yi, 0, before, zr, zi, before + lay().size[m], after);
     else
-        solve_diagonal<false>(m, br, bi, yr, yi, 0, before, zr, zi, before + size_[m], after);
+        solve_diagonal<false>(m, br, bi, yr, yi, 0, before, zr, zi, before + lay().size[m], after);
 }
 
 void BlockTridiagonal::back_part(Part part, double* br, double* bi) const {
@@ -331,7 +343,7 @@ void BlockTridiagonal::back_part(Part part, double* br, double* bi) const {
     const int m = middle_ < 0 || middle_ >= blocks ? blocks - 1 : middle_;
     if (part == Part::top) {
         for (int k = m - 1; k >= 0; --k) {
-            const int upper = (k > 0 ? size_[k - 1] : 0) + size_[k];
+            const int upper = (k > 0 ? lay().size[k - 1] : 0) + lay().size[k];
             if (complex_)
                 back_block<true>(k, br, bi, k + 1, upper);
             else
@@ -354,11 +366,11 @@ void BlockTridiagonal::solve_diagonal(int k, double* br, double* bi, const doubl
                                       const double* yi, int couplingFirst, int couplingCount,
                                       const double* zr, const double* zi, int secondFirst,
                                       int secondCount) const {
-    const int s = size_[k];
-    const int before = k > 0 ? size_[k - 1] : 0;
-    const int w = width_[k];
-    const int start = start_[k];
-    const std::size_t base = rowAt_[static_cast<std::size_t>(start)];
+    const int s = lay().size[k];
+    const int before = k > 0 ? lay().size[k - 1] : 0;
+    const int w = lay().width[k];
+    const int start = lay().start[k];
+    const std::size_t base = row_at(start);
     const double* const ar = re_.data() + base;
     const double* const ai = Complex ? im_.data() + base : nullptr;
     double* const xr = br + start;
@@ -411,13 +423,13 @@ void BlockTridiagonal::solve_diagonal(int k, double* br, double* bi, const doubl
 template <bool Complex>
 void BlockTridiagonal::back_block(int k, double* br, double* bi, int neighbour,
                                   int columnFirst) const {
-    const int s = size_[k];
-    const int count = size_[neighbour];
-    const int w = width_[k];
-    const int start = start_[k];
-    const std::size_t base = rowAt_[static_cast<std::size_t>(start)];
-    const double* const nr = br + start_[neighbour];
-    const double* const ni = Complex ? bi + start_[neighbour] : nullptr;
+    const int s = lay().size[k];
+    const int count = lay().size[neighbour];
+    const int w = lay().width[k];
+    const int start = lay().start[k];
+    const std::size_t base = row_at(start);
+    const double* const nr = br + lay().start[neighbour];
+    const double* const ni = Complex ? bi + lay().start[neighbour] : nullptr;
     for (int r = 0; r < s; ++r) {
         const double* const rr = re_.data() + base + static_cast<std::size_t>(r) * w + columnFirst;
         const double* const ri =

@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 // Splits 0 .. n-1 into blocks for a matrix in which unknown p is coupled with no unknown
@@ -43,11 +44,14 @@ class BlockTridiagonal {
     BlockTridiagonal() = default;
     // Zeros in the blocks of the given sizes (each > 0).
     BlockTridiagonal(const std::vector<int>& sizes, bool complex);
+    // Zeros in the blocks of `shape`, whose layout the two share (it is never changed); a
+    // matrix that is not `factorable` is only formed and read, and holds no room for factors.
+    BlockTridiagonal(const BlockTridiagonal& shape, bool complex, bool factorable = true);
 
     int order() const { return n_; }
-    int blocks() const { return static_cast<int>(size_.size()); }
+    int blocks() const { return layout_ ? static_cast<int>(lay().size.size()) : 0; }
     bool is_complex() const { return complex_; }
-    const std::vector<int>& sizes() const { return size_; }
+    const std::vector<int>& sizes() const { return lay().size; }
     // Entries held, per part (real or imaginary).
     std::size_t entries() const { return re_.size(); }
 
@@ -62,24 +66,23 @@ class BlockTridiagonal {
     // The real part of element (i, j) when held, else null.
     double* element_re(int i, int j) {
         const std::size_t b = block_of(i);
-        const int c = j - first_[b];
-        return c >= 0 && c < width_[b] ? re_.data() + rowAt_[static_cast<std::size_t>(i)] + c
-                                       : nullptr;
+        const int c = j - lay().first[b];
+        return c >= 0 && c < lay().width[b] ? re_.data() + row_at(i) + c : nullptr;
     }
     // First column held in row i, and how many.
-    int first_column(int i) const { return first_[block_of(i)]; }
-    int width(int i) const { return width_[block_of(i)]; }
+    int first_column(int i) const { return lay().first[block_of(i)]; }
+    int width(int i) const { return lay().width[block_of(i)]; }
     // Row i's values, columns first_column(i) ...
-    double* row_re(int i) { return re_.data() + rowAt_[static_cast<std::size_t>(i)]; }
-    double* row_im(int i) { return im_.data() + rowAt_[static_cast<std::size_t>(i)]; }
-    const double* row_re(int i) const { return re_.data() + rowAt_[static_cast<std::size_t>(i)]; }
+    double* row_re(int i) { return re_.data() + row_at(i); }
+    double* row_im(int i) { return im_.data() + row_at(i); }
+    const double* row_re(int i) const { return re_.data() + row_at(i); }
     // Every value, row after row (the layout is the same for every matrix of the same sizes).
     double* values_re() { return re_.data(); }
     double* values_im() { return im_.data(); }
     const double* values_re() const { return re_.data(); }
     // Position of the diagonal element of row i among its values.
     std::size_t diagonal_at(int i) const {
-        return rowAt_[static_cast<std::size_t>(i)] + static_cast<std::size_t>(i - first_column(i));
+        return row_at(i) + static_cast<std::size_t>(i - first_column(i));
     }
 
     // In place. Returns 0, or the row (counted from 1) whose pivot was an exact zero (the
@@ -105,9 +108,22 @@ class BlockTridiagonal {
     void back_part(Part part, double* br, double* bi) const;
 
   private:
+    // Where the blocks lie: shared by the matrices of one shape.
+    struct Layout {
+        std::vector<int> size, start, first, width, blockOf;
+        std::vector<std::size_t> blockAt;  // position of the block's first value
+    };
+    const Layout& lay() const { return *layout_; }
     std::size_t block_of(int i) const {
-        return static_cast<std::size_t>(blockOf_[static_cast<std::size_t>(i)]);
+        return static_cast<std::size_t>(lay().blockOf[static_cast<std::size_t>(i)]);
     }
+    // position of row i's first value
+    std::size_t row_at(int i) const {
+        const std::size_t b = block_of(i);
+        return lay().blockAt[b] +
+               static_cast<std::size_t>(i - lay().start[b]) * static_cast<std::size_t>(lay().width[b]);
+    }
+    void allocate(bool complex, std::size_t entries, bool factorable);
     template <bool Complex>
     int factor_part(Part part);
     template <bool Complex>
@@ -128,9 +144,9 @@ class BlockTridiagonal {
     bool factored_ = false;
     int middle_ = -1;  // unset: the last block
     double growth_[2] = {0, 0};  // top and bottom part
-    std::vector<int> size_, start_, first_, width_, blockOf_;
-    std::vector<std::size_t> rowAt_;
+    std::shared_ptr<const Layout> layout_;
     std::vector<double> re_, im_;
+    // of factorable matrices:
     std::vector<double> invRe_, invIm_;  // reciprocals of U's diagonal, by row
     std::vector<int> pivot_;             // row swapped with row i at its elimination step
 };

@@ -300,25 +300,23 @@ StiffIntegratorT::StiffIntegratorT(OdeSystem& system, int n_, double* y_, double
     const auto un = static_cast<std::size_t>(n);
     for (auto* v : {&z1_, &z2_, &z3_, &f_start_, &scale_, &f1_, &f2_, &f3_}) v->assign(un, 0.0);
     cont_.assign(4 * un, 0.0);
-    hessenberg_swaps_.assign(un, 0);
-    mas_.resize(mass_rows_, n);
+    if (ijob_ == 7) hessenberg_swaps_.assign(un, 0);
+    if (has_mass_) mas_.resize(mass_rows_, n);
     if (blocked_) {
-        block_jac_ = BlockTridiagonal(o.block_sizes, false);
         block_e1_ = BlockTridiagonal(o.block_sizes, false);
-        block_e2_ = BlockTridiagonal(o.block_sizes, true);
-        const SparsePattern& pattern = o.jacobian_pattern;
-        if (!pattern.rowStart.empty()) {
-            bool fits = pattern.rowStart.size() == static_cast<std::size_t>(n) + 1 &&
-                        pattern.rowStart.front() == 0 &&
-                        pattern.rowStart.back() == static_cast<int>(pattern.columns.size());
-            for (int i = 0; fits && i < n; ++i)
-                for (int e = pattern.rowStart[static_cast<std::size_t>(i)];
-                     fits && e < pattern.rowStart[static_cast<std::size_t>(i) + 1]; ++e) {
-                    const int j = pattern.columns[static_cast<std::size_t>(e)];
-                    fits = j >= 0 && j < n && block_jac_.holds(i, j);
+        block_e2_ = BlockTridiagonal(block_e1_, true);
+        block_jac_ = BlockTridiagonal(block_e1_, false, false);
+        if (const ColumnGroups* g = o.jacobian_groups.get()) {
+            bool fits = g->rowStart.size() == static_cast<std::size_t>(n) + 1 &&
+                        g->groupColumns.size() == static_cast<std::size_t>(n);
+            for (int j = 0; fits && j < n; ++j)
+                for (int e = g->rowStart[static_cast<std::size_t>(j)];
+                     fits && e < g->rowStart[static_cast<std::size_t>(j) + 1]; ++e) {
+                    const int i = g->rows[static_cast<std::size_t>(e)];
+                    fits = i >= 0 && i < n && block_jac_.holds(i, j);
                 }
-            if (!fits) refuse(" curious input for jacobian_pattern");
-            column_groups_ = column_groups(n, pattern);
+            if (!fits) refuse(" curious input for jacobian_groups");
+            column_groups_ = o.jacobian_groups;
         }
         // E2's elimination meets in the middle at this share of its blocks from the top, so
         // that with two threads this thread's part (E1 and E2's top) and the helper's (E2's
@@ -409,9 +407,9 @@ bool StiffIntegratorT::compute_jacobian() {
         auto store = [&jac](int i, int j, double v) {
             if (double* const e = jac.element_re(i, j)) *e = v;
         };
-        if (column_groups_.groups() > 0) {
+        if (column_groups_ != nullptr) {
             if (!sparse_jacobian_by_differences(rhs, state, f_start_.data(), uround_,
-                                                column_groups_, store, f1_.data(), f2_.data(),
+                                                *column_groups_, store, f1_.data(), f2_.data(),
                                                 cont_.data(), stats_.jacobian_rhs_calls))
                 return false;
         } else if (!band_jacobian_by_differences_to(rhs, state, f_start_.data(), uround_, jac_lower_,

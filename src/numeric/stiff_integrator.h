@@ -58,10 +58,11 @@ struct StiffOptions : IntegratorOptions {
     int jac_lower = 0;  // bandwidths of a band Jacobian
     int jac_upper = 0;
     std::vector<int> block_sizes;  // of a block-tridiagonal Jacobian, summing to n
-    // With a block-tridiagonal Jacobian: the elements that may be non-zero (each in the
-    // blocks). Given, the differences perturb together the columns no row shares, often
-    // fewer groups than the band needs; empty: as for the band.
-    SparsePattern jacobian_pattern;
+    // With a block-tridiagonal Jacobian: groups of columns that no row shares, with the rows
+    // of every column (column_groups of the elements that may be non-zero, each in the
+    // blocks): the differences perturb each group together, often fewer groups than the
+    // band needs. Null: as for the band. Shared, not copied.
+    std::shared_ptr<const ColumnGroups> jacobian_groups;
     MassMatrix mass = MassMatrix::identity;
     int mass_lower = 0;  // bandwidths of a band mass matrix (at most the Jacobian's)
     int mass_upper = 0;
@@ -235,7 +236,7 @@ class StiffIntegratorT : public IntegratorT {
     // the same for a block-tridiagonal Jacobian (then the only ones allocated)
     bool blocked_ = false;
     BlockTridiagonal block_jac_, block_e1_, block_e2_;
-    ColumnGroups column_groups_;  // of the Jacobian's pattern; empty: by the band
+    std::shared_ptr<const ColumnGroups> column_groups_;  // null: by the band
 
     // runs the complex system's work when the integration has two threads; null: one thread
     std::unique_ptr<HelperThread> helper_;

@@ -281,7 +281,8 @@ TEST_P(HeatEquation, SolvedInEveryStorageForm) {
     o.mass_lower = f.ml;
     o.mass_upper = f.mu;
     o.block_sizes = heat_blocks(f);
-    o.jacobian_pattern = heat_pattern(f);
+    if (f.jacobian == JacobianStructure::blocks)
+        o.jacobian_groups = std::make_shared<const ColumnGroups>(column_groups(kHeatN, heat_pattern(f)));
     std::unique_ptr<StiffIntegratorT> s;
     // local tolerance 1e-7 (relative to values of order 1): the global error stays below 1e-5
     const double err = run_and_track(sys, u, 0.0, 0.2, {1e-7, 1e-7}, o,
@@ -333,7 +334,8 @@ TEST_P(HeatEquation, TwoThreadsGiveTheBitsOfOne) {
         o.mass_lower = f.ml;
         o.mass_upper = f.mu;
         o.block_sizes = heat_blocks(f);
-        o.jacobian_pattern = heat_pattern(f);
+        if (f.jacobian == JacobianStructure::blocks)
+        o.jacobian_groups = std::make_shared<const ColumnGroups>(column_groups(kHeatN, heat_pattern(f)));
         o.threads = threads;
         o.parallel_min_work = 0;  // the helper thread even for this small system
         auto s = make_integrator(sys, kHeatN, u.data(), 0.0, 0.05, o);
