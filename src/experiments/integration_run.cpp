@@ -83,9 +83,11 @@ std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem
         if (!blocks.empty()) {
             options.jacobian = JacobianStructure::blocks;
             options.block_sizes = std::move(blocks);
-            auto groups = std::make_shared<const ColumnGroups>(column_groups(md.nEq, pattern));
-            pattern = {};  // freed before the matrices are made
-            options.jacobian_groups = std::move(groups);
+            if (!pattern.rowStart.empty()) {
+                auto groups = std::make_shared<const ColumnGroups>(column_groups(md.nEq, pattern));
+                pattern = {};  // freed before the matrices are made
+                options.jacobian_groups = std::move(groups);
+            }
         }
     }
     return std::make_unique<StiffIntegratorT>(system, md.nEq, state, md.tBegin, md.tEnd, options);

@@ -105,8 +105,8 @@ struct ColumnGroups {
     int groups() const { return static_cast<int>(groupStart.size()) - 1; }
 };
 
-// A greedy colouring of the columns of an n x n pattern, column by column, each into the
-// first group none of whose columns shares a row with it.
+// A greedy colouring of the columns of an n x n pattern (n + 1 row starts), column by
+// column, each into the first group none of whose columns shares a row with it.
 ColumnGroups column_groups(int n, const SparsePattern& pattern);
 
 // Jacobian of a sparse f by forward differences, one evaluation per group of columns:
