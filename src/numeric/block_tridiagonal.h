@@ -65,9 +65,13 @@ class BlockTridiagonal {
     }
     // The real part of element (i, j) when held, else null.
     double* element_re(int i, int j) {
+        const Layout& l = lay();
         const std::size_t b = block_of(i);
-        const int c = j - lay().first[b];
-        return c >= 0 && c < lay().width[b] ? re_.data() + row_at(i) + c : nullptr;
+        const int c = j - l.first[b];
+        const int w = l.width[b];
+        if (c < 0 || c >= w) return nullptr;
+        return re_.data() + l.blockAt[b] +
+               static_cast<std::size_t>(i - l.start[b]) * static_cast<std::size_t>(w) + c;
     }
     // First column held in row i, and how many.
     int first_column(int i) const { return lay().first[block_of(i)]; }
