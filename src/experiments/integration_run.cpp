@@ -93,7 +93,9 @@ std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem
     return std::make_unique<StiffIntegratorT>(system, md.nEq, state, md.tBegin, md.tEnd, options);
 }
 
-RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& options) {
+namespace {
+
+RunOutcome integrate_once(model& md, RunSeries& series, const RunOptions& options) {
     const bool banded = options.path == SolverPath::banded;
     std::vector<int> recordIndex;
     std::vector<double> state;
@@ -123,6 +125,32 @@ RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& optio
     outcome.negativeConcentration = system.negative_concentration_seen();
     outcome.lowestConcentration = system.lowest_concentration();
     return outcome;
+}
+
+}  // namespace
+
+RunOutcome run_integration(model& md, RunSeries& series, const RunOptions& options) {
+    const bool blocks = options.path == SolverPath::banded && options.blockMatrices;
+    if (!blocks) return integrate_once(md, series, options);
+    // Should pivoting inside the blocks not be enough for this problem (a decomposition's
+    // first solve far less accurate than a band LU's), the point is integrated again from
+    // where it started, with the band.
+    const std::vector<double> start = md.y;
+    const RunSeries startSeries = series;
+    const RunOutcome outcome = integrate_once(md, series, options);
+    if (outcome.stats.inaccurate_block_solves == 0 ||
+        outcome.code == StiffIntegratorT::kStoppedByOutput)
+        return outcome;
+    options.sink->write(
+        "The block-tridiagonal Newton matrices lost accuracy; the point is integrated again "
+        "with band matrices.\n");
+    md.y = start;
+    series = startSeries;
+    RunOptions band = options;
+    band.blockMatrices = false;
+    RunOutcome again = integrate_once(md, series, band);
+    again.stats.inaccurate_block_solves = outcome.stats.inaccurate_block_solves;
+    return again;
 }
 
 double integration_bytes(long long nEq, SolverPath path, long long lower, long long upper) {

@@ -87,6 +87,10 @@ struct IntegratorStatistics {
     int complex_decompositions = 0;  // completed decompositions of the complex one
     long long rhs_calls = 0;            // evaluations of f for the method itself
     long long jacobian_rhs_calls = 0;   // evaluations of f for finite-difference Jacobians
+    // Block-tridiagonal decompositions whose first solve had a componentwise backward error
+    // above StiffIntegratorT::kBlockBackwardErrorLimit: pivoting inside the blocks was not
+    // enough, and the Newton systems are solved less accurately than by a band LU.
+    int inaccurate_block_solves = 0;
 
     // Every evaluation of f, the Jacobians' included.
     long long all_rhs_calls() const { return rhs_calls + jacobian_rhs_calls; }
@@ -101,6 +105,7 @@ struct IntegratorStatistics {
         complex_decompositions += other.complex_decompositions;
         rhs_calls += other.rhs_calls;
         jacobian_rhs_calls += other.jacobian_rhs_calls;
+        inaccurate_block_solves += other.inaccurate_block_solves;
         return *this;
     }
 };
