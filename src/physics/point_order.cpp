@@ -97,71 +97,58 @@ class Couplings {
     bool reactive_ = false;
 };
 
-}  // namespace
-
-Bandwidths point_order_bandwidths(const model& md) {
+// Calls visit(row, reach) for the equation at every position of the point order, in
+// order, reach holding what it reads (and listing it in *read when given). With `inner`
+// false only the nodes 0, 1, 2 and N-1, N, N+1 of each layer, which show every distance
+// there is: nodes 2 .. N-1 see the same pattern as node 2 (fluxes between inner nodes).
+template <class Visit>
+void each_equation(const model& md, bool inner, std::vector<int>* read, Visit visit) {
     const Couplings couplings(md);
     const PointPositions at(md);
-    long long lower = 0;
-    long long upper = 0;
-    auto widen = [&](long long row, const Reach& r) {
-        lower = std::max(lower, row - r.low);
-        upper = std::max(upper, r.high - row);
-    };
-    // Nodes 2 .. N-1 see the same pattern as node 2 (fluxes between inner nodes only), so
-    // the nodes 0, 1, 2 and N-1, N, N+1 of each layer give every distance there is.
     for (int l = 1; l <= md.n; ++l) {
         const int N = md.N.at(l);
         for (int j = 0; j <= N + 1; ++j) {
-            if (j > 2 && j < N - 1) j = N - 1;
+            if (!inner && j > 2 && j < N - 1) j = N - 1;
             for (int c = 1; c <= md.R; ++c) {
                 const long long row = at.concentration(l, c, j);
-                Reach r{row, row};
+                Reach r{row, row, read};
                 couplings.concentration_equation(l, c, j, r);
-                widen(row, r);
+                visit(row, r);
             }
             if (j <= N) {
                 const long long row = at.field(l, j);
-                Reach r{row, row};
+                Reach r{row, row, read};
                 couplings.field_equation(l, j, r);
-                widen(row, r);
+                visit(row, r);
             }
         }
     }
+}
+
+}  // namespace
+
+Bandwidths point_order_bandwidths(const model& md) {
+    long long lower = 0;
+    long long upper = 0;
+    each_equation(md, false, nullptr, [&](long long row, const Reach& r) {
+        lower = std::max(lower, row - r.low);
+        upper = std::max(upper, r.high - row);
+    });
     return {static_cast<int>(lower), static_cast<int>(upper)};
 }
 
 std::vector<int> point_order_blocks(const model& md) {
-    const Couplings couplings(md);
-    const PointPositions at(md);
     std::vector<int> reach(static_cast<std::size_t>(md.nEq));
     for (int p = 0; p < md.nEq; ++p) reach[static_cast<std::size_t>(p)] = p;
     // an equation couples its unknown with everything between the first and the last it reads
-    auto couple = [&](long long row, const Reach& r) {
+    each_equation(md, true, nullptr, [&](long long row, const Reach& r) {
         auto& own = reach[static_cast<std::size_t>(row)];
         own = std::max(own, static_cast<int>(r.high));
         for (long long p = r.low; p < row; ++p) {
             auto& before = reach[static_cast<std::size_t>(p)];
             before = std::max(before, static_cast<int>(row));
         }
-    };
-    for (int l = 1; l <= md.n; ++l) {
-        const int N = md.N.at(l);
-        for (int j = 0; j <= N + 1; ++j) {
-            for (int c = 1; c <= md.R; ++c) {
-                const long long row = at.concentration(l, c, j);
-                Reach r{row, row};
-                couplings.concentration_equation(l, c, j, r);
-                couple(row, r);
-            }
-            if (j <= N) {
-                const long long row = at.field(l, j);
-                Reach r{row, row};
-                couplings.field_equation(l, j, r);
-                couple(row, r);
-            }
-        }
-    }
+    });
     // Blocks of whole grid points: the first three and the last three nodes of a layer
     // together, each other node alone. An edge node's equation is the extrapolation of
     // its two neighbours' rates, so for long steps its row of the Newton matrix nearly
@@ -194,36 +181,17 @@ std::vector<int> point_order_blocks(const model& md) {
 }
 
 SparsePattern point_order_pattern(const model& md) {
-    const Couplings couplings(md);
-    const PointPositions at(md);
     SparsePattern pattern;
     pattern.rowStart.assign(1, 0);
     std::vector<int> read;
-    auto row = [&](long long p) {
-        read.push_back(static_cast<int>(p));  // the diagonal, for the shift of the Newton matrices
+    each_equation(md, true, &read, [&](long long row, const Reach&) {
+        read.push_back(static_cast<int>(row));  // the diagonal, for the shift of the Newton matrices
         std::sort(read.begin(), read.end());
         read.erase(std::unique(read.begin(), read.end()), read.end());
         pattern.columns.insert(pattern.columns.end(), read.begin(), read.end());
         pattern.rowStart.push_back(static_cast<int>(pattern.columns.size()));
         read.clear();
-    };
-    for (int l = 1; l <= md.n; ++l) {
-        const int N = md.N.at(l);
-        for (int j = 0; j <= N + 1; ++j) {
-            for (int c = 1; c <= md.R; ++c) {
-                const long long p = at.concentration(l, c, j);
-                Reach r{p, p, &read};
-                couplings.concentration_equation(l, c, j, r);
-                row(p);
-            }
-            if (j <= N) {
-                const long long p = at.field(l, j);
-                Reach r{p, p, &read};
-                couplings.field_equation(l, j, r);
-                row(p);
-            }
-        }
-    }
+    });
     return pattern;
 }
 

@@ -10,28 +10,9 @@
 #include <random>
 #include <vector>
 
-namespace {
+#include "point_order_matrix.h"
 
-// A matrix shaped like a transport Jacobian in point order: nodes of `width` unknowns,
-// each coupled to itself and its neighbours, and at both ends of every stretch of
-// `stretch` nodes rows that reach three nodes inwards (one-sided edge differences). No
-// diagonal dominance, so that the blocks' LU has to interchange rows.
-MatDoub point_order_matrix(int nodes, int width, int stretch, std::mt19937& gen) {
-    std::uniform_real_distribution<double> u(-1.0, 1.0);
-    const int n = nodes * width;
-    MatDoub a(n, n);
-    for (int i = 0; i < n; ++i) {
-        const int node = i / width;
-        const int edge = node % stretch == 0 ? 1 : node % stretch == stretch - 1 ? -1 : 0;
-        for (int j = 0; j < n; ++j) {
-            const int other = j / width;
-            const bool near = std::abs(other - node) <= 1;
-            const bool reach = edge != 0 && (other - node) * edge > 0 && (other - node) * edge <= 3;
-            if (near || reach) a[i][j] = u(gen);
-        }
-    }
-    return a;
-}
+namespace {
 
 // The band of a full matrix by rows, a[i - j + upper][j], and its bandwidths.
 MatDoub band_rows(const MatDoub& a, int& lower, int& upper) {
