@@ -270,6 +270,44 @@ void thread_comparison(const std::string& name) {
                                    : "FAILED");
 }
 
+// CPU and wall milliseconds of the Newton linear algebra of a step (decomposition pair and
+// three stage solves), `repeats` times, on the state of md (its first point set up), with
+// `threads` threads and the Newton matrices in blocks or as the band.
+struct AlgebraTime {
+    double cpu = 0;
+    double wall = 0;
+};
+
+AlgebraTime time_newton_algebra(model& md, RunSeries& series, int threads, bool blocks,
+                                int repeats) {
+    const std::vector<int> order = point_order(md);
+    const Bandwidths band = point_order_bandwidths(md);
+    std::vector<double> state(order.size());
+    for (std::size_t p = 0; p < order.size(); ++p) state[p] = md.y[order[p]];
+    const RunOptions options;
+    MembraneSystem system(md, series, order, options);
+    const auto integrator =
+        make_run_integrator(md, system, state.data(), band, standard_output(), threads,
+                            blocks ? point_order_blocks(md) : std::vector<int>{});
+    StiffIntegratorT& s = *integrator;
+    using Access = StiffIntegratorAccess;
+    system.rhs(md.tBegin, state.data(), Access::vec(s, 6).data());  // f at x
+    Access::compute_jacobian(s);
+    Access::set_shifts(s, 1e3, 1e3, 1e3);  // a step of about 1e-3 (scaled)
+    for (int k = 3; k < 6; ++k) Access::vec(s, k) = Access::vec(s, 6);
+    const double w = wall_seconds();
+    const double c = cpu_seconds();
+    for (int r = 0; r < repeats; ++r) {
+        Access::decompose_pair(s);
+        for (int iteration = 0; iteration < 3; ++iteration) {
+            for (int k = 0; k < 3; ++k)
+                std::fill(Access::vec(s, k).begin(), Access::vec(s, k).end(), 0.0);
+            Access::solve_stages(s);
+        }
+    }
+    return {1e3 * (cpu_seconds() - c) / repeats, 1e3 * (wall_seconds() - w) / repeats};
+}
+
 // The Newton linear algebra of one step alone, on the first point's initial state: the
 // decomposition pair and three stage solves (the iterations of a typical step), `repeats`
 // times, with one and with two threads: wall and CPU milliseconds per repetition.
@@ -278,36 +316,13 @@ void newton_algebra(const std::string& name) {
     RunFiles files;
     RunSeries series;
     first_point(name, SolverPath::banded, md, files, series);
-    const std::vector<int> order = point_order(md);
-    const Bandwidths band = point_order_bandwidths(md);
-    std::vector<double> state(order.size());
-    for (std::size_t p = 0; p < order.size(); ++p) state[p] = md.y[order[p]];
     const int repeats = md.nEq >= 50000 ? 10 : 40;
     double wall[3] = {0, 0, 0};
     double cpu[3] = {0, 0, 0};
     for (int threads = 1; threads <= 2; ++threads) {
-        const RunOptions options;
-        MembraneSystem system(md, series, order, options);
-        const auto integrator =
-            make_run_integrator(md, system, state.data(), band, standard_output(), threads);
-        StiffIntegratorT& s = *integrator;
-        using Access = StiffIntegratorAccess;
-        system.rhs(md.tBegin, state.data(), Access::vec(s, 6).data());  // f at x
-        Access::compute_jacobian(s);
-        Access::set_shifts(s, 1e3, 1e3, 1e3);  // a step of about 1e-3 (scaled)
-        for (int k = 3; k < 6; ++k) Access::vec(s, k) = Access::vec(s, 6);
-        const double w = wall_seconds();
-        const double c = cpu_seconds();
-        for (int r = 0; r < repeats; ++r) {
-            Access::decompose_pair(s);
-            for (int iteration = 0; iteration < 3; ++iteration) {
-                for (int k = 0; k < 3; ++k)
-                    std::fill(Access::vec(s, k).begin(), Access::vec(s, k).end(), 0.0);
-                Access::solve_stages(s);
-            }
-        }
-        cpu[threads] = 1e3 * (cpu_seconds() - c) / repeats;
-        wall[threads] = 1e3 * (wall_seconds() - w) / repeats;
+        const AlgebraTime t = time_newton_algebra(md, series, threads, false, repeats);
+        cpu[threads] = t.cpu;
+        wall[threads] = t.wall;
     }
     std::printf("%8d %7s %6s %9.3f %9.3f %9.3f %9.3f %6.3f %6.3f pair + 3 solves\n", md.nEq, "", "",
                 wall[1], wall[2], cpu[1], cpu[2], wall[2] / wall[1], cpu[2] / cpu[1]);
@@ -348,45 +363,20 @@ StorageRow read_storage_row(const std::string& path) {
 }
 
 // The Newton linear algebra of a step (pair + 3 solves) on the first point's initial
-// state, band against blocks, one thread: CPU milliseconds per repetition.
+// state: band and blocks on one thread (CPU), blocks on two (wall), milliseconds per repetition.
 void storage_algebra(const std::string& name) {
     model md;
     RunFiles files;
     RunSeries series;
     first_point(name, SolverPath::banded, md, files, series);
-    const std::vector<int> order = point_order(md);
-    const Bandwidths band = point_order_bandwidths(md);
-    std::vector<double> state(order.size());
-    for (std::size_t p = 0; p < order.size(); ++p) state[p] = md.y[order[p]];
     const int repeats = md.nEq >= 500000 ? 2 : md.nEq >= 50000 ? 10 : 40;
     // band on one thread, blocks on one, blocks on two
     double cpu[3] = {0, 0, 0};
     double wall[3] = {0, 0, 0};
     for (int way = 0; way < 3; ++way) {
-        const bool blocks = way > 0;
-        const RunOptions options;
-        MembraneSystem system(md, series, order, options);
-        const auto integrator = make_run_integrator(md, system, state.data(), band,
-                                                    standard_output(), way == 2 ? 2 : 1,
-                                                    blocks ? point_order_blocks(md) : std::vector<int>{});
-        StiffIntegratorT& s = *integrator;
-        using Access = StiffIntegratorAccess;
-        system.rhs(md.tBegin, state.data(), Access::vec(s, 6).data());  // f at x
-        Access::compute_jacobian(s);
-        Access::set_shifts(s, 1e3, 1e3, 1e3);  // a step of about 1e-3 (scaled)
-        for (int k = 3; k < 6; ++k) Access::vec(s, k) = Access::vec(s, 6);
-        const double c = cpu_seconds();
-        const double w = wall_seconds();
-        for (int r = 0; r < repeats; ++r) {
-            Access::decompose_pair(s);
-            for (int iteration = 0; iteration < 3; ++iteration) {
-                for (int k = 0; k < 3; ++k)
-                    std::fill(Access::vec(s, k).begin(), Access::vec(s, k).end(), 0.0);
-                Access::solve_stages(s);
-            }
-        }
-        cpu[way] = 1e3 * (cpu_seconds() - c) / repeats;
-        wall[way] = 1e3 * (wall_seconds() - w) / repeats;
+        const AlgebraTime t = time_newton_algebra(md, series, way == 2 ? 2 : 1, way > 0, repeats);
+        cpu[way] = t.cpu;
+        wall[way] = t.wall;
     }
     std::printf("%8d  Newton algebra of a step, ms: band CPU %8.3f, blocks CPU %8.3f (ratio %5.2f),"
                 " blocks 2 threads wall %8.3f (ratio to band %5.2f)\n",
