@@ -12,6 +12,47 @@ namespace {
 
 int wall_clock_seconds() { return static_cast<int>(std::time(nullptr)); }
 
+// f with the state in the integrator's order: gathered into the record's layout (unless
+// recordIndex is empty: the same order), evaluated, scattered back.
+void evaluate_in_order(const model& md, InterfaceTables& tables,
+                       const std::vector<int>& recordIndex, std::vector<double>& state,
+                       std::vector<double>& rate, const double* y, double* f) {
+    if (recordIndex.empty()) {
+        evaluate_rhs(md, tables, y, f);
+        return;
+    }
+    const std::size_t n = recordIndex.size();
+    for (std::size_t p = 0; p < n; ++p) state[recordIndex[p]] = y[p];
+    evaluate_rhs(md, tables, state.data(), rate.data());
+    for (std::size_t p = 0; p < n; ++p) f[p] = rate[recordIndex[p]];
+}
+
+// The second evaluator of a run's f: the same evaluation on the same record, which it
+// only reads, with interface tables and buffers of its own. Its tables start as the
+// record's: the solutions' sides of the outer interfaces are set with the point and read,
+// never written, by f.
+class ConcurrentRhs final : public OdeSystem {
+  public:
+    ConcurrentRhs(const model& md, const std::vector<int>& recordIndex)
+        : md_(md), recordIndex_(recordIndex), tables_(md) {
+        if (!recordIndex_.empty()) {
+            state_.resize(recordIndex_.size());
+            rate_.resize(recordIndex_.size());
+        }
+    }
+
+    int rhs(double /*x*/, const double* y, double* f) override {
+        evaluate_in_order(md_, tables_, recordIndex_, state_, rate_, y, f);
+        return 0;
+    }
+
+  private:
+    const model& md_;
+    const std::vector<int>& recordIndex_;
+    InterfaceTables tables_;
+    std::vector<double> state_, rate_;
+};
+
 }  // namespace
 
 MembraneSystem::MembraneSystem(model& md, RunSeries& series, std::vector<int> recordIndex,
@@ -27,16 +68,14 @@ MembraneSystem::MembraneSystem(model& md, RunSeries& series, std::vector<int> re
     }
 }
 
-int MembraneSystem::rhs(double x, const double* y, double* f) {
-    if (!permuted()) {
-        evaluate_rhs(md_, x, y, f);
-        return 0;
-    }
-    const std::size_t n = recordIndex_.size();
-    for (std::size_t p = 0; p < n; ++p) recordState_[recordIndex_[p]] = y[p];
-    evaluate_rhs(md_, x, recordState_.data(), recordRate_.data());
-    for (std::size_t p = 0; p < n; ++p) f[p] = recordRate_[recordIndex_[p]];
+int MembraneSystem::rhs(double /*x*/, const double* y, double* f) {
+    evaluate_in_order(md_, md_, recordIndex_, recordState_, recordRate_, y, f);
     return 0;
+}
+
+OdeSystem* MembraneSystem::concurrent_evaluator() {
+    if (concurrent_ == nullptr) concurrent_ = std::make_unique<ConcurrentRhs>(md_, recordIndex_);
+    return concurrent_.get();
 }
 
 int MembraneSystem::output(IntegratorT& integrator) {

@@ -107,6 +107,8 @@ class MembraneSystem : public OdeSystem {
 
     int rhs(double x, const double* y, double* f) override;
     int output(IntegratorT& integrator) override;
+    // f on a copy of the record, made on the first call.
+    OdeSystem* concurrent_evaluator() override;
 
     // Copies a state held in the integrator's order into md.y.
     void to_record(const double* y);
@@ -128,6 +130,7 @@ class MembraneSystem : public OdeSystem {
     std::vector<double> recordState_;  // the state in the record's layout
     std::vector<double> recordRate_;   // its time derivative
     double negativeFloor_;             // -atol as read (scaled concentration)
+    std::unique_ptr<OdeSystem> concurrent_;
     bool negativeSeen_ = false;
     double lowest_ = 0;
     bool anyStep_ = false;

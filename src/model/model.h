@@ -89,7 +89,16 @@ class dane {
     std::vector<std::string> inputNotes;
 };
 
-class model : public dane {
+// What one evaluation of the transport equations leaves at the interfaces, per interface
+// and component: the concentrations on either side and the flux as each side books it.
+struct InterfaceTables {
+    SlotTable cIfLeft = {};   // concentration left of each interface
+    SlotTable cIfRight = {};  // concentration right of each interface
+    SlotTable jIfLeft = {};   // interface flux as booked by the region on the left
+    SlotTable jIfRight = {};  // interface flux as booked by the region on the right
+};
+
+class model : public dane, public InterfaceTables {
   public:
     double mpot = 0;                 // membrane potential, scaled units x 1000
     layer_double_vec gridX;          // grid points, N+1 per layer (scaled)
@@ -105,8 +114,6 @@ class model : public dane {
     layer_double_tab Dscaled;
     layer_double_tab driftCoef;
     double xb[kMaxSlots] = {};  // scaled layer boundaries
-    SlotTable cIfLeft = {};     // concentration left of each interface
-    SlotTable cIfRight = {};    // concentration right of each interface
     layer_int layerStart;       // index in y of the first unknown of each layer
     double tBegin = 0;          // start time of the next integration (scaled)
     std::vector<double> y;      // state vector, nEq values
@@ -117,8 +124,6 @@ class model : public dane {
     int nOmega = 0;
     double totalThickness = 0;  // sum of d [m]
     SlotTable Kc = {};          // scaled complex stability cScale*Kas/Kdis
-    SlotTable jIfLeft = {};     // interface flux as booked by the region on the left
-    SlotTable jIfRight = {};    // interface flux as booked by the region on the right
 };
 
 // Index in the state vector of block c (components 1..R, field R+1) at point i of layer l.

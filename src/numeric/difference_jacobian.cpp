@@ -1,20 +1,26 @@
 #include "numeric/difference_jacobian.h"
 
+#include <algorithm>
+#include <utility>
+
 ColumnGroups column_groups(int n, const SparsePattern& pattern) {
     const auto un = static_cast<std::size_t>(n);
     ColumnGroups g;
-    // the transpose: the rows of every column
+    // the transpose, column by column, for the colouring; put in group order below
     g.rowStart.assign(un + 1, 0);
     for (int c : pattern.columns) ++g.rowStart[static_cast<std::size_t>(c) + 1];
     for (std::size_t j = 0; j < un; ++j) g.rowStart[j + 1] += g.rowStart[j];
     g.rows.resize(pattern.columns.size());
-    std::vector<int> fill(g.rowStart.begin(), g.rowStart.end() - 1);
-    for (int i = 0; i < n; ++i)
-        for (int e = pattern.rowStart[static_cast<std::size_t>(i)];
-             e < pattern.rowStart[static_cast<std::size_t>(i) + 1]; ++e) {
-            const auto c = static_cast<std::size_t>(pattern.columns[static_cast<std::size_t>(e)]);
-            g.rows[static_cast<std::size_t>(fill[c]++)] = i;
-        }
+    {
+        std::vector<int> fill(g.rowStart.begin(), g.rowStart.end() - 1);
+        for (int i = 0; i < n; ++i)
+            for (int e = pattern.rowStart[static_cast<std::size_t>(i)];
+                 e < pattern.rowStart[static_cast<std::size_t>(i) + 1]; ++e) {
+                const auto c =
+                    static_cast<std::size_t>(pattern.columns[static_cast<std::size_t>(e)]);
+                g.rows[static_cast<std::size_t>(fill[c]++)] = i;
+            }
+    }
     // each column into the first group that none of the columns sharing a row with it has
     std::vector<int> group(un, -1);
     std::vector<int> forbiddenBy;  // per group: the last column that found it taken
@@ -44,5 +50,16 @@ ColumnGroups column_groups(int n, const SparsePattern& pattern) {
     std::vector<int> next(g.groupStart.begin(), g.groupStart.end() - 1);
     for (int j = 0; j < n; ++j)
         g.groupColumns[static_cast<std::size_t>(next[static_cast<std::size_t>(group[static_cast<std::size_t>(j)])]++)] = j;
+    // the rows in the order of groupColumns
+    std::vector<int> rowStart(un + 1, 0), rows(g.rows.size());
+    for (std::size_t e = 0; e < un; ++e) {
+        const auto j = static_cast<std::size_t>(g.groupColumns[e]);
+        const auto from = g.rows.begin() + g.rowStart[j];
+        const auto to = g.rows.begin() + g.rowStart[j + 1];
+        std::copy(from, to, rows.begin() + rowStart[e]);
+        rowStart[e + 1] = rowStart[e] + static_cast<int>(to - from);
+    }
+    g.rowStart = std::move(rowStart);
+    g.rows = std::move(rows);
     return g;
 }

@@ -96,12 +96,14 @@ struct SparsePattern {
     std::vector<int> columns;
 };
 
-// Columns that may be perturbed together: no row holds two columns of one group. For each
-// column its rows (the transpose of the pattern) and its group; the groups' columns in
-// increasing order.
+// Columns that may be perturbed together: no row holds two columns of one group. The
+// groups' columns in increasing order, and the rows of each (the transpose of the
+// pattern) in the same order, so that forming a group's columns reads its rows in one
+// sweep.
 struct ColumnGroups {
     std::vector<int> groupStart, groupColumns;  // group g: groupColumns[groupStart[g] ..]
-    std::vector<int> rowStart, rows;            // column j: rows[rowStart[j] .. rowStart[j+1])
+    // the column groupColumns[e]: rows[rowStart[e] .. rowStart[e+1])
+    std::vector<int> rowStart, rows;
     int groups() const { return static_cast<int>(groupStart.size()) - 1; }
 };
 
@@ -112,12 +114,15 @@ ColumnGroups column_groups(int n, const SparsePattern& pattern);
 // Jacobian of a sparse f by forward differences, one evaluation per group of columns:
 // store(i, j, df_i/dy_j) for every row i of column j's pattern. Rows outside the pattern
 // must not depend on the column. As the band version for saved, delta, work, y, f0, the
-// count and the result.
+// count and the result. Only the groups groupFirst .. groupEnd-1 are formed, and only
+// their columns of y, saved and delta are touched: two calls on disjoint ranges may run
+// at the same time, each with its own copy of y, its own work and an rhs of its own.
 template <class Rhs, class Store>
 bool sparse_jacobian_by_differences(Rhs&& rhs, double* y, const double* f0, double uround,
-                                    const ColumnGroups& g, Store&& store, double* saved,
-                                    double* delta, double* work, long long& evaluations) {
-    for (int group = 0; group < g.groups(); ++group) {
+                                    const ColumnGroups& g, int groupFirst, int groupEnd,
+                                    Store&& store, double* saved, double* delta, double* work,
+                                    long long& evaluations) {
+    for (int group = groupFirst; group < groupEnd; ++group) {
         const int first = g.groupStart[static_cast<std::size_t>(group)];
         const int last = g.groupStart[static_cast<std::size_t>(group) + 1];
         for (int e = first; e < last; ++e) {
@@ -131,8 +136,8 @@ bool sparse_jacobian_by_differences(Rhs&& rhs, double* y, const double* f0, doub
         for (int e = first; e < last; ++e) {
             const int j = g.groupColumns[static_cast<std::size_t>(e)];
             if (refused == 0)
-                for (int r = g.rowStart[static_cast<std::size_t>(j)];
-                     r < g.rowStart[static_cast<std::size_t>(j) + 1]; ++r) {
+                for (int r = g.rowStart[static_cast<std::size_t>(e)];
+                     r < g.rowStart[static_cast<std::size_t>(e) + 1]; ++r) {
                     const int l = g.rows[static_cast<std::size_t>(r)];
                     store(l, j, (work[l] - f0[l]) / delta[j]);
                 }

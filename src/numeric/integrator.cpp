@@ -9,6 +9,8 @@ void OdeSystem::mass(double**) {}
 
 int OdeSystem::output(IntegratorT&) { return 0; }
 
+OdeSystem* OdeSystem::concurrent_evaluator() { return nullptr; }
+
 void IntegratorT::refuse(const std::string& message) const {
     tell(messages_, message, "\n");
     messages_.flush();

@@ -38,6 +38,12 @@ class OdeSystem {
     // read x, y and statistics(), and set x_dense to evaluate dense_output. A negative
     // result stops the integration.
     virtual int output(IntegratorT& integrator);
+
+    // A second evaluator of the same f that may run on another thread at the same time as
+    // this one: it shares nothing that rhs() writes, and gives the same values bit for bit.
+    // Asked for once, by an integrator that forms its Jacobian's column groups on two
+    // threads; the system owns it. Null (the default): f is evaluated on one thread only.
+    virtual OdeSystem* concurrent_evaluator();
 };
 
 // A parameter fault found while an integrator is built. Its message is the text that the

@@ -309,12 +309,15 @@ StiffIntegratorT::StiffIntegratorT(OdeSystem& system, int n_, double* y_, double
         if (const ColumnGroups* g = o.jacobian_groups.get()) {
             bool fits = g->rowStart.size() == static_cast<std::size_t>(n) + 1 &&
                         g->groupColumns.size() == static_cast<std::size_t>(n);
-            for (int j = 0; fits && j < n; ++j)
-                for (int e = g->rowStart[static_cast<std::size_t>(j)];
-                     fits && e < g->rowStart[static_cast<std::size_t>(j) + 1]; ++e) {
-                    const int i = g->rows[static_cast<std::size_t>(e)];
+            for (std::size_t e = 0; fits && e < un; ++e) {
+                const int j = g->groupColumns[e];
+                fits = j >= 0 && j < n && g->rowStart[e] >= 0 &&
+                       g->rowStart[e + 1] <= static_cast<int>(g->rows.size());
+                for (int r = g->rowStart[e]; fits && r < g->rowStart[e + 1]; ++r) {
+                    const int i = g->rows[static_cast<std::size_t>(r)];
                     fits = i >= 0 && i < n && block_jac_.holds(i, j);
                 }
+            }
             if (!fits) refuse(" curious input for jacobian_groups");
             column_groups_ = o.jacobian_groups;
         }
@@ -337,8 +340,11 @@ StiffIntegratorT::StiffIntegratorT(OdeSystem& system, int n_, double* y_, double
         blocked_           ? static_cast<long long>(block_jac_.entries())
         : banded_jacobian_ ? rows * (2LL * jac_lower_ + jac_upper_ + 1)
                            : rows * rows;
-    if (threads_ >= 2 && solve_work >= o.parallel_min_work)
+    if (threads_ >= 2 && solve_work >= o.parallel_min_work) {
         helper_ = std::make_unique<HelperThread>();
+        // grouped differences split between the threads column group by group
+        if (column_groups_ != nullptr) helper_system_ = system_.concurrent_evaluator();
+    }
 }
 
 StiffIntegratorT::~StiffIntegratorT() = default;
@@ -408,10 +414,7 @@ bool StiffIntegratorT::compute_jacobian() {
             if (double* const e = jac.element_re(i, j)) *e = v;
         };
         if (column_groups_ != nullptr) {
-            if (!sparse_jacobian_by_differences(rhs, state, f_start_.data(), uround_,
-                                                *column_groups_, store, f1_.data(), f2_.data(),
-                                                cont_.data(), stats_.jacobian_rhs_calls))
-                return false;
+            if (!grouped_jacobian(store)) return false;
         } else if (!band_jacobian_by_differences_to(rhs, state, f_start_.data(), uround_, jac_lower_,
                                              jac_upper_, 0, n, store, f1_.data(), f2_.data(),
                                              cont_.data(), stats_.jacobian_rhs_calls))
@@ -431,6 +434,40 @@ bool StiffIntegratorT::compute_jacobian() {
     jacobian_current_ = true;
     hessenberg_pending_ = true;
     return true;
+}
+
+// The Jacobian by groups of columns: with a helper system, the helper thread forms the
+// second half of the groups on a copy of y while this thread forms the first half. Every
+// column is the same difference of the same two evaluations either way, so the Jacobian
+// is the same bit for bit. The stage vectors z1 and z2 serve the helper as its copy of y
+// and its work: they are set anew from the dense output before the next Newton iteration.
+template <class Store>
+bool StiffIntegratorT::grouped_jacobian(Store& store) {
+    const ColumnGroups& groups = *column_groups_;
+    auto rhs = [this](const double* v, double* f) { return system_.rhs(x, v, f); };
+    if (helper_system_ == nullptr)
+        return sparse_jacobian_by_differences(rhs, y, f_start_.data(), uround_, groups, 0,
+                                              groups.groups(), store, f1_.data(), f2_.data(),
+                                              cont_.data(), stats_.jacobian_rhs_calls);
+    const int middle = groups.groups() / 2;
+    std::copy(y, y + n, z1_.begin());
+    long long helper_calls = 0;
+    bool helper_ok = true;
+    auto second_half = [&] {
+        auto helper_rhs = [this](const double* v, double* f) {
+            return helper_system_->rhs(x, v, f);
+        };
+        helper_ok = sparse_jacobian_by_differences(
+            helper_rhs, z1_.data(), f_start_.data(), uround_, groups, middle, groups.groups(),
+            store, f1_.data(), f2_.data(), z2_.data(), helper_calls);
+    };
+    helper_->start(second_half);
+    const bool ok = sparse_jacobian_by_differences(rhs, y, f_start_.data(), uround_, groups, 0,
+                                                   middle, store, f1_.data(), f2_.data(),
+                                                   cont_.data(), stats_.jacobian_rhs_calls);
+    helper_->wait();
+    stats_.jacobian_rhs_calls += helper_calls;
+    return ok && helper_ok;
 }
 
 // After a rejection the Jacobian is formed anew unless it belongs to the current point.

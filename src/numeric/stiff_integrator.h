@@ -146,6 +146,8 @@ class StiffIntegratorT : public IntegratorT {
 
     // the matrix work of one step
     bool compute_jacobian();
+    template <class Store>
+    bool grouped_jacobian(Store& store);
     bool refresh_stale_jacobian();
     int decompose_real();
     int decompose_complex();
@@ -251,6 +253,9 @@ class StiffIntegratorT : public IntegratorT {
 
     // runs the complex system's work when the integration has two threads; null: one thread
     std::unique_ptr<HelperThread> helper_;
+    // evaluates f on the helper thread for half the Jacobian's column groups; null: the
+    // Jacobian is formed on this thread
+    OdeSystem* helper_system_ = nullptr;
 
     // method constants (closed forms evaluated at the start of run_steps)
     double c1_ = 0, c2_ = 0, c1m1_ = 0, c2m1_ = 0, c1mc2_ = 0;

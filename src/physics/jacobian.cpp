@@ -1,41 +1,15 @@
 #include "physics/jacobian.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "numeric/difference_jacobian.h"
 #include "physics/flux.h"
 #include "physics/rhs.h"
 
-namespace {
-
-// The interface tables that evaluate_rhs rewrites, kept and put back.
-class InterfaceTables {
-  public:
-    explicit InterfaceTables(model& md) : md_(md) {
-        std::memcpy(cLeft_, md.cIfLeft, sizeof(SlotTable));
-        std::memcpy(cRight_, md.cIfRight, sizeof(SlotTable));
-        std::memcpy(jLeft_, md.jIfLeft, sizeof(SlotTable));
-        std::memcpy(jRight_, md.jIfRight, sizeof(SlotTable));
-    }
-    ~InterfaceTables() {
-        std::memcpy(md_.cIfLeft, cLeft_, sizeof(SlotTable));
-        std::memcpy(md_.cIfRight, cRight_, sizeof(SlotTable));
-        std::memcpy(md_.jIfLeft, jLeft_, sizeof(SlotTable));
-        std::memcpy(md_.jIfRight, jRight_, sizeof(SlotTable));
-    }
-    InterfaceTables(const InterfaceTables&) = delete;
-    InterfaceTables& operator=(const InterfaceTables&) = delete;
-
-  private:
-    model& md_;
-    SlotTable cLeft_, cRight_, jLeft_, jRight_;
-};
-
-}  // namespace
-
 PointOrderJacobian transport_jacobian_banded(model& md, const double* y) {
-    const InterfaceTables keep(md);
+    // f from the record's interface tables as they stand (the solutions' sides), left
+    // unchanged
+    InterfaceTables tables = md;
     PointOrderJacobian jac;
     jac.recordIndex = point_order(md);
     jac.band = point_order_bandwidths(md);
@@ -47,7 +21,7 @@ PointOrderJacobian transport_jacobian_banded(model& md, const double* y) {
     // f in point order, as the integrator's right-hand side on the banded path
     auto rhs = [&](const double* v, double* f) {
         for (std::size_t p = 0; p < un; ++p) recordState[jac.recordIndex[p]] = v[p];
-        evaluate_rhs(md, 0, recordState.data(), recordRate.data());
+        evaluate_rhs(md, tables, recordState.data(), recordRate.data());
         for (std::size_t p = 0; p < un; ++p) f[p] = recordRate[jac.recordIndex[p]];
         return 0;
     };
@@ -61,12 +35,14 @@ PointOrderJacobian transport_jacobian_banded(model& md, const double* y) {
 }
 
 MatDoub transport_jacobian_dense(model& md, const double* y) {
-    const InterfaceTables keep(md);
+    // f from the record's interface tables as they stand (the solutions' sides), left
+    // unchanged
+    InterfaceTables tables = md;
     const int n = md.nEq;
     std::vector<double> state(y, y + n), f0(static_cast<std::size_t>(n)),
         work(static_cast<std::size_t>(n));
     auto rhs = [&](const double* v, double* f) {
-        evaluate_rhs(md, 0, v, f);
+        evaluate_rhs(md, tables, v, f);
         return 0;
     };
     rhs(state.data(), f0.data());
@@ -89,9 +65,11 @@ std::vector<double> applied_current_column(const model& md) {
 }
 
 std::vector<double> state_rate(model& md, const double* y) {
-    const InterfaceTables keep(md);
+    // f from the record's interface tables as they stand (the solutions' sides), left
+    // unchanged
+    InterfaceTables tables = md;
     std::vector<double> f(static_cast<std::size_t>(md.nEq));
-    evaluate_rhs(md, 0, y, f.data());
+    evaluate_rhs(md, tables, y, f.data());
     return f;
 }
 

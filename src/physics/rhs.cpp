@@ -6,7 +6,7 @@ namespace {
 
 // Edge concentrations of every layer into the interface tables, then the first-order
 // transfer flux J = Kif c_left - Kib c_right through every interface.
-void interface_fluxes(model& md, const double* y) {
+void interface_fluxes(const model& md, InterfaceTables& t, const double* y) {
     const int n = md.n;
     const int R = md.R;
     for (int l = 1; l <= n; ++l) {
@@ -15,14 +15,14 @@ void interface_fluxes(model& md, const double* y) {
         const int stride = N + 2;
         for (int c = 1; c <= R; ++c) {
             const double* yc = yl + stride * (c - 1);
-            md.cIfLeft[l][c] = yc[N + 1];
-            md.cIfRight[l - 1][c] = yc[0];
+            t.cIfLeft[l][c] = yc[N + 1];
+            t.cIfRight[l - 1][c] = yc[0];
         }
     }
     for (int s = 0; s <= n; ++s) {
         for (int c = 1; c <= R; ++c) {
-            md.jIfLeft[s][c] = md.Kif[s][c] * md.cIfLeft[s][c] - md.Kib[s][c] * md.cIfRight[s][c];
-            md.jIfRight[s][c] = md.jIfLeft[s][c];
+            t.jIfLeft[s][c] = md.Kif[s][c] * t.cIfLeft[s][c] - md.Kib[s][c] * t.cIfRight[s][c];
+            t.jIfRight[s][c] = t.jIfLeft[s][c];
         }
     }
 }
@@ -32,26 +32,27 @@ void interface_fluxes(model& md, const double* y) {
 // outside region books the whole transfer as c; the layer books the simple flux as c and
 // the excess as complex. An interface shared by two such layers is processed twice: as
 // the right edge of the left layer, then as the left edge of the right one.
-void boundary_complexation(model& md, int l) {
+void boundary_complexation(const model& md, InterfaceTables& t, int l) {
     for (int c = 1; c <= md.R; ++c) {
         if (md.ligand[c] <= 0) continue;
         const int g = md.ligand[c];
         const int x = md.complexOf[c];
         const double K = md.Kc[l][c];
         const int s = l - 1;
-        md.jIfLeft[s][c] = (1 + K * md.cIfRight[s][g]) * md.Kif[s][c] * md.cIfLeft[s][c] -
-                           (md.cIfRight[s][x] + md.cIfRight[s][c]) * md.Kib[s][c];
-        md.jIfRight[s][x] = md.jIfLeft[s][c] - md.jIfRight[s][c];
-        md.jIfRight[l][c] = (md.cIfLeft[l][x] + md.cIfLeft[l][c]) * md.Kif[l][c] -
-                            (1 + K * md.cIfLeft[l][g]) * md.Kib[l][c] * md.cIfRight[l][c];
-        md.jIfLeft[l][x] = md.jIfRight[l][c] - md.jIfLeft[l][c];
+        t.jIfLeft[s][c] = (1 + K * t.cIfRight[s][g]) * md.Kif[s][c] * t.cIfLeft[s][c] -
+                           (t.cIfRight[s][x] + t.cIfRight[s][c]) * md.Kib[s][c];
+        t.jIfRight[s][x] = t.jIfLeft[s][c] - t.jIfRight[s][c];
+        t.jIfRight[l][c] = (t.cIfLeft[l][x] + t.cIfLeft[l][c]) * md.Kif[l][c] -
+                            (1 + K * t.cIfLeft[l][g]) * md.Kib[l][c] * t.cIfRight[l][c];
+        t.jIfLeft[l][x] = t.jIfRight[l][c] - t.jIfLeft[l][c];
     }
 }
 
 // Conservation law -dJ/dx for every component of layer l, and, for the
 // Nernst-Planck-Poisson model, the charge flux sum_c z_c J_c accumulated (in increasing c)
 // into the field block.
-void layer_transport(const model& md, int l, const double* y, double* dydt) {
+void layer_transport(const model& md, const InterfaceTables& t, int l, const double* y,
+                     double* dydt) {
     const int R = md.R;
     const int N = md.N.at(l);
     const int stride = N + 2;
@@ -71,8 +72,8 @@ void layer_transport(const model& md, int l, const double* y, double* dydt) {
         const double zc = md.z[c];
 
         // J(c, 0) is what enters through interface l-1, J(c, N) what leaves through l.
-        const double J0 = md.jIfRight[l - 1][c];
-        const double JN = md.jIfLeft[l][c];
+        const double J0 = t.jIfRight[l - 1][c];
+        const double JN = t.jIfLeft[l][c];
         double J1 = JN, J2 = JN;    // J(c, 1), J(c, 2)
         double JN1 = J0, JN2 = J0;  // J(c, N-1), J(c, N-2)
         double Jprev = J0;
@@ -153,13 +154,17 @@ void volume_complexation(const model& md, int l, const double* y, double* dydt) 
 
 }  // namespace
 
-void evaluate_rhs(model& md, double /*t*/, const double* y, double* dydt) {
+void evaluate_rhs(const model& md, InterfaceTables& tables, const double* y, double* dydt) {
     const int n = md.n;
-    interface_fluxes(md, y);
+    interface_fluxes(md, tables, y);
     for (int l = 1; l <= n; ++l)
-        if (md.complexing.at(l) == 1) boundary_complexation(md, l);
+        if (md.complexing.at(l) == 1) boundary_complexation(md, tables, l);
     for (int l = 1; l <= n; ++l) {
-        layer_transport(md, l, y, dydt);
+        layer_transport(md, tables, l, y, dydt);
         if (md.complexing.at(l) > 1) volume_complexation(md, l, y, dydt);
     }
+}
+
+void evaluate_rhs(model& md, double /*t*/, const double* y, double* dydt) {
+    evaluate_rhs(md, static_cast<InterfaceTables&>(md), y, dydt);
 }

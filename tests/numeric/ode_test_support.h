@@ -54,6 +54,13 @@ class LambdaSystem : public OdeSystem {
         ++output_calls;
         return output_ ? output_(integrator) : 0;
     }
+    // With `concurrent` set: a second system on the same rhs (which must then be safe to
+    // call from two threads), counting its own calls.
+    OdeSystem* concurrent_evaluator() override {
+        if (concurrent && second_ == nullptr) second_ = std::make_unique<LambdaSystem>(rhs_);
+        return second_.get();
+    }
+    const LambdaSystem* second() const { return second_.get(); }
 
     Jac jac_;
     Mass mass_;
@@ -64,7 +71,9 @@ class LambdaSystem : public OdeSystem {
     int jacobian_calls = 0;
     int mass_calls = 0;
     int output_calls = 0;
+    bool concurrent = false;
 
   private:
     Rhs rhs_;
+    std::unique_ptr<LambdaSystem> second_;
 };

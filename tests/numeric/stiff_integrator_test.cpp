@@ -301,8 +301,9 @@ TEST_P(HeatEquation, SolvedInEveryStorageForm) {
 }
 
 // With two threads the real and the complex Newton systems are decomposed and solved at the
-// same time; every number must be the one of a single thread. A reaction term u^2 / 2 (left
-// out of an analytic Jacobian) makes the Newton iteration take several steps.
+// same time, and grouped Jacobian columns are formed half on each thread; every number must
+// be the one of a single thread. A reaction term u^2 / 2 (left out of an analytic Jacobian)
+// makes the Newton iteration take several steps.
 TEST_P(HeatEquation, TwoThreadsGiveTheBitsOfOne) {
     const HeatForm& f = GetParam();
     const Heat heat;
@@ -338,8 +339,13 @@ TEST_P(HeatEquation, TwoThreadsGiveTheBitsOfOne) {
         o.jacobian_groups = std::make_shared<const ColumnGroups>(column_groups(kHeatN, heat_pattern(f)));
         o.threads = threads;
         o.parallel_min_work = 0;  // the helper thread even for this small system
+        sys.concurrent = true;
         auto s = make_integrator(sys, kHeatN, u.data(), 0.0, 0.05, o);
         EXPECT_EQ(s->integrate(), 1);
+        // the second evaluator forms two of the three groups of every Jacobian
+        const bool split = threads == 2 && f.jacobian == JacobianStructure::blocks;
+        EXPECT_EQ(sys.second() ? sys.second()->rhs_calls : 0,
+                  split ? 2 * s->statistics().jacobians : 0);
         return std::make_pair(u, s->statistics());
     };
     const auto [u1, st1] = run(1);

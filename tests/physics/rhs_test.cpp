@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <utility>
@@ -258,6 +259,34 @@ TEST(RightHandSide, BoundaryComplexationBooksTheWholeTransfer) {
     setup(none, {0, 0, 0, 0});
     setup(fraction, {0.5, 0.99, 0, 0});
     EXPECT_EQ(rhs(none), rhs(fraction));
+}
+
+// A second thread evaluates f from the record, only read, into interface tables of its
+// own: rates and tables come out as the record's own evaluation gives them, bit for bit,
+// and the record's tables are left as they were.
+TEST(RightHandSide, EvaluationIntoTablesOfItsOwnIsTheRecords) {
+    const int c = 1, g = 2, x = 3;
+    model md;
+    make_stack(md, 3, {{20.0, 6, 1, 0}, {20.0, 6, 1, 0}, {20.0, 6, 1, 0}});
+    md.z[1] = 1, md.z[2] = -1, md.z[3] = 0;
+    randomise(md, 9);
+    md.ligand[c] = g;
+    md.complexOf[c] = x;
+    for (int l = 1; l <= 3; ++l) {
+        md.layer = l;
+        md.complexing.set(l == 1 ? 1 : l == 2 ? 2 : 0);
+        md.Kc[l][c] = 0.5 + l;
+        md.Kas[l][c] = 3.0;
+        md.Kdis[l][c] = 0.5;
+    }
+    const InterfaceTables before = md;
+    InterfaceTables own = md;
+    std::vector<double> ownRates(static_cast<std::size_t>(md.nEq));
+    evaluate_rhs(static_cast<const model&>(md), own, md.y.data(), ownRates.data());
+    EXPECT_EQ(0, std::memcmp(&before, static_cast<const InterfaceTables*>(&md), sizeof before));
+    EXPECT_EQ(rhs(md), ownRates);
+    EXPECT_EQ(0, std::memcmp(&own, static_cast<const InterfaceTables*>(&md), sizeof own));
+    EXPECT_NE(0, std::memcmp(&own, &before, sizeof own));
 }
 
 // Gauss's law dE/dx = poissonCoef sum z c holds in a cell for all time when its rate of
