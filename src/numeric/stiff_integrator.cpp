@@ -512,7 +512,7 @@ int StiffIntegratorT::decompose(bool complex_shift) {
     const double sr = complex_shift ? alpha_h_ : gamma_h_;  // real part of the shift
     const double si = beta_h_;                               // imaginary part (complex only)
     if (blocked_) {
-        form_blocks(!complex_shift, complex_shift);
+        form_blocks(!complex_shift, complex_shift, 0, n);
         return complex_shift ? block_e2_.factor() : block_e1_.factor();
     }
     SquareMatrix& e = complex_shift ? e2_ : e1_;
@@ -979,18 +979,27 @@ int StiffIntegratorT::start_run(StepControl& c) {
 int StiffIntegratorT::decompose_pair() {
     int ier = 0;
     if (blocked_) {
-        // Both matrices in one pass over the Jacobian. E1 and E2's top part on this thread,
-        // E2's bottom part on the helper (one after the other without it), then E2's
-        // middle block.
-        form_blocks(true, true);
+        // E1 and E2's top part (to its middle block) on this thread, E2's bottom part on the
+        // helper (one after the other without it), each formed from the Jacobian where it is
+        // factored; E1 with E2's rows in one pass over the Jacobian's. Then E2's middle
+        // block.
+        const int middle = block_e2_.middle() < 0 ? block_e2_.blocks() - 1 : block_e2_.middle();
+        int bottom_row = 0;  // E2's bottom part starts here
+        for (int k = 0; k <= middle; ++k)
+            bottom_row += block_e2_.sizes()[static_cast<std::size_t>(k)];
         int ier_real = 0;
         int ier_top = 0;
         int ier_bottom = 0;
         auto real_part = [&] {
+            form_blocks(true, true, 0, bottom_row);
+            form_blocks(true, false, bottom_row, n);
             ier_real = block_e1_.factor();
             ier_top = block_e2_.factor_part(BlockTridiagonal::Part::top);
         };
-        auto complex_part = [&] { ier_bottom = block_e2_.factor_part(BlockTridiagonal::Part::bottom); };
+        auto complex_part = [&] {
+            form_blocks(false, true, bottom_row, n);
+            ier_bottom = block_e2_.factor_part(BlockTridiagonal::Part::bottom);
+        };
         side_by_side(real_part, complex_part);
         const int ier_middle = block_e2_.factor_middle();
         check_block_solve_ = true;
@@ -1054,28 +1063,33 @@ double StiffIntegratorT::block_backward_error(const double* b, const double* sol
 
 // E1 = gamma I - J and E2 = (alpha + i beta) I - J from the block Jacobian, whose layout
 // they share: one pass over its elements for the matrices asked for.
-void StiffIntegratorT::form_blocks(bool real, bool complex) {
-    const std::size_t count = block_jac_.entries();
+void StiffIntegratorT::form_blocks(bool real, bool complex, int row_first, int row_end) {
+    // the rows' values lie one after another, in the same places in all three matrices
     const double* const j = block_jac_.values_re();
+    const auto at = [&](int r) {
+        return r < n ? static_cast<std::size_t>(block_jac_.row_re(r) - j) : block_jac_.entries();
+    };
+    const std::size_t first = at(row_first);
+    const std::size_t end = at(row_end);
     double* const e1 = block_e1_.values_re();
     double* const e2r = block_e2_.values_re();
     double* const e2i = block_e2_.values_im();
     if (real && complex) {
-        for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t i = first; i < end; ++i) {
             const double v = -j[i];
             e1[i] = v;
             e2r[i] = v;
             e2i[i] = 0.0;
         }
     } else if (real) {
-        for (std::size_t i = 0; i < count; ++i) e1[i] = -j[i];
+        for (std::size_t i = first; i < end; ++i) e1[i] = -j[i];
     } else {
-        for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t i = first; i < end; ++i) {
             e2r[i] = -j[i];
             e2i[i] = 0.0;
         }
     }
-    for (int r = 0; r < n; ++r) {
+    for (int r = row_first; r < row_end; ++r) {
         const std::size_t d = block_jac_.diagonal_at(r);
         if (real) e1[d] = e1[d] + gamma_h_;
         if (complex) {

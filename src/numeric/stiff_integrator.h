@@ -153,7 +153,7 @@ class StiffIntegratorT : public IntegratorT {
     int decompose_complex();
     int decompose(bool complex_shift);
     int decompose_pair();
-    void form_blocks(bool real, bool complex);
+    void form_blocks(bool real, bool complex, int row_first, int row_end);
     double block_backward_error(const double* b, const double* solution) const;
     void reduce_jacobian_to_hessenberg();
     template <class RealPart, class ComplexPart>
