@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <numbers>
 
 #include "driver/grid_advice.h"
@@ -152,28 +153,16 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
     return run_calibration(md, ProblemSource::from_file(inputName), options);
 }
 
-RunSummary run_calibration(model& md, const ProblemSource& source, const RunOptions& options) {
-    const bool write = options.writeFiles;
-    RunSeries series;
-    RunFiles files;
-    files.messages = options.sink;
-    source.load(md);
-    if (options.linearRange && options.linearRange->to > md.nCalib)
-        throw InputError("--linear-range " + std::to_string(options.linearRange->from) + ":" +
-                         std::to_string(options.linearRange->to) + ": the input has " +
-                         std::to_string(md.nCalib) + " calibration points");
-    for (const std::string& note : md.inputNotes) tell(*options.sink, note, "\n");
-    // held until the run has ended; a run that writes nothing needs none
-    const FolderLock lock = write ? lock_run_folder(source.inputName) : FolderLock();
+namespace {
 
-    // The automatic grid is chosen before anything is written: the calibration runs on
-    // finer and finer grids until its results agree, then once more on the grid chosen,
-    // writing its files.
-    std::optional<GridStudy> study;
-    if (automatic_grid_applies(md, options)) study = refine_automatic_grid(source, options);
-    const GridPlan* plan = study && !study->grids.empty()
-                               ? &study->grids[static_cast<std::size_t>(study->chosen)]
-                               : nullptr;
+// The points of the run on the record `md` (loaded) and the grid `plan` (null: the
+// input's), with its files set up when it writes them; what they did goes to `run`, whose
+// grid study is `study`. A fault that stops the run is recorded in the summaries, then
+// rethrown.
+void run_points(model& md, const RunOptions& options, const std::optional<GridStudy>& study,
+                const GridPlan* plan, RunSeries& series, RunFiles& files, RunSummary& run) {
+    const bool write = options.writeFiles;
+    files.messages = options.sink;
     if (write)
         set_up(md, files, series, options.path, plan);
     else {
@@ -193,7 +182,6 @@ RunSummary run_calibration(model& md, const ProblemSource& source, const RunOpti
     files.traces.layerEdges = {0};
     for (int l = 1; l <= md.n; ++l) files.traces.layerEdges.push_back(edge += md.d.at(l));
 
-    RunSummary run;
     run.inputName = md.inputName;
     if (write) run.runFolder = md.folders[0];
     run.path = solver_path_name(options.path);
@@ -212,6 +200,61 @@ RunSummary run_calibration(model& md, const ProblemSource& source, const RunOpti
         run.message = "calibration point " + std::to_string(md.point) + ": " + e.what();
         if (write) write_run_summaries(md, files, run);
         throw;
+    }
+}
+
+}  // namespace
+
+RunSummary run_calibration(model& md, const ProblemSource& source, const RunOptions& options) {
+    const bool write = options.writeFiles;
+    source.load(md);
+    if (options.linearRange && options.linearRange->to > md.nCalib)
+        throw InputError("--linear-range " + std::to_string(options.linearRange->from) + ":" +
+                         std::to_string(options.linearRange->to) + ": the input has " +
+                         std::to_string(md.nCalib) + " calibration points");
+    for (const std::string& note : md.inputNotes) tell(*options.sink, note, "\n");
+    // held until the run has ended; a run that writes nothing needs none
+    const FolderLock lock = write ? lock_run_folder(source.inputName) : FolderLock();
+
+    // The automatic grid is chosen before anything is written: the calibration runs on
+    // finer and finer grids until its results agree. The run proper then goes on the grid
+    // chosen, writing its files. When the study left the grid it expects to be its last
+    // to the run, the run's results complete the study; should that grid not be the last
+    // after all, the refinement goes on and the run is repeated on the grid it reaches.
+    std::optional<GridStudy> study;
+    if (automatic_grid_applies(md, options)) study = refine_automatic_grid(source, options);
+    RunSeries series;
+    RunFiles files;
+    RunSummary run;
+    const GridPlan* plan = nullptr;
+    for (bool again = false;; again = true) {
+        if (again) {
+            // a fresh record (it cannot be assigned: its per-layer members point at its
+            // own cursor), series, files and summary for the repeated run
+            std::destroy_at(&md);
+            std::construct_at(&md);
+            source.load(md);
+            series = RunSeries();
+            files = RunFiles();
+            run = RunSummary();
+        }
+        plan = study && !study->grids.empty()
+                   ? &study->grids[static_cast<std::size_t>(study->chosen)]
+                   : nullptr;
+        run_points(md, options, study, plan, series, files, run);
+        if (!run.grid || !run.grid->pending) break;
+        study = run.grid;
+        plan = &study->grids[static_cast<std::size_t>(study->chosen)];
+        bool stands = true;
+        if (run.exitCode > 128) {
+            // interrupted: the study ends with the points the run has given it
+            study->pending = false;
+            study->note = "the run was asked to stop";
+        } else {
+            stands = complete_pending_grid(*study, source, options);
+        }
+        run.grid = study;
+        if (stands) break;
     }
     if (run.status == "running") run.status = run.exitCode == 0 ? "finished" : "failed";
     if (!write && run.exitCode > 128) run.status = "interrupted";

@@ -33,52 +33,68 @@ bool runs_current_step(const model& md, const RunOptions& options) {
     return md.method == 2 || (md.method == 1 && options.impedance != ImpedanceSpectra::linear);
 }
 
-// The result values of one run of the calibration on one grid, appended to the study's
-// points (created on the first grid). `currentStep`: the points run a current step, whose
-// transient is compared.
-void add_grid_results(GridStudy& study, const RunSummary& run, const model& md,
+// The values of calibration point p on the study's last grid, from its summary `done`
+// (null: the run did not reach it), into the study's point p (created on the first grid).
+// `currentStep`: the point runs a current step, whose transient is compared.
+void add_point_result(GridStudy& study, int p, const PointSummary* done, const model& md,
                       bool currentStep) {
     const std::size_t grid = study.grids.size() - 1;
     const double tEnd = md.tEnd * md.tc;  // [s]
+    while (static_cast<int>(study.points.size()) < p) {
+        GridPointStudy s;
+        s.point = static_cast<int>(study.points.size()) + 1;
+        s.multiplier = md.multipliers[static_cast<std::size_t>(s.point)];
+        if (currentStep)
+            for (int j = 1; j <= kTransientSamples; ++j)
+                s.sampleTimes.push_back(tEnd * j / kTransientSamples);
+        s.transient.resize(s.sampleTimes.size());
+        study.points.push_back(s);
+    }
+    GridPointStudy& s = study.points[static_cast<std::size_t>(p - 1)];
+    s.potential.resize(grid + 1);
+    s.lowZ.resize(grid + 1);
+    s.apex.resize(grid + 1);
+    for (auto& t : s.transient) t.resize(grid + 1);
+    if (done == nullptr) return;
+    if (!done->ok()) {
+        if (s.failure.empty()) s.failure = "the integration failed on grid " + std::to_string(grid + 1);
+        return;
+    }
+    s.potential[grid] = done->potentiometric.finalPotential;
+    if (md.method == 1) {
+        s.lowZ[grid] = done->lowFrequencyZ;
+        s.apex[grid] = done->apexFrequency;
+    }
+    for (std::size_t j = 0; j < s.sampleTimes.size(); ++j)
+        s.transient[j][grid] = potential_at(done->transient, s.sampleTimes[j]);
+    if (md.method == 2) s.transitionTime = transition_time(done->transient);
+}
+
+// The results of one run of the calibration on the study's last grid.
+void add_grid_results(GridStudy& study, const RunSummary& run, const model& md,
+                      bool currentStep) {
     for (int p = 1; p <= md.nCalib; ++p) {
-        if (static_cast<int>(study.points.size()) < p) {
-            GridPointStudy s;
-            s.point = p;
-            s.multiplier = md.multipliers[p];
-            if (currentStep)
-                for (int j = 1; j <= kTransientSamples; ++j)
-                    s.sampleTimes.push_back(tEnd * j / kTransientSamples);
-            s.transient.resize(s.sampleTimes.size());
-            study.points.push_back(s);
-        }
-        GridPointStudy& s = study.points[static_cast<std::size_t>(p - 1)];
         const PointSummary* done = nullptr;
         for (const PointSummary& r : run.points)
             if (r.point == p) done = &r;
-        const bool ok = done != nullptr && done->ok();
-        s.potential.resize(grid + 1);
-        s.lowZ.resize(grid + 1);
-        s.apex.resize(grid + 1);
-        for (auto& t : s.transient) t.resize(grid + 1);
-        if (done != nullptr && !ok && s.failure.empty())
-            s.failure = "the integration failed on grid " + std::to_string(grid + 1);
-        if (!ok) continue;
-        s.potential[grid] = done->potentiometric.finalPotential;
-        if (md.method == 1) {
-            s.lowZ[grid] = done->lowFrequencyZ;
-            s.apex[grid] = done->apexFrequency;
-        }
-        for (std::size_t j = 0; j < s.sampleTimes.size(); ++j)
-            s.transient[j][grid] = potential_at(done->transient, s.sampleTimes[j]);
-        if (md.method == 2) s.transitionTime = transition_time(done->transient);
+        add_point_result(study, p, done, md, currentStep);
     }
 }
 
-// Estimates every value of every point and decides whether the point has converged: the
-// final potential and the chronopotentiogram before its transition within the potential
-// target, the low-frequency impedance within its relative target.
-void estimate_study(GridStudy& study) {
-    study.converged = !study.points.empty();
+// The chronopotentiogram counts as converged within the relative target of its largest
+// potential before the transition (the potential target at least).
+double transient_target(const GridStudy& study, const GridPointStudy& s) {
+    double largest = 0;
+    for (std::size_t j = 0; j < s.sampleTimes.size(); ++j)
+        if (!(s.transitionTime && s.sampleTimes[j] > *s.transitionTime) && s.transient[j].back())
+            largest = std::max(largest, std::fabs(*s.transient[j].back()));
+    return std::max(study.potentialTarget, study.impedanceTarget * largest);
+}
+
+// Estimates every value of point s and decides whether it has converged: the final
+// potential and the chronopotentiogram before its transition within the potential target,
+// the low-frequency impedance within its relative target.
+void estimate_point(const GridStudy& study, GridPointStudy& s) {
     const double noise = study.potentialTarget / 8;
     const auto used = static_cast<std::size_t>(study.chosen);
     // The run's value is within the target when the whole interval for the grid-converged
@@ -88,44 +104,87 @@ void estimate_study(GridStudy& study) {
         if (!e.low || !e.high || used >= v.size() || !v[used]) return false;
         return std::max(std::fabs(*e.low - *v[used]), std::fabs(*e.high - *v[used])) <= target;
     };
+    s.potentialEstimate = estimate_grid_error(s.potential, noise);
+    s.converged = within(s.potentialEstimate, s.potential, study.potentialTarget);
+    if (!s.lowZ.empty() && s.lowZ.back()) {
+        const double target = study.impedanceTarget * std::fabs(*s.lowZ.back());
+        s.lowZEstimate = estimate_grid_error(s.lowZ, target / 8);
+        // The apex is read off the spectrum's frequencies, one per cent apart: changes
+        // within that step are the spacing, not the grid.
+        s.apexEstimate = estimate_grid_error(
+            s.apex, s.apex.back() ? 1.01 * (kOmegaRatio - 1) * *s.apex.back() : 0);
+        s.converged = s.converged && within(s.lowZEstimate, s.lowZ, target);
+    }
+    s.transientEstimates.clear();
+    s.unresolvedFrom.reset();
+    // The chronopotentiogram's samples lie between the integrator's steps, whose placement
+    // differs from grid to grid: changes below half the target are that noise, not the
+    // grid's error.
+    const double transientTarget = transient_target(study, s);
+    for (std::size_t j = 0; j < s.sampleTimes.size(); ++j) {
+        s.transientEstimates.push_back(
+            estimate_grid_error(s.transient[j], std::max(noise, transientTarget / 2)));
+        const bool ok = within(s.transientEstimates.back(), s.transient[j], transientTarget);
+        const bool pastTransition = s.transitionTime && s.sampleTimes[j] > *s.transitionTime;
+        if (!ok && pastTransition && !s.unresolvedFrom) s.unresolvedFrom = s.sampleTimes[j];
+        // Past the transition the potential grows without bound in this model (nothing
+        // limits it, such as water splitting), and no grid resolves it: that part is
+        // reported as not resolved instead of holding up the rest.
+        if (!ok && !pastTransition) s.converged = false;
+    }
+}
+
+void estimate_study(GridStudy& study) {
+    study.converged = !study.points.empty();
     for (GridPointStudy& s : study.points) {
-        s.potentialEstimate = estimate_grid_error(s.potential, noise);
-        s.converged = within(s.potentialEstimate, s.potential, study.potentialTarget);
-        if (!s.lowZ.empty() && s.lowZ.back()) {
-            const double target = study.impedanceTarget * std::fabs(*s.lowZ.back());
-            s.lowZEstimate = estimate_grid_error(s.lowZ, target / 8);
-            // The apex is read off the spectrum's frequencies, one per cent apart: changes
-            // within that step are the spacing, not the grid.
-            s.apexEstimate = estimate_grid_error(
-                s.apex, s.apex.back() ? 1.01 * (kOmegaRatio - 1) * *s.apex.back() : 0);
-            s.converged = s.converged && within(s.lowZEstimate, s.lowZ, target);
-        }
-        s.transientEstimates.clear();
-        s.unresolvedFrom.reset();
-        // The chronopotentiogram counts as converged within the relative target of its
-        // largest potential before the transition (the potential target at least). Its
-        // samples lie between the integrator's steps, whose placement differs from grid to
-        // grid: changes below half the target are that noise, not the grid's error.
-        double largest = 0;
-        for (std::size_t j = 0; j < s.sampleTimes.size(); ++j)
-            if (!(s.transitionTime && s.sampleTimes[j] > *s.transitionTime) &&
-                s.transient[j].back())
-                largest = std::max(largest, std::fabs(*s.transient[j].back()));
-        const double transientTarget =
-            std::max(study.potentialTarget, study.impedanceTarget * largest);
-        for (std::size_t j = 0; j < s.sampleTimes.size(); ++j) {
-            s.transientEstimates.push_back(
-                estimate_grid_error(s.transient[j], std::max(noise, transientTarget / 2)));
-            const bool ok = within(s.transientEstimates.back(), s.transient[j], transientTarget);
-            const bool pastTransition = s.transitionTime && s.sampleTimes[j] > *s.transitionTime;
-            if (!ok && pastTransition && !s.unresolvedFrom) s.unresolvedFrom = s.sampleTimes[j];
-            // Past the transition the potential grows without bound in this model (nothing
-            // limits it, such as water splitting), and no grid resolves it: that part is
-            // reported as not resolved instead of holding up the rest.
-            if (!ok && !pastTransition) s.converged = false;
-        }
+        estimate_point(study, s);
         study.converged = study.converged && s.converged;
     }
+}
+
+// Whether values (coarse to fine) are expected to be within `target` on the next grid.
+// Changes below `noise` on the last three grids stay noise. Otherwise the last change
+// shrinks by 2^p, p the observed order where the last three grids give one in the
+// asymptotic range (at most the method's; none there: no guess), the method's where there
+// are only two; the Richardson interval of the next grid is then kSafetyFactor times that
+// change over 2^p - 1.
+bool expected_within(const std::vector<std::optional<double>>& values, double target,
+                     double noise) {
+    const std::size_t n = values.size();
+    if (n < 2 || !values[n - 1] || !values[n - 2]) return false;
+    const GridEstimate e = estimate_grid_error(values, noise);
+    if (e.belowNoise) return true;
+    double p = kGridOrder;
+    if (n >= 3 && values[n - 3]) {
+        if (!e.asymptotic) return false;
+        p = std::min(*e.order, static_cast<double>(kGridOrder));
+    }
+    const double shrink = std::pow(2.0, p);
+    const double next = std::fabs(*values[n - 1] - *values[n - 2]) / shrink;
+    return kSafetyFactor * next / (shrink - 1) <= target;
+}
+
+// Whether the next grid is expected to end the study: the study has two grids or more (so
+// that the next makes the three an estimate needs), and every value it judges of every
+// point is expected within its target there. A wrong guess costs no run: the study would
+// have run that grid anyway, and goes on from it.
+bool next_grid_expected_last(const GridStudy& study) {
+    if (study.grids.size() < 2 || study.points.empty()) return false;
+    const double noise = study.potentialTarget / 8;  // as estimate_point judges them
+    for (const GridPointStudy& s : study.points) {
+        if (!expected_within(s.potential, study.potentialTarget, noise)) return false;
+        if (!s.lowZ.empty() && s.lowZ.back()) {
+            const double target = study.impedanceTarget * std::fabs(*s.lowZ.back());
+            if (!expected_within(s.lowZ, target, target / 8)) return false;
+        }
+        const double transientTarget = transient_target(study, s);
+        for (std::size_t j = 0; j < s.sampleTimes.size(); ++j)
+            if (!(s.transitionTime && s.sampleTimes[j] > *s.transitionTime) &&
+                !expected_within(s.transient[j], transientTarget,
+                                 std::max(noise, transientTarget / 2)))
+                return false;
+    }
+    return true;
 }
 
 RunOptions silent_options(const RunOptions& options) {
@@ -283,14 +342,96 @@ bool automatic_grid_applies(const model& md, const RunOptions& options) {
            (md.gridDebyeMethod == 1 || md.gridDebyeMethod == 2);
 }
 
-GridStudy refine_automatic_grid(const ProblemSource& source, const RunOptions& options) {
-    GridStudy study;
-    study.automatic = true;
-    study.methodOrder = kGridOrder;
-    study.potentialTarget = options.accuracy;
-    study.impedanceTarget = kImpedanceTolerance;
-    model first;
-    source.load(first);
+namespace {
+
+// The line of a grid that has run: its changes, and whether the study has converged.
+void tell_grid_result(const GridStudy& study, MessageSink& sink) {
+    if (study.grids.size() > 1)
+        tell(sink, ": final potentials changed by up to ", number(largest_change(study)), " mV");
+    tell(sink, (study.converged ? "; converged.\n" : ".\n"));
+}
+
+// Whether the study stops after its last grid: converged, or a point failed on the last two
+// grids (finer grids do not mend it; the note says so).
+bool study_ends(GridStudy& study) {
+    if (study.converged) return true;
+    if (!failed_twice(study)) return false;
+    study.note =
+        "a calibration point failed on the last two grids; finer grids do not "
+        "mend it";
+    return true;
+}
+
+// The finer grid after the study's last (the first grid when it has none), or none when
+// the refinements or the unknowns would run out (the note says so).
+std::optional<GridPlan> next_plan(const model& first, const GridPlan& initial, GridStudy& study) {
+    if (study.grids.empty()) return initial;
+    if (static_cast<int>(study.grids.size()) > kMaxRefinements) {
+        study.note =
+            "the results still change after " + std::to_string(kMaxRefinements) + " refinements";
+        return std::nullopt;
+    }
+    GridPlan finer = refined_plan(study.grids.back());
+    if (plan_unknowns(first, finer) > kMaxAutomaticUnknowns) {
+        study.note = "the next grid would have " + std::to_string(plan_unknowns(first, finer)) +
+                     " unknowns, more than " + std::to_string(kMaxAutomaticUnknowns);
+        return std::nullopt;
+    }
+    return finer;
+}
+
+// Runs finer and finer grids, without writing, until the study ends (see study_ends) or
+// cannot go on, or until the next grid is expected to be the last: that grid is then
+// added as pending, for the run to go on writing its files.
+void refine_further(const ProblemSource& source, const RunOptions& options, const model& first,
+                    const GridPlan& initial, GridStudy& study) {
+    for (;;) {
+        const std::optional<GridPlan> plan = next_plan(first, initial, study);
+        if (!plan) break;
+        const bool firstGrid = study.grids.empty();
+        try {
+            if (next_grid_expected_last(study)) {
+                // set up once here, so that a grid that cannot be run ends the study as
+                // below rather than the run
+                model probe;
+                RunSeries series;
+                source.load(probe);
+                prepare_problem(probe, series, options.path, &*plan);
+                study.grids.push_back(*plan);
+                study.unknowns.push_back(probe.nEq);
+                study.chosen = static_cast<int>(study.grids.size()) - 1;
+                study.pending = true;
+                tell(*options.sink, "Grid ", study.grids.size(), " (", study.unknowns.back(),
+                     " unknowns; ", plan_text(*plan),
+                     "): the changes so far promise the targets on this grid; the run "
+                     "proper goes on it, writing its files.\n");
+                return;
+            }
+            if (!run_on_grid(source, *plan, options, study)) {
+                study.note = "the run was asked to stop";
+                break;
+            }
+        } catch (const InputError& e) {
+            if (firstGrid) throw;
+            study.note = std::string("the next grid could not be run: ") + e.what();
+            break;
+        }
+        study.chosen = static_cast<int>(study.grids.size()) - 1;
+        estimate_study(study);
+        tell(*options.sink, "Grid ", study.grids.size(), " (", study.unknowns.back(), " unknowns; ",
+             plan_text(*plan), ")");
+        tell_grid_result(study, *options.sink);
+        if (study_ends(study)) break;
+    }
+    if (study.grids.empty()) return;
+    study.chosen = static_cast<int>(study.grids.size()) - 1;
+    if (!study.converged)
+        tell(*options.sink, "The automatic grid did not converge to ", number(options.accuracy),
+             " mV (", study.note, "); the run uses the finest grid reached.\n");
+}
+
+// The first automatic grid of the input, as the refinement starts from.
+GridPlan first_plan(const ProblemSource& source, const RunOptions& options, const model& first) {
     GridPlan plan = initial_grid_plan(first);
     if (first.gridDebyeMethod == 2) {
         // The divisor method asks for a first step of at most a Debye length over h_min.
@@ -300,56 +441,59 @@ GridStudy refine_automatic_grid(const ProblemSource& source, const RunOptions& o
         prepare_problem(scaled, series, options.path);
         for (LayerGrid& g : plan) g.firstStep = std::min(g.firstStep, scaled.hDebye);
     }
+    return plan;
+}
+
+}  // namespace
+
+GridStudy refine_automatic_grid(const ProblemSource& source, const RunOptions& options) {
+    GridStudy study;
+    study.automatic = true;
+    study.methodOrder = kGridOrder;
+    study.potentialTarget = options.accuracy;
+    study.impedanceTarget = kImpedanceTolerance;
+    model first;
+    source.load(first);
     tell(*options.sink,
          "\nAutomatic grid: the calibration runs on successively finer grids, every "
          "cell halved each time, until every final potential agrees within ",
-         number(options.accuracy), " mV; no file is written meanwhile.\n");
-    for (int level = 0; level <= kMaxRefinements; ++level) {
-        if (level > 0) {
-            const GridPlan finer = refined_plan(plan);
-            if (plan_unknowns(first, finer) > kMaxAutomaticUnknowns) {
-                study.note = "the next grid would have " +
-                             std::to_string(plan_unknowns(first, finer)) + " unknowns, more than " +
-                             std::to_string(kMaxAutomaticUnknowns);
-                break;
-            }
-            plan = finer;
-        }
-        try {
-            if (!run_on_grid(source, plan, options, study)) {
-                study.note = "the run was asked to stop";
-                break;
-            }
-        } catch (const InputError& e) {
-            if (level == 0) throw;
-            study.note = std::string("the next grid could not be run: ") + e.what();
-            break;
-        }
-        study.chosen = static_cast<int>(study.grids.size()) - 1;
-        estimate_study(study);
-        tell(*options.sink, "Grid ", study.grids.size(), " (", study.unknowns.back(), " unknowns; ",
-             plan_text(plan), ")");
-        if (study.grids.size() > 1)
-            tell(*options.sink, ": final potentials changed by up to ",
-                 number(largest_change(study)), " mV");
-        tell(*options.sink, (study.converged ? "; converged.\n" : ".\n"));
-        if (study.converged) break;
-        if (failed_twice(study)) {
-            study.note =
-                "a calibration point failed on the last two grids; finer grids do not "
-                "mend it";
-            break;
-        }
+         number(options.accuracy), " mV; only the run on the last grid writes files.\n");
+    refine_further(source, options, first, first_plan(source, options, first), study);
+    return study;
+}
+
+void add_pending_point(GridStudy& study, const PointSummary& point, const model& md,
+                       bool currentStep) {
+    add_point_result(study, point.point, &point, md, currentStep);
+    estimate_point(study, study.points[static_cast<std::size_t>(point.point - 1)]);
+}
+
+bool complete_pending_grid(GridStudy& study, const ProblemSource& source,
+                           const RunOptions& options) {
+    study.pending = false;
+    estimate_study(study);
+    tell(*options.sink, "\nGrid ", study.grids.size());
+    tell_grid_result(study, *options.sink);
+    if (study_ends(study)) {
+        if (!study.converged)
+            tell(*options.sink, "The automatic grid did not converge to ",
+                 number(options.accuracy), " mV (", study.note,
+                 "); the run uses the finest grid reached.\n");
+        return true;
     }
-    if (study.grids.empty()) return study;
-    study.chosen = static_cast<int>(study.grids.size()) - 1;
-    if (!study.converged && study.note.empty())
-        study.note =
-            "the results still change after " + std::to_string(kMaxRefinements) + " refinements";
-    if (!study.converged)
+    model first;
+    source.load(first);
+    if (!next_plan(first, {}, study)) {
         tell(*options.sink, "The automatic grid did not converge to ", number(options.accuracy),
              " mV (", study.note, "); the run uses the finest grid reached.\n");
-    return study;
+        return true;
+    }
+    study.note.clear();
+    tell(*options.sink,
+         "The results still change: the refinement goes on, and the run is repeated on the "
+         "grid it reaches, its files replacing these.\n");
+    refine_further(source, options, first, {}, study);
+    return false;
 }
 
 GridStudy check_grid(const ProblemSource& source, const GridPlan& plan, const RunSummary& run,

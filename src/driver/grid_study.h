@@ -56,8 +56,22 @@ bool automatic_grid_applies(const model& md, const RunOptions& options);
 // Refines the automatic grid of the input `source` from initial_grid_plan until every
 // result agrees within the targets, running the calibration without writing any file;
 // tells options.sink one line per grid and returns the study (its chosen grid is the one
-// to run).
+// to run). When the changes so far promise that the next grid meets the targets, that
+// grid is not run here: it ends the study as `pending`, for the run proper to go on it
+// and hand its results to add_pending_point, then to complete_pending_grid.
 GridStudy refine_automatic_grid(const ProblemSource& source, const RunOptions& options);
+
+// Calibration point `point` of the run on a study's pending grid, once the point is done:
+// its values are entered and estimated, so that its grid warning can be given.
+void add_pending_point(GridStudy& study, const PointSummary& point, const model& md,
+                       bool currentStep);
+
+// After the run on the pending grid: estimates the study and tells its line. True when the
+// run stands (the study converged, or cannot go further); otherwise the refinement goes on
+// as in refine_automatic_grid, and the run is to be repeated on the study's chosen grid
+// (pending again when that grid was left to the run).
+bool complete_pending_grid(GridStudy& study, const ProblemSource& source,
+                           const RunOptions& options);
 
 // The grid check: every calibration point again on two refinements of `plan` (the run's
 // grid), without writing any file; the run's own results are the first grid. Prints the

@@ -8,6 +8,7 @@
 
 #include "base/number_text.h"
 #include "driver/grid_advice.h"
+#include "driver/grid_study.h"
 #include "driver/point_warnings.h"
 #include "driver/stop_signal.h"
 #include "experiments/calibration.h"
@@ -221,9 +222,12 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
         }
         summary.warnings =
             potentiometric_warnings(md, series, summary.potentiometric, options.accuracy);
-        if (run.grid)
+        if (run.grid && !run.grid->pending)
             if (auto warning = grid_warning(*run.grid, md.point))
                 summary.warnings.push_back(*warning);
+        // on a pending grid the study judges the point once it is done; its warning then
+        // goes here
+        const std::size_t gridWarningAt = summary.warnings.size();
         // A failed run's last potential is no result: it stays out of the curve.
         if (!ok || !collect_point_results(md, series)) {
             if (write && ok)
@@ -293,6 +297,13 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
         if (linear && ok)
             for (std::string& w : linear_spectrum_warnings(*linear, summary.linearSpectrum->agreement))
                 summary.warnings.push_back(std::move(w));
+        if (run.grid && run.grid->pending) {
+            add_pending_point(*run.grid, summary, md, stepRun);
+            if (auto warning = grid_warning(*run.grid, md.point))
+                summary.warnings.insert(
+                    summary.warnings.begin() + static_cast<std::ptrdiff_t>(gridWarningAt),
+                    std::move(*warning));
+        }
         end_point(md, series);
         if (!ok) ++failedPoints;
         previousFailed = !summary.ok();

@@ -117,6 +117,9 @@ struct GridStudy {
     std::vector<GridPointStudy> points;
     bool converged = false;
     std::string note;  // why the study stopped early or was not made, when it was
+    // The last grid is the run's own, expected to be the study's last: its results come in
+    // point by point as the run goes (the automatic grid only).
+    bool pending = false;
 };
 
 struct RunSummary {
