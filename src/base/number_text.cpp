@@ -3,14 +3,27 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
+
+// The texts come from std::to_chars, which writes with a precision what printf writes in
+// the "C" locale ("%.*g", "%.*f"), at a fraction of its cost: the plots and tables of a run
+// hold hundreds of thousands of numbers.
 
 std::string number_text(double v, int digits) {
     // Enough for the longest "%.*g" text of a double at up to 17 digits.
     char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%.*g", digits, v);
-    return buffer;
+    const auto end =
+        std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::general, digits).ptr;
+    return std::string(buffer, end);
+}
+
+std::string fixed_text(double v, int decimals) {
+    // the largest double has 309 digits before the point
+    char buffer[400];
+    const auto [end, error] =
+        std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, decimals);
+    if (error != std::errc()) return number_text(v);
+    return std::string(buffer, end);
 }
 
 std::string exact_number_text(double v) {

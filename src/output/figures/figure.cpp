@@ -6,6 +6,8 @@
 #include <limits>
 #include <set>
 
+#include "base/number_text.h"
+
 namespace figures {
 
 namespace {
@@ -26,11 +28,7 @@ const char* colour(int index) {
     return kPalette[index % static_cast<int>(std::size(kPalette))];
 }
 
-std::string num(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", v);
-    return text;
-}
+std::string num(double v) { return fixed_text(v, 2); }
 
 std::string escaped(const std::string& text) {
     std::string out;

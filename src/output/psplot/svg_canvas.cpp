@@ -23,9 +23,7 @@ constexpr double kCircleRadius = 0.361;
 // Values far off the page keep six significant digits instead.
 std::string coordinate(double v) {
     if (!(std::fabs(v) < 1e9)) return number_text(v);
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.2f", v);
-    std::string s = buffer;
+    std::string s = fixed_text(v, 2);
     if (s.find('.') != std::string::npos) {
         s.erase(s.find_last_not_of('0') + 1);
         if (s.back() == '.') s.pop_back();
