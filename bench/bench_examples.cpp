@@ -1,7 +1,8 @@
 // Integration statistics and cost of whole runs: for each input named on the command line
 // (the name without .cci, read from the working folder), the run on the grid of a
 // Debye-length first step and the run on the automatic grid (refined until its results
-// agree, then run once more writing its files): the number of unknowns of the grid run
+// agree; the grid expected to be the last is the run that writes the files, and any other
+// last grid is run once more to write them): the number of unknowns of the grid run
 // and, summed over the integrations of that last run, the steps, rejections, Jacobians,
 // decompositions and right-hand-side calls (those of the Jacobians included), then the CPU
 // time of the whole command and the ratio of the automatic grid's to the Debye grid's.

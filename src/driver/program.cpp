@@ -78,9 +78,9 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
         ->capture_default_str();
     app.add_option("--threads", line.threads,
                    "threads of each integration: with 2, a large problem's real and complex "
-                   "Newton systems are decomposed and solved at the same time, more act as 2; the "
-                   "results are the same with any number; default: 2 on a machine with two "
-                   "cores or more, else 1")
+                   "Newton systems are decomposed and solved at the same time, and its Jacobian "
+                   "is formed half on each, more act as 2; the results are the same with any "
+                   "number; default: 2 on a machine with two cores or more, else 1")
         ->type_name("N")
         ->check([](const std::string& text) {
             const bool whole =

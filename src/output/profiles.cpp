@@ -58,10 +58,14 @@ void write_state_file(model& md, RunFiles& files, const RunSeries& series,
     for (int l = 1; l <= md.n; ++l) {
         const int N = md.N.at(l);
         for (int c = 1; c <= md.R; ++c)
-            for (int i = 0; i <= N + 1; ++i)
-                out << md.y[state_index(md, l, c, i)] * md.cScale << " ";
-        for (int i = 0; i <= N; ++i)
-            out << md.y[state_index(md, l, md.R + 1, i)] * md.eScale << " ";
+            for (int i = 0; i <= N + 1; ++i) {
+                put_number(out, md.y[state_index(md, l, c, i)] * md.cScale);
+                out << ' ';
+            }
+        for (int i = 0; i <= N; ++i) {
+            put_number(out, md.y[state_index(md, l, md.R + 1, i)] * md.eScale);
+            out << ' ';
+        }
     }
     close_table(files);
 }
@@ -79,9 +83,17 @@ void write_point_table(model& md, RunFiles& files, const std::string& path, cons
     for (int c = 1; c <= md.R; ++c) out << " " << component << c;
     out << " " << sum << " \n";
     for (size_t i = 0; i < sums.size(); ++i) {
-        for (size_t j = 0; j < lead.size(); ++j) out << (j == 0 ? "" : " ") << (*lead[j])[i];
-        for (int c = 1; c <= md.R; ++c) out << " " << values[c - 1][i];
-        out << " " << sums[i] << "\n";
+        for (size_t j = 0; j < lead.size(); ++j) {
+            if (j > 0) out << ' ';
+            put_number(out, (*lead[j])[i]);
+        }
+        for (int c = 1; c <= md.R; ++c) {
+            out << ' ';
+            put_number(out, values[c - 1][i]);
+        }
+        out << ' ';
+        put_number(out, sums[i]);
+        out << '\n';
     }
     close_table(files);
 }

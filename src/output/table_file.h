@@ -2,6 +2,7 @@
 // `outFile` (RunFiles) (precision 15, default format flags).
 #pragma once
 
+#include <ostream>
 #include <string>
 
 #include "model/model.h"
@@ -17,3 +18,8 @@ void open_table(model& md, RunFiles& files, const std::string& path, const char*
 // removed (close_result). Clears the stream's state for the next one. True when the
 // table stands complete under its name.
 bool close_table(RunFiles& files);
+
+// Writes `v` to `out` as `out << v` does with the tables' flags (general notation, the
+// stream's precision), through std::to_chars: the state and profile tables hold a number
+// per unknown, and the stream's own conversion costs several times as much.
+void put_number(std::ostream& out, double v);
