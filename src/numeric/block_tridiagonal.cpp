@@ -112,7 +112,8 @@ int BlockTridiagonal::factor() {
 }
 
 int BlockTridiagonal::factor_part(Part part) {
-    factored_ = false;
+    // the top part alone marks the factors stale: the bottom part may run at the same time
+    if (part == Part::top) factored_ = false;
     return complex_ ? factor_part<true>(part) : factor_part<false>(part);
 }
 
