@@ -1,6 +1,7 @@
 #!/bin/sh
 # Set-up, then build and run every test twice: an optimised build with warnings as
-# errors, and a debug build under AddressSanitizer and UndefinedBehaviorSanitizer.
+# errors, and a debug build under AddressSanitizer and UndefinedBehaviorSanitizer; then the
+# tests of the work an integration shares between two threads under ThreadSanitizer.
 set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/setup.sh" --tests
@@ -14,6 +15,14 @@ cmake -S "$top" -B "$top/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DTAVOLINE_WER
       -DTAVOLINE_SANITIZE=ON >/dev/null
 cmake --build "$top/build-sanitize" -j "$jobs"
 ctest --test-dir "$top/build-sanitize" --output-on-failure -j "$jobs"
+
+cmake -S "$top" -B "$top/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVOLINE_WERROR=ON \
+      -DTAVOLINE_TSAN=ON >/dev/null
+cmake --build "$top/build-tsan" -j "$jobs" --target test_numeric test_experiments
+TSAN_OPTIONS=halt_on_error=1 "$top/build-tsan/tests/test_numeric" \
+    --gtest_filter='*HeatEquation.TwoThreads*:*BlockTridiagonal*'
+TSAN_OPTIONS=halt_on_error=1 "$top/build-tsan/tests/test_experiments" \
+    --gtest_filter='MembraneSystem.*'
 
 # About a minute of libFuzzer per target (skipped where clang is missing).
 "$top/tools/run_fuzz.sh" 60
