@@ -63,13 +63,14 @@ MembraneSystem::MembraneSystem(model& md, RunSeries& series, std::vector<int> re
       recordIndex_(std::move(recordIndex)),
       negativeFloor_(-md.atol) {
     if (permuted()) {
-        recordState_.resize(recordIndex_.size());
         recordRate_.resize(recordIndex_.size());
     }
 }
 
 int MembraneSystem::rhs(double /*x*/, const double* y, double* f) {
-    evaluate_in_order(md_, md_, recordIndex_, recordState_, recordRate_, y, f);
+    // md.y takes the state in the record's layout: it is set from the accepted state before
+    // anything reads it (output(), and to_record at the end)
+    evaluate_in_order(md_, md_, recordIndex_, md_.y, recordRate_, y, f);
     return 0;
 }
 

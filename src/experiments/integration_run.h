@@ -94,8 +94,9 @@ struct RunOutcome {
 // transport system, the output is the progress report, which stops the integration once
 // options.stop_requested() (after the step it reports). Given a point order (recordIndex[p]
 // is the record index of the integrator's unknown p) the integrator holds the unknowns
-// permuted: the right-hand side gathers them into the record's layout and scatters the
-// derivatives back, and the report first puts the state into md.y, so that the physics and
+// permuted: the right-hand side gathers them into the record's layout (into md.y, which
+// between two reports holds the states the integrator tries) and scatters the derivatives
+// back, and the report first puts the accepted state into md.y, so that the physics and
 // every output see the record's layout only. Without one the integrator works on md.y
 // itself. The Jacobian is formed by finite differences and there is no mass matrix, so the
 // defaults of those stay unused. `options` (quiet, progress line, stop signal) must outlive
@@ -127,8 +128,7 @@ class MembraneSystem : public OdeSystem {
     RunSeries& series_;
     const RunOptions& options_;
     std::vector<int> recordIndex_;     // empty: the record's own order
-    std::vector<double> recordState_;  // the state in the record's layout
-    std::vector<double> recordRate_;   // its time derivative
+    std::vector<double> recordRate_;  // f in the record's layout (the state goes to md.y)
     double negativeFloor_;             // -atol as read (scaled concentration)
     std::unique_ptr<OdeSystem> concurrent_;
     bool negativeSeen_ = false;
