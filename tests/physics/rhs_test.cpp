@@ -101,6 +101,25 @@ void randomise(model& md, unsigned seed) {
     }
 }
 
+// Layers of scaled thickness 20 on 6 cells, with an ion (1, z = 1) that binds a ligand
+// (2, z = -1) into a complex (3, z = 0), in a random state; layer l complexes as kinds[l-1]
+// says (1 at its edges, 2 throughout).
+void complexing_stack(model& md, const std::vector<double>& kinds, unsigned seed) {
+    const int c = 1, g = 2, x = 3;
+    make_stack(md, 3, std::vector<LayerShape>(kinds.size(), {20.0, 6, 1, 0}));
+    md.z[1] = 1, md.z[2] = -1, md.z[3] = 0;
+    randomise(md, seed);
+    md.ligand[c] = g;
+    md.complexOf[c] = x;
+    for (int l = 1; l <= md.n; ++l) {
+        md.layer = l;
+        md.complexing.set(kinds[static_cast<std::size_t>(l - 1)]);
+        md.Kc[l][c] = 0.5 + l;
+        md.Kas[l][c] = 3.0;
+        md.Kdis[l][c] = 0.5;
+    }
+}
+
 // Uniform layers whose interfaces are all at transfer equilibrium (Kif c_left = Kib
 // c_right), zero field: nothing moves.
 TEST(RightHandSide, EquilibriumStateIsStationary) {
@@ -224,19 +243,8 @@ TEST(RightHandSide, VolumeComplexationConservesIonAndLigand) {
 // complex. Where two such layers touch, the second pass (left edge of the right layer)
 // decides.
 TEST(RightHandSide, BoundaryComplexationBooksTheWholeTransfer) {
-    const int c = 1, g = 2, x = 3;
-    auto setup = [&](model& md, std::vector<double> kinds) {
-        make_stack(md, 3, {{20.0, 6, 1, 0}, {20.0, 6, 1, 0}, {20.0, 6, 1, 0}, {20.0, 6, 1, 0}});
-        md.z[1] = 1, md.z[2] = -1, md.z[3] = 0;
-        randomise(md, 5);
-        md.ligand[c] = g;
-        md.complexOf[c] = x;
-        for (int l = 1; l <= 4; ++l) {
-            md.layer = l;
-            md.complexing.set(kinds[l - 1]);
-            md.Kc[l][c] = 0.5 + l;
-        }
-    };
+    const int c = 1, x = 3;
+    auto setup = [](model& md, const std::vector<double>& kinds) { complexing_stack(md, kinds, 5); };
     // 1e-15: one subtraction of values ~10 on each side.
     const double tol = 1e-14;
 
@@ -265,20 +273,8 @@ TEST(RightHandSide, BoundaryComplexationBooksTheWholeTransfer) {
 // own: rates and tables come out as the record's own evaluation gives them, bit for bit,
 // and the record's tables are left as they were.
 TEST(RightHandSide, EvaluationIntoTablesOfItsOwnIsTheRecords) {
-    const int c = 1, g = 2, x = 3;
     model md;
-    make_stack(md, 3, {{20.0, 6, 1, 0}, {20.0, 6, 1, 0}, {20.0, 6, 1, 0}});
-    md.z[1] = 1, md.z[2] = -1, md.z[3] = 0;
-    randomise(md, 9);
-    md.ligand[c] = g;
-    md.complexOf[c] = x;
-    for (int l = 1; l <= 3; ++l) {
-        md.layer = l;
-        md.complexing.set(l == 1 ? 1 : l == 2 ? 2 : 0);
-        md.Kc[l][c] = 0.5 + l;
-        md.Kas[l][c] = 3.0;
-        md.Kdis[l][c] = 0.5;
-    }
+    complexing_stack(md, {1, 2, 0}, 9);
     const InterfaceTables before = md;
     InterfaceTables own = md;
     std::vector<double> ownRates(static_cast<std::size_t>(md.nEq));
