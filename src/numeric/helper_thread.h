@@ -3,6 +3,11 @@
 // for the task before it reads what the task wrote. Start and wait synchronise through a
 // mutex, so everything the owner wrote before start() is visible to the task and everything
 // the task wrote is visible to the owner after wait().
+//
+// A sleeping helper starts a task some 40 us after start(). Polling for the next task
+// instead (as short a delay as 1 us) was measured on whole runs and gained nothing: in an
+// integration step the owner is the thread with more to do, so the helper's delay is
+// hidden behind the owner's own part.
 #pragma once
 
 #include <condition_variable>
