@@ -71,36 +71,31 @@ void layer_transport(const model& md, const InterfaceTables& t, int l, const dou
         const double drift = md.driftCoef.at(l).item(c);
         const double zc = md.z[c];
 
-        // J(c, 0) is what enters through interface l-1, J(c, N) what leaves through l.
+        // J(c, 0) is what enters through interface l-1, J(c, N) what leaves through l. The
+        // fluxes at the inner grid points 1 .. N-1 are held in du until the rates replace
+        // them: no loop below carries a value from one point to the next, so each runs on
+        // the vector units.
         const double J0 = t.jIfRight[l - 1][c];
         const double JN = t.jIfLeft[l][c];
-        double J1 = JN, J2 = JN;    // J(c, 1), J(c, 2)
-        double JN1 = J0, JN2 = J0;  // J(c, N-1), J(c, N-2)
-        double Jprev = J0;
-        double Jback = J0;  // J(c, k-2) while the loop is at k
-        if (poisson) dE[0] += zc * J0;
-        for (int k = 1; k <= N; ++k) {
-            double J;
-            if (k == N) {
-                J = JN;
-            } else {
-                const double a = h[k - 1];
-                const double b = h[k];
-                J = diffusive_flux(a, b, u[k], u[k + 1], Ds);
-                if (poisson) J += migration_flux(a, b, u[k], u[k + 1], drift, E[k]);
-            }
-            if (poisson) dE[k] += zc * J;
-            // Cell k lies between grid points k-1 and k.
-            du[k] = -(J - Jprev) / h[k - 1];
-            if (k == 1) J1 = J;
-            if (k == 2) J2 = J;
-            if (k == N) {
-                JN1 = Jprev;
-                JN2 = Jback;
-            }
-            Jback = Jprev;
-            Jprev = J;
+        if (poisson) {
+            for (int k = 1; k < N; ++k)
+                du[k] = diffusive_flux(h[k - 1], h[k], u[k], u[k + 1], Ds) +
+                        migration_flux(h[k - 1], h[k], u[k], u[k + 1], drift, E[k]);
+            dE[0] += zc * J0;
+            for (int k = 1; k < N; ++k) dE[k] += zc * du[k];
+            dE[N] += zc * JN;
+        } else {
+            for (int k = 1; k < N; ++k) du[k] = diffusive_flux(h[k - 1], h[k], u[k], u[k + 1], Ds);
         }
+        const double J1 = N >= 2 ? du[1] : JN;
+        const double J2 = N >= 3 ? du[2] : JN;
+        const double JN1 = N >= 2 ? du[N - 1] : J0;
+        const double JN2 = N >= 3 ? du[N - 2] : J0;
+        // Cell k lies between grid points k-1 and k; from the right, so that each flux is
+        // read before its place takes the rate.
+        du[N] = -(JN - JN1) / h[N - 1];
+        for (int k = N - 1; k >= 2; --k) du[k] = -(du[k] - du[k - 1]) / h[k - 1];
+        if (N >= 2) du[1] = -(du[1] - J0) / h[0];
 
         // Edge elements: -dJ/dx at grid points 0 and N by second-order one-sided differences.
         const double h0 = h[0];
