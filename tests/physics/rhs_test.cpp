@@ -160,10 +160,10 @@ TEST(RightHandSide, EquilibriumStateIsStationary) {
 }
 
 // Sum over the cells of width x dc/dt telescopes to what enters through the left edge
-// minus what leaves through the right edge.
+// minus what leaves through the right edge, down to a layer of the fewest cells allowed.
 TEST(RightHandSide, CellsConserveMolesUpToTheInterfaceFluxes) {
     model md;
-    make_stack(md, 2, {{60.0, 24, 3, 0}, {45.0, 17, 4, 1}, {30.0, 9, 0, 3}});
+    make_stack(md, 2, {{60.0, 24, 3, 0}, {45.0, 17, 4, 1}, {30.0, 9, 0, 3}, {8.0, 2, 0, 3}});
     md.z[1] = 1, md.z[2] = -2;
     randomise(md, 7);
     const std::vector<double> dydt = rhs(md);
