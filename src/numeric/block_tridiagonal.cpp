@@ -112,14 +112,17 @@ int BlockTridiagonal::factor() {
 }
 
 int BlockTridiagonal::factor_part(Part part) {
-    // the top part alone marks the factors stale: the bottom part may run at the same time
+    // the top part alone marks the factors stale: the bottom part may run at the same time;
+    // each part notes its own failure, which the middle block reads
     if (part == Part::top) factored_ = false;
-    return complex_ ? factor_part<true>(part) : factor_part<false>(part);
+    const int ier = complex_ ? factor_part<true>(part) : factor_part<false>(part);
+    partFailed_[part == Part::top ? 0 : 1] = ier != 0;
+    return ier;
 }
 
 int BlockTridiagonal::factor_middle() {
     const int ier = complex_ ? factor_middle<true>() : factor_middle<false>();
-    factored_ = ier == 0;
+    factored_ = ier == 0 && !partFailed_[0] && !partFailed_[1];
     return ier;
 }
 

@@ -148,6 +148,7 @@ class BlockTridiagonal {
     bool factored_ = false;
     int middle_ = -1;  // unset: the last block
     double growth_[2] = {0, 0};  // top and bottom part
+    bool partFailed_[2] = {false, false};  // top and bottom part met a zero pivot
     std::shared_ptr<const Layout> layout_;
     std::vector<double> re_, im_;
     // of factorable matrices:

@@ -93,13 +93,22 @@ TEST(BlockTridiagonal, SolvesLikeTheDenseLuRealAndComplex) {
 }
 
 // A diagonal block whose column is zero cannot be decomposed: its row is named, counted
-// from 1, and the matrix is left unfactored.
+// from 1, and the matrix is left unfactored, also when decomposed part by part.
 TEST(BlockTridiagonal, ExactZeroPivotIsReported) {
-    BlockTridiagonal a({2, 2, 1}, false);
-    for (int i = 0; i < 5; ++i) a.row_re(i)[i - a.first_column(i)] = 1.0;
-    a.row_re(2)[2 - a.first_column(2)] = 0.0;  // row 2 of the second block: column 2 empty
-    EXPECT_EQ(a.factor(), 3);
-    EXPECT_FALSE(a.factored());
+    auto singular = [] {
+        BlockTridiagonal a({2, 2, 1}, false);
+        for (int i = 0; i < 5; ++i) a.row_re(i)[i - a.first_column(i)] = 1.0;
+        a.row_re(2)[2 - a.first_column(2)] = 0.0;  // row 2 of the second block: column 2 empty
+        return a;
+    };
+    BlockTridiagonal whole = singular();
+    EXPECT_EQ(whole.factor(), 3);
+    EXPECT_FALSE(whole.factored());
+    BlockTridiagonal parts = singular();  // the middle is the last block: the top part fails
+    EXPECT_EQ(parts.factor_part(BlockTridiagonal::Part::top), 3);
+    EXPECT_EQ(parts.factor_part(BlockTridiagonal::Part::bottom), 0);
+    parts.factor_middle();
+    EXPECT_FALSE(parts.factored());
 }
 
 }  // namespace
