@@ -87,15 +87,16 @@ void layer_transport(const model& md, const InterfaceTables& t, int l, const dou
         } else {
             for (int k = 1; k < N; ++k) du[k] = diffusive_flux(h[k - 1], h[k], u[k], u[k + 1], Ds);
         }
-        const double J1 = N >= 2 ? du[1] : JN;
+        // (a layer has two cells at least)
+        const double J1 = du[1];
         const double J2 = N >= 3 ? du[2] : JN;
-        const double JN1 = N >= 2 ? du[N - 1] : J0;
+        const double JN1 = du[N - 1];
         const double JN2 = N >= 3 ? du[N - 2] : J0;
         // Cell k lies between grid points k-1 and k; from the right, so that each flux is
         // read before its place takes the rate.
         du[N] = -(JN - JN1) / h[N - 1];
         for (int k = N - 1; k >= 2; --k) du[k] = -(du[k] - du[k - 1]) / h[k - 1];
-        if (N >= 2) du[1] = -(du[1] - J0) / h[0];
+        du[1] = -(du[1] - J0) / h[0];
 
         // Edge elements: -dJ/dx at grid points 0 and N by second-order one-sided differences.
         const double h0 = h[0];
