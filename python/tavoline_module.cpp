@@ -518,6 +518,9 @@ PYBIND11_MODULE(tavoline, m) {
         .def_property_readonly("calibration",
                                [](const tavoline::Result& r) { return fit_dict(r.calibration); })
         .def_property_readonly("grid", [](const tavoline::Result& r) { return grid_dict(r.grid); })
+        .def_property_readonly(
+            "grid_check", [](const tavoline::Result& r) { return grid_dict(r.gridCheck); },
+            "the grid check's report, when check_grid=True")
         .def("to_dict", &result_dict)
         .def("__repr__", [](const tavoline::Result& r) {
             return "Result(status='" + r.status + "', points=" + std::to_string(r.points.size()) +

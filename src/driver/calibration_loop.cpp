@@ -13,8 +13,8 @@
 #include "driver/point_warnings.h"
 #include "driver/stop_signal.h"
 #include "experiments/impedance.h"
-#include "experiments/linear_impedance.h"
 #include "experiments/integration_run.h"
+#include "experiments/linear_impedance.h"
 #include "model/errors.h"
 #include "model/input_file.h"
 #include "model/run_folders.h"
@@ -65,11 +65,17 @@ int with_unwritten_files(const RunFiles& files, int status) {
 // lists the warnings on standard output.
 void settle_warnings(RunSummary& run, const RunOptions& options) {
     if (run.status == "interrupted" || run.status == "stopped") return;
-    if (run.gridCheck)
-        for (PointSummary& p : run.points)
-            if (p.ok())
-                if (auto warning = grid_warning(*run.gridCheck, p.point))
-                    p.warnings.push_back(*warning);
+    for (PointSummary& p : run.points) {
+        if (!p.ok()) continue;
+        if (run.gridCheck)
+            if (auto warning = grid_warning(*run.gridCheck, p.point))
+                p.warnings.push_back(*warning);
+        // A grid that neither the automatic grid's study nor the grid check judged may be
+        // millivolts off (a Debye-length first step, one the input gives, a saved state's).
+        const bool judged = (run.grid && grid_judged(*run.grid, p.point)) ||
+                            (run.gridCheck && grid_judged(*run.gridCheck, p.point));
+        if (!judged) p.warnings.push_back(kGridNotChecked);
+    }
     const std::vector<std::string> warnings = run_warnings(run);
     if (warnings.empty()) return;
     if (run.status == "finished") {

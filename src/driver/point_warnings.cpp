@@ -80,6 +80,11 @@ std::vector<std::string> potentiometric_warnings(const model& md, const RunSerie
     return warnings;
 }
 
+bool grid_judged(const GridStudy& study, int point) {
+    return std::any_of(study.points.begin(), study.points.end(),
+                       [point](const GridPointStudy& p) { return p.point == point; });
+}
+
 std::optional<std::string> grid_warning(const GridStudy& study, int point) {
     for (const GridPointStudy& p : study.points)
         if (p.point == point && !p.converged)

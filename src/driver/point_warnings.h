@@ -17,6 +17,14 @@
 std::vector<std::string> potentiometric_warnings(const model& md, const RunSeries& series,
                                                  const IntegrationSummary& run, double accuracy);
 
+// The warning of a point whose grid no study judged: its results may depend on the grid.
+inline constexpr const char* kGridNotChecked =
+    "grid not checked: no grid study compared the results on this grid with those on finer "
+    "ones (the automatic grid does; or run with --check-grid)";
+
+// Whether the study took point `point` (it then has a verdict on its grid).
+bool grid_judged(const GridStudy& study, int point);
+
 // The warning of point `point` when the grid study says its results are not converged on
 // the grid the run used; none when it is, or the study did not take the point.
 std::optional<std::string> grid_warning(const GridStudy& study, int point);

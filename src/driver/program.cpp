@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cstdio>
 #include <exception>
 #include <iostream>
 #include <new>
@@ -136,6 +137,9 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
 }  // namespace
 
 int run_main(int argc, char** argv) {
+    // A file or a pipe (a batch job's log, `| tee`) gets every line when it is written, as a
+    // terminal does, not a block at a time; the bytes are the same.
+    if (!isatty(STDOUT_FILENO)) std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     ignore_file_size_signal();
     // `tavoline sweep ...` works on a sweep file; every other command line runs one input.
     if (argc > 1 && std::string(argv[1]) == "sweep") return run_sweep_main(argc - 1, argv + 1);

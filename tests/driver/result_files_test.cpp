@@ -162,7 +162,7 @@ TEST(ResultFiles, StandardOutputThatCannotBeWrittenGivesStatusThree) {
     testutil::ScratchDir scratch("stdout");
     copy_example("chrono", scratch.path());
     const auto r = testutil::run_command("(cd '" + scratch.str() +
-                                         "' && '" TAVOLINE_EXE "' --debye-grid chrono </dev/null >/dev/full)");
+                                         "' && '" TAVOLINE_EXE "' chrono </dev/null >/dev/full)");
     EXPECT_EQ(r.status, 3) << r.output;
     const json s = json::parse(testutil::read_file(scratch.path() / "chrono" / "summary.json"));
     EXPECT_EQ(s["status"], "finished");

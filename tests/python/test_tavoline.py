@@ -67,17 +67,25 @@ def ionophore_by_fields():
 
 
 def test_same_numbers_as_the_program_bit_for_bit(tmp_path):
-    # A file read as it is, and the ionophore membrane built by named fields: the same
-    # doubles as the program's summary.json (written with round-trip precision).
-    for sub in ("b", "i"):
+    # A file read as it is, on the automatic grid and on the Debye-length grid, and the
+    # ionophore membrane built by named fields: the same doubles as the program's
+    # summary.json (written with round-trip precision).
+    for sub in ("b", "d", "i"):
         (tmp_path / sub).mkdir()
     read = tavoline.Problem.from_file(str(EXAMPLES / "b.cci"))
+    converged = read.run()
+    assert list(converged.final_potentials) == program_potentials(tmp_path / "b", "b")
+    assert converged.status == "finished" and converged.warnings == []
     assert list(read.run(debye_grid=True).final_potentials) == \
-        program_potentials(tmp_path / "b", "b", "--debye-grid")
+        program_potentials(tmp_path / "d", "b", "--debye-grid")
     built = ionophore_by_fields().run(debye_grid=True)
     assert list(built.final_potentials) == \
         program_potentials(tmp_path / "i", "ionophore", "--debye-grid")
-    assert [p.status for p in built.points] == ["finished"] * 7
+    # No study judged the Debye-length grid, and every point says so.
+    assert [p.status for p in built.points] == ["finished with warnings"] * 7
+    assert all(p.warnings == [built.points[0].warnings[0]] for p in built.points)
+    assert built.points[0].warnings[0].startswith("grid not checked: ")
+    assert built.warnings[6] == "point 7: " + built.points[6].warnings[0]
     assert built.concentrations[1] == pytest.approx(1.0)  # mol/m^3: 0.1 x 10 mol/m^3
 
 
@@ -103,8 +111,8 @@ def test_a_bad_field_raises_with_its_name():
 
 
 def test_a_run_returns_arrays_and_a_complete_dict():
-    r = small_problem().run(debye_grid=True)
-    assert r.status == "finished" and r.exit_code == 0
+    r = small_problem().run()
+    assert r.status == "finished" and r.exit_code == 0 and r.grid["converged"]
     point = r.points[2]
     assert point.time[-1] == pytest.approx(10) and point.potential.shape == point.time.shape
     profiles = point.profiles

@@ -22,6 +22,7 @@
 #include <sstream>
 #include <string>
 
+#include "driver/point_warnings.h"
 #include "test_util.h"
 
 namespace fs = std::filesystem;
@@ -182,8 +183,13 @@ TEST(GridCheck, DebyeGridOfAChargedEdgeIsNotInTheAsymptoticRange) {
     EXPECT_EQ(count(c.output, "NOT CONVERGED"), 1) << c.output;
     const json point = summary(checked, "dn")["grid_check"]["points"][0];
     EXPECT_TRUE(point["final_potential_mV"]["estimate"]["interval"].is_null());
-    // The check's verdict is the point's warning; the run without it knows nothing of it.
-    EXPECT_EQ(summary(plain, "dn")["status"], "finished");
+    // The check's verdict is the point's warning; the run without it says that no study
+    // judged its grid, and so do its standard output and its page.
+    EXPECT_EQ(summary(plain, "dn")["points"][0]["warnings"], json::array({kGridNotChecked}));
+    EXPECT_EQ(count(p.output, std::string("  point 1: ") + kGridNotChecked), 1) << p.output;
+    EXPECT_EQ(count(c.output, "grid not checked"), 0) << c.output;
+    EXPECT_NE(testutil::read_file(plain.path() / "dn" / "report.html").find("grid not checked"),
+              std::string::npos);
     EXPECT_EQ(summary(checked, "dn")["status"], "finished with warnings");
     EXPECT_EQ(summary(checked, "dn")["points"][0]["warnings"][0],
               "grid not converged: the grid check does not find the run's results within its "
@@ -249,9 +255,9 @@ TEST(GridCheck, ImpedanceRunsCompareTheLowFrequencyResistance) {
 // results, those the study reports on it.
 TEST(AutomaticGrid, ExpectedLastGridThatIsNotIsRunAgainOnTheFinestReached) {
     testutil::ScratchDir dir;
-    const auto r = run_in(dir, "chrono",
-                          testutil::read_file(std::string(TAVOLINE_EXAMPLES) + "/chrono.cci"),
-                          "--accuracy 1e-8");
+    const auto r =
+        run_in(dir, "chrono", testutil::read_file(std::string(TAVOLINE_EXAMPLES) + "/chrono.cci"),
+               "--accuracy 1e-8");
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(count(r.output, "the run proper goes on it, writing its files"), 1) << r.output;
     EXPECT_EQ(count(r.output, "The results still change: the refinement goes on"), 1);

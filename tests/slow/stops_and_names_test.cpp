@@ -224,3 +224,38 @@ TEST(HostileRuns, SignalDuringTheGridCheckIsAnInterruption) {
     EXPECT_EQ(summary["exit_code"], 143);
     EXPECT_TRUE(contains(read_file(dir / "b/report.html"), "Interrupted: SIGTERM"));
 }
+
+// Standard output to a file (a batch job's log) gets each line when it is written: the
+// automatic grid's first line is there while the run still goes on, not at its end.
+TEST(HostileRuns, StandardOutputToAFileArrivesLineByLine) {
+    testutil::ScratchDir scratch("lines");
+    const fs::path dir = scratch.path();
+    fs::copy_file(fs::path(TAVOLINE_EXAMPLES) / "b.cci", dir / "b.cci");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "out.txt", O_WRONLY | O_CREAT, 0644);
+    const char* argv[] = {TAVOLINE_EXE, "-q", "b", nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, TAVOLINE_EXE, &actions, nullptr, const_cast<char**>(argv), environ),
+              0);
+    posix_spawn_file_actions_destroy(&actions);
+    // The refinement of b runs for seconds, its first grid for a tenth of one at least: the
+    // line that opens it must be read before the line of that grid is written. Held in a
+    // buffer, it would come with a later flush, together with that line.
+    bool seen = false;
+    int status = 0;
+    while (!seen && waitpid(pid, &status, WNOHANG) == 0) {
+        const std::string out = read_file(dir / "out.txt");
+        if (contains(out, "\nGrid 1 (")) break;
+        seen = contains(out, "Automatic grid: ");
+        if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (seen) {
+        kill(pid, SIGTERM);
+        waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(seen) << "the output arrived only when the run ended:\n"
+                      << read_file(dir / "out.txt");
+}
