@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 bool has_negative_concentration(const model& md, const double* y, double floor) {
     for (int l = 1; l <= md.n; ++l) {
@@ -33,6 +34,46 @@ ConcentrationRange concentration_range(const model& md, const double* y) {
     return range;
 }
 
+namespace {
+
+// F/RT times the widest diffusion potential across layer l at zero current, from the two
+// compositions its edges approach: each neighbouring region's (a solution, or a layer's
+// initial one) carried across the interface by its partition ratio, the layer's own for a
+// component that does not cross. Henderson's junction, whose concentrations mix linearly
+// between the two, has the diffusion potential
+//   (RT/F) · Σ z_i D_i Δc_i / Σ z_i² D_i Δc_i · ln(S_L / S_R),   S = Σ z_i² D_i c_i,
+// and so at most Σ |z_i| D_i |Δc_i| · ln(S_L/S_R) / (S_L − S_R) in units of RT/F (the limit
+// Σ |z_i| D_i |Δc_i| / S for S_L = S_R). An ion present on one side only adds to it like
+// any other: this is what bounds a liquid junction of two salts. Infinite when mobile ions
+// change between the edges but one edge holds none (a junction with pure solvent).
+double diffusion_span(const model& md, int l) {
+    double left = 0, right = 0, change = 0;  // S_L, S_R, Σ |z| D |Δc|
+    for (int c = 1; c <= md.R; ++c) {
+        const double D = md.D.at(l).item(c);
+        if (md.z[c] == 0 || !(D > 0)) continue;
+        const double own = md.cM.at(l).item(c);
+        const double outerLeft = l == 1 ? md.cL[c] : md.cM.at(l - 1).item(c);
+        const double outerRight = l == md.n ? md.cR[c] : md.cM.at(l + 1).item(c);
+        // c_right / c_left = Kif / Kib at an interface in equilibrium
+        const double* fl = md.Kif[l - 1];
+        const double* bl = md.Kib[l - 1];
+        const double* fr = md.Kif[l];
+        const double* br = md.Kib[l];
+        const double cl = fl[c] > 0 && bl[c] > 0 ? outerLeft * fl[c] / bl[c] : own;
+        const double cr = fr[c] > 0 && br[c] > 0 ? outerRight * br[c] / fr[c] : own;
+        const double weight = static_cast<double>(md.z[c]) * md.z[c] * D;
+        left += weight * cl;
+        right += weight * cr;
+        change += std::abs(md.z[c]) * D * std::fabs(cl - cr);
+    }
+    if (change == 0) return 0;
+    if (!(left > 0) || !(right > 0)) return std::numeric_limits<double>::infinity();
+    if (left == right) return change / left;
+    return change * std::log(left / right) / (left - right);
+}
+
+}  // namespace
+
 PhysicalBounds physical_bounds(const model& md) {
     double largest = 0;
     double smallest = 0;  // positive, 0 while none seen
@@ -60,8 +101,10 @@ PhysicalBounds physical_bounds(const model& md) {
     }
     int charge = 1;  // the largest |z|
     for (int c = 1; c <= md.R; ++c) charge = std::max(charge, std::abs(md.z[c]));
-    // ln(cmax/cmin) + ln P: F/RT times the widest potential
-    const double span = (smallest > 0 ? std::log(largest / smallest) : 0.0) + partition;
+    // ln(cmax/cmin) + ln P + the diffusion potentials: F/RT times the widest potential
+    double span = (smallest > 0 ? std::log(largest / smallest) : 0.0) + partition;
+    if (md.modelType == 0)
+        for (int l = 1; l <= md.n; ++l) span += diffusion_span(md, l);
     PhysicalBounds bounds;
     bounds.potential = 1000.0 * span / md.F_RT;  // mV
     bounds.concentration = largest * std::exp(partition + charge * span);

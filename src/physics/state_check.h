@@ -19,14 +19,19 @@ ConcentrationRange concentration_range(const model& md, const double* y);
 // transient: every membrane potential within ±`potential` [mV], every concentration at
 // or below `concentration` (scaled).
 //
-// A potential at zero current lies between the Nernst potentials of the ions; each is at
-// most (RT/F)·ln of the largest over the smallest concentration given (solutions, layers,
-// fixed sites), plus ln of the largest partition ratio Kif/Kib (either way) of every
-// interface it crosses. A concentration at equilibrium is one given, carried across the
-// interfaces by their partition ratios and raised by a Boltzmann factor exp(|z|·F·ψ/RT)
-// whose potential ψ lies within that bound: at most cmax · P · (cmax/cmin · P)^|z|max,
-// P the product of the interfaces' largest ratios. The charged edges of a membrane do
-// reach a good part of that: space charge packs counter-ions there.
+// A potential at zero current is made of the interfaces' partition and Donnan potentials
+// and the layers' diffusion potentials. The first lie between the Nernst potentials of the
+// ions; each is at most (RT/F)·ln of the largest over the smallest concentration given
+// (solutions, layers, fixed sites), plus ln of the largest partition ratio Kif/Kib (either
+// way) of every interface it crosses. A diffusion potential is not bounded by
+// concentration ratios (a liquid junction of two salts at one concentration has one of
+// tens of mV); it is bounded by Henderson's junction between the compositions that a
+// layer's two edges approach, which counts an ion present on one side only like any other
+// (Nernst–Planck–Poisson model only). A concentration at equilibrium is one given, carried across
+// the interfaces by their partition ratios and raised by a Boltzmann factor exp(|z|·F·ψ/RT) whose
+// potential ψ lies within that bound: at most cmax · P · (cmax/cmin · P)^|z|max, P the product of
+// the interfaces' largest ratios. The charged edges of a membrane do reach a good part of that:
+// space charge packs counter-ions there.
 struct PhysicalBounds {
     double concentration = 0;  // scaled
     double potential = 0;      // [mV]

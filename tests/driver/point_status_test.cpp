@@ -163,3 +163,29 @@ TEST(PointStatus, AnImpossibleResultIsNeverAPlainFinish) {
     const std::string page = testutil::read_file(dir.path() / "partition" / "report.html");
     EXPECT_EQ(page.find("class=\"finished\">Finished"), std::string::npos);
 }
+
+// Liquid junctions of two salts at one concentration, each ion but the common anion on
+// one side only: 0.1 M HCl | 0.1 M KCl (26.8 mV; Henderson gives 26.8 mV with these
+// diffusivities) and 0.1 M NaCl | 0.1 M KCl (-4.36 mV). No concentration ratio bounds
+// them, Henderson's junction does: a strict run on the automatic grid ends plainly.
+TEST(PointStatus, ALiquidJunctionOfTwoSaltsIsWithinThePhysicalBounds) {
+    testutil::ScratchDir dir;
+    const std::string biionic = testutil::read_file(std::string(TAVOLINE_EXAMPLES) +
+                                                    "/../validation/junction_biionic.cci");
+    for (const char* cation : {"9.311e-09", "1.334e-09"}) {
+        SCOPED_TRACE(cation);
+        std::string text = biionic;
+        const auto replace = [&](const std::string& from, const std::string& to) {
+            const std::size_t at = text.find(from);
+            ASSERT_NE(at, std::string::npos) << from;
+            text.replace(at, from.size(), to);
+        };
+        replace(": 1.334e-09", std::string(": ") + cation);
+        replace("100 50 0\n", "100 100 0\n");  // the layer starts as the left solution
+        replace("0 50 100\n", "0 0 100\n");
+        testutil::write_file(dir.path() / "j.cci", text);
+        const auto r = testutil::run_program(dir.path(), "j", "--strict");
+        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(summary_of(dir.path() / "j")["status"], "finished");
+    }
+}
