@@ -19,21 +19,23 @@ PYBIND11_MAKE_OPAQUE(std::vector<tavoline::Component>)
 
 namespace {
 
-// Set by SIGINT while a run holds the interpreter's signal handling: the run stops after
-// its current step and the call raises KeyboardInterrupt.
+// Set by SIGINT while a run of the main thread holds the interpreter's signal handling: that
+// run stops after its current step and its call raises KeyboardInterrupt. Python delivers
+// SIGINT to the main thread only, so only the main thread's run reads this flag and only
+// that run clears it; a run in another thread has a flag of its own that nothing sets, and
+// goes on whatever Ctrl-C does.
 volatile std::sig_atomic_t gInterrupt = 0;
 
 extern "C" void on_interrupt(int signal) { gInterrupt = signal; }
 
-// Installs the interrupt handler for the length of one run, in the main thread only (where
-// Python delivers SIGINT), and restores the interpreter's afterwards.
+// Installs the interrupt handler for the length of one run of the main thread, and restores
+// the interpreter's afterwards; the run's stop flag is `flag()`.
 class InterruptScope {
   public:
     InterruptScope() {
-        gInterrupt = 0;
         const py::object threading = py::module_::import("threading");
-        active_ = threading.attr("current_thread")().is(threading.attr("main_thread")());
-        if (!active_) return;
+        if (!threading.attr("current_thread")().is(threading.attr("main_thread")())) return;
+        gInterrupt = 0;
         struct sigaction action {};
         action.sa_handler = on_interrupt;
         sigemptyset(&action.sa_mask);
@@ -44,11 +46,50 @@ class InterruptScope {
     }
     InterruptScope(const InterruptScope&) = delete;
     InterruptScope& operator=(const InterruptScope&) = delete;
+    volatile std::sig_atomic_t* flag() { return active_ ? &gInterrupt : &own_; }
+    bool interrupted() const { return active_ && gInterrupt != 0; }
 
   private:
     bool active_ = false;
+    volatile std::sig_atomic_t own_ = 0;
     struct sigaction previous_ {};
 };
+
+// Text for Python: every byte sequence that is not UTF-8 (a Latin-1 file name or value in
+// a message) shown as \xHH, as the program shows control bytes, so that the text decodes.
+std::string decodable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char b = byte(i);
+        std::size_t length = b < 0x80           ? 1
+                             : (b >> 5) == 0x6  ? 2
+                             : (b >> 4) == 0xE  ? 3
+                             : (b >> 3) == 0x1E ? 4
+                                                : 0;
+        bool valid = length > 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) valid = (byte(i + k) & 0xC0) == 0x80;
+        if (valid && length > 1) {
+            // no overlong forms, surrogates or values beyond U+10FFFF
+            const unsigned char c = byte(i + 1);
+            valid =
+                !(b == 0xC0 || b == 0xC1 || (b == 0xE0 && c < 0xA0) || (b == 0xED && c > 0x9F) ||
+                  (b == 0xF0 && c < 0x90) || (b == 0xF4 && c > 0x8F) || b > 0xF4);
+        }
+        if (valid) {
+            out.append(text.substr(i, length));
+            i += length;
+        } else {
+            static const char* digits = "0123456789ABCDEF";
+            out += "\\x";
+            out += digits[b >> 4];
+            out += digits[b & 0xF];
+            ++i;
+        }
+    }
+    return out;
+}
 
 // Messages of a run passed to a Python callable, the interpreter taken for each.
 class CallableSink : public tavoline::MessageSink {
@@ -132,10 +173,7 @@ tavoline::Method method_of(const std::string& s) {
 }
 
 tavoline::ImpedanceSpectra impedance_of(const std::string& s) {
-    if (s == "step") return tavoline::ImpedanceSpectra::step;
-    if (s == "linear") return tavoline::ImpedanceSpectra::linear;
-    if (s == "both") return tavoline::ImpedanceSpectra::both;
-    throw py::value_error("impedance: expected 'step', 'linear' or 'both', found '" + s + "'");
+    return tavoline::impedance_spectra(s);
 }
 
 py::dict stats_dict(const tavoline::Statistics& s) {
@@ -188,9 +226,11 @@ py::dict point_dict(const tavoline::PointResult& p) {
 
 py::object fit_dict(const std::optional<tavoline::CalibrationFit>& f) {
     if (!f) return py::none();
+    const bool line = !f->linearPoints.empty();  // no line: no slope, no intercept
     return py::dict("linear_points"_a = f->linearPoints, "automatic"_a = f->automatic,
-                    "slope"_a = f->slope, "slope_error"_a = optional_value(f->slopeError),
-                    "intercept"_a = f->intercept,
+                    "slope"_a = line ? py::object(py::float_(f->slope)) : py::none(),
+                    "slope_error"_a = optional_value(f->slopeError),
+                    "intercept"_a = line ? py::object(py::float_(f->intercept)) : py::none(),
                     "detection_limit"_a = optional_value(f->detectionLimit), "note"_a = f->note);
 }
 
@@ -267,13 +307,16 @@ tavoline::Result run_problem(const tavoline::Problem& problem, bool dense, bool 
     }
     if (callable) options.messages = &*callable;
     InterruptScope scope;
-    options.stop = &gInterrupt;
+    options.stop = scope.flag();
+    // The run reads its own copy, taken while this thread holds the interpreter: no Python
+    // code of another thread can change what it reads.
+    const tavoline::Problem own = problem;
     tavoline::Result result;
     {
         py::gil_scoped_release release;
-        result = tavoline::run(problem, options);
+        result = tavoline::run(own, options);
     }
-    if (gInterrupt != 0) {
+    if (scope.interrupted()) {
         PyErr_SetNone(PyExc_KeyboardInterrupt);
         throw py::error_already_set();
     }
@@ -304,11 +347,11 @@ PYBIND11_MODULE(tavoline, m) {
             const py::handle type = e.kind() == tavoline::ErrorKind::input       ? input
                                     : e.kind() == tavoline::ErrorKind::numerical ? numerical
                                                                                  : output;
-            py::object exc = py::reinterpret_borrow<py::object>(type)(e.what());
-            exc.attr("file") = e.file();
+            py::object exc = py::reinterpret_borrow<py::object>(type)(decodable(e.what()));
+            exc.attr("file") = decodable(e.file());
             exc.attr("line") = e.line();
-            exc.attr("field") = e.field();
-            exc.attr("value") = e.value();
+            exc.attr("field") = decodable(e.field());
+            exc.attr("value") = decodable(e.value());
             PyErr_SetObject(type.ptr(), exc.ptr());
         }
     });

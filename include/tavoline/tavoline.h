@@ -154,6 +154,10 @@ struct Problem {
 // linearised system at each point's end state (no current-step run), or both.
 enum class ImpedanceSpectra { step, linear, both };
 
+// The spectra named "step", "linear" or "both", as the program's --impedance takes them;
+// Error (input, field "impedance") for any other name.
+ImpedanceSpectra impedance_spectra(const std::string& name);
+
 // How to run.
 struct Options {
     bool dense = false;      // the dense linear-algebra path instead of the banded one
@@ -168,7 +172,7 @@ struct Options {
     // Write the run folder (named after the problem) in the current working folder, as the
     // program does; otherwise nothing is written.
     bool writeFiles = false;
-    bool quiet = true;                // no line per integration step
+    bool quiet = true;  // no line per integration step
     // Threads of each integration: with 2, a large problem's real and complex Newton systems
     // are decomposed and solved at the same time; more act as 2; 0 or less: 2 on a machine
     // with two cores or more, else 1. The results are the same with any number.
@@ -251,7 +255,7 @@ struct PointResult {
 struct CalibrationFit {
     std::vector<int> linearPoints;         // point numbers of the linear range
     bool automatic = true;                 // the range was found, not given
-    double slope = 0;                      // [mV/decade]
+    double slope = 0;                      // [mV/decade]; 0 without a line (no linearPoints)
     std::optional<double> slopeError;      // [mV/decade]
     double intercept = 0;                  // [mV] at 1 mol/L
     std::optional<double> detectionLimit;  // [mol/L]
@@ -289,7 +293,9 @@ struct Result {
 };
 
 // Runs every calibration point of the problem. Throws Error for a problem that cannot
-// be run; a point that fails is a result (its status says so), not an exception.
+// be run (options included, refused as the program refuses them; with writeFiles, a name
+// that is not a plain folder name); a point that fails is a result (its status says so),
+// not an exception.
 Result run(const Problem& problem, const Options& options = {});
 
 }  // namespace tavoline

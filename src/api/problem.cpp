@@ -171,6 +171,18 @@ void check_sizes(const Problem& p) {
         if (k.ligand > 0) {
             check_size(k.kas, n, at + "kas", "layer");
             check_size(k.kdis, n, at + "kdis", "layer");
+        } else {
+            // without a ligand the complexation constants would be dropped unread
+            const auto unused = [&](bool given, const char* name) {
+                if (given)
+                    throw Error(ErrorKind::input,
+                                at + name + ": given, but the component binds no ligand (ligand " +
+                                    std::to_string(k.ligand) + ")",
+                                "", 0, at + name);
+            };
+            unused(k.complex != 0, "complex");
+            unused(!k.kas.empty(), "kas");
+            unused(!k.kdis.empty(), "kdis");
         }
     }
 }
@@ -195,8 +207,8 @@ Error library_error(const Fault& fault, const std::vector<std::string>* fields) 
 
 ProblemText problem_text(const Problem& p, bool fromSource) {
     ProblemText out;
-    if (fromSource && p.source && p.source->layers == p.layers && p.source->components == p.components &&
-        p.source->multipliers == p.multipliers) {
+    if (fromSource && p.source && p.source->layers == p.layers &&
+        p.source->components == p.components && p.source->multipliers == p.multipliers) {
         // An unchanged problem runs from the text it was read from, whatever its form,
         // unless a field outside the layers and components changed.
         const Problem reread = Problem::from_text(p.source->text, p.source->fileName);

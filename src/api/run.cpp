@@ -1,5 +1,7 @@
 // A run of the library: the program's calibration run on a problem's text, its messages
 // sent to the caller's sink, and what each point produced as plain vectors.
+#include <algorithm>
+
 #include "api/problem_text.h"
 #include "driver/calibration_loop.h"
 #include "driver/problem_source.h"
@@ -30,8 +32,8 @@ void take_traces(PointResult& p, PointTraces& t) {
     p.profiles.field = std::move(t.field);
     p.profiles.potential = std::move(t.potentialProfile);
     if (!t.frequency.empty())
-        p.spectrum = Spectrum{std::move(t.frequency), std::move(t.zReal),
-                              std::move(t.zImaginaryNegative)};
+        p.spectrum =
+            Spectrum{std::move(t.frequency), std::move(t.zReal), std::move(t.zImaginaryNegative)};
     if (p.linearSpectrum) {
         p.linearSpectrum->frequency = std::move(t.linearFrequency);
         p.linearSpectrum->real = std::move(t.linearZReal);
@@ -100,7 +102,32 @@ GridReport grid_report(const GridStudy& study) {
 
 }  // namespace
 
+ImpedanceSpectra impedance_spectra(const std::string& name) {
+    try {
+        switch (::impedance_spectra_named(name)) {
+            case ::ImpedanceSpectra::step:
+                return ImpedanceSpectra::step;
+            case ::ImpedanceSpectra::linear:
+                return ImpedanceSpectra::linear;
+            default:
+                return ImpedanceSpectra::both;
+        }
+    } catch (const Fault& f) {
+        throw Error(ErrorKind::input, f.what(), "", 0, "impedance", name);
+    }
+}
+
 Result run(const Problem& problem, const Options& options) {
+    // A run that writes makes NAME/ in the working folder (and may keep an earlier one
+    // aside): a name with a folder in it, or '.' or '..', would reach outside it.
+    const std::string& name = problem.name;
+    if (options.writeFiles &&
+        (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos))
+        throw Error(ErrorKind::input,
+                    "name '" + name +
+                        "': a run that writes files needs a plain name for its folder in the "
+                        "working folder (no '/', not '.' or '..')",
+                    "", 0, "name", name);
     const ProblemText text = problem_text(problem);
     ProblemSource source;
     source.inputName = problem.name.empty() ? "problem" : problem.name;
@@ -118,9 +145,18 @@ Result run(const Problem& problem, const Options& options) {
     core.accuracy = options.accuracy;
     core.strict = options.strict;
     core.impedance = impedance_spectra(options.impedance);
-    if (options.threads >= 1) core.threads = options.threads;
+    if (options.threads != 0) core.threads = options.threads;  // 0: the default; < 0 refused
     if (options.linearRange)
         core.linearRange = PointRange{options.linearRange->first, options.linearRange->second};
+    try {
+        check_run_options(core);
+    } catch (const Fault& f) {
+        // "--linear-range 3:2: ..." names the option; the field is its keyword here
+        const std::string message = f.what();
+        std::string field = message.substr(2, message.find(' ') - 2);
+        std::replace(field.begin(), field.end(), '-', '_');
+        throw Error(ErrorKind::input, message, "", 0, field);
+    }
     std::optional<ForwardSink> forward;
     if (options.messages != nullptr) {
         forward.emplace(*options.messages);

@@ -1,11 +1,13 @@
 #include "driver/calibration_loop.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <memory>
 #include <numbers>
 
+#include "base/number_text.h"
 #include "driver/grid_advice.h"
 #include "driver/grid_study.h"
 #include "driver/late_stop.h"
@@ -19,6 +21,7 @@
 #include "model/input_file.h"
 #include "model/run_folders.h"
 #include "model/state_file.h"
+#include "model/text_scanner.h"
 #include "model/version.h"
 #include "output/calibration_report.h"
 #include "output/output_file.h"
@@ -211,8 +214,28 @@ void run_points(model& md, const RunOptions& options, const std::optional<GridSt
 
 }  // namespace
 
+void check_run_options(const RunOptions& options) {
+    if (!(options.accuracy > 0) || !std::isfinite(options.accuracy))
+        throw InputError("--accuracy " + number_text(options.accuracy) +
+                         ": expected a positive, finite number of mV");
+    if (options.threads < 1)
+        throw InputError("--threads " + std::to_string(options.threads) +
+                         ": expected a whole number of at least 1");
+    if (const auto& r = options.linearRange; r && (r->from < 1 || r->to <= r->from))
+        throw InputError("--linear-range " + std::to_string(r->from) + ":" + std::to_string(r->to) +
+                         ": expected FROM:TO, 1 <= FROM < TO");
+}
+
+ImpedanceSpectra impedance_spectra_named(const std::string& name) {
+    if (name == "step") return ImpedanceSpectra::step;
+    if (name == "linear") return ImpedanceSpectra::linear;
+    if (name == "both") return ImpedanceSpectra::both;
+    throw InputError("--impedance " + visible_text(name) + ": expected step, linear or both");
+}
+
 RunSummary run_calibration(model& md, const ProblemSource& source, const RunOptions& options) {
     const bool write = options.writeFiles;
+    check_run_options(options);
     source.load(md);
     if (options.linearRange && options.linearRange->to > md.nCalib)
         throw InputError("--linear-range " + std::to_string(options.linearRange->from) + ":" +

@@ -26,3 +26,12 @@ RunSummary run_calibration(model& md, const std::string& inputName, const RunOpt
 // options.writeFiles (without the banner and the check of the input's name), otherwise
 // wholly in memory: no run folder, no lock, no file, the messages to options.sink only.
 RunSummary run_calibration(model& md, const ProblemSource& source, const RunOptions& options);
+
+// The run options the command line and the library share, checked in one place so that
+// both refuse the same values with the same message (InputError): an accuracy that is not
+// a positive finite number of mV, fewer than one thread, a linear range not of the form
+// 1 <= FROM < TO. run_calibration checks them first.
+void check_run_options(const RunOptions& options);
+
+// The impedance spectra named `name` ("step", "linear" or "both"); InputError otherwise.
+ImpedanceSpectra impedance_spectra_named(const std::string& name);

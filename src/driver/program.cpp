@@ -30,17 +30,16 @@ struct CommandLine {
     double accuracy = 0.1;
     std::optional<PointRange> linearRange;
     int threads = default_integrator_threads();
-    ImpedanceSpectra impedance = ImpedanceSpectra::both;
+    std::string impedance = "both";
 };
 
-// "FROM:TO", two point numbers 1 <= FROM < TO; none when the text is not of that form.
+// "FROM:TO", two whole numbers; none when the text is not of that form (whether they make a
+// range is checked with the other run options, as for the library's).
 std::optional<PointRange> point_range(const std::string& text) {
     PointRange r;
     char colon = 0;
     std::istringstream in(text);
-    if (!(in >> r.from >> colon >> r.to) || colon != ':' || in.peek() != EOF || r.from < 1 ||
-        r.to <= r.from)
-        return std::nullopt;
+    if (!(in >> r.from >> colon >> r.to) || colon != ':' || in.peek() != EOF) return std::nullopt;
     return r;
 }
 
@@ -75,7 +74,6 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
                  "status 4 instead of 0");
     app.add_option("--accuracy", line.accuracy,
                    "target of the automatic grid for every final potential [mV]")
-        ->check(CLI::PositiveNumber)
         ->capture_default_str();
     app.add_option("--threads", line.threads,
                    "threads of each integration: with 2, a large problem's real and complex "
@@ -86,18 +84,14 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
         ->check([](const std::string& text) {
             const bool whole =
                 !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-            return whole && text.find_first_not_of('0') != std::string::npos
-                       ? std::string()
-                       : "expected a whole number of at least 1";
+            return whole ? std::string() : "expected a whole number of at least 1";
         })
         ->capture_default_str();
-    std::string impedance = "both";
-    app.add_option("--impedance", impedance,
+    app.add_option("--impedance", line.impedance,
                    "spectra of an impedance run: step (from the potential transient of a current "
                    "step, spectrum.dat), linear (small-signal, from the system linearised at "
                    "each point's end state, linear_spectrum.csv; no current step is run, so each "
                    "point starts from the end state of the potentiometric run before), or both")
-        ->check(CLI::IsMember({"step", "linear", "both"}))
         ->capture_default_str();
     std::string linearRange;
     app.add_option("--linear-range", linearRange,
@@ -120,9 +114,6 @@ int read_command_line(int argc, char** argv, CommandLine& line) {
         return 1;
     }
     line.path = dense ? SolverPath::dense : SolverPath::banded;
-    line.impedance = impedance == "step"     ? ImpedanceSpectra::step
-                     : impedance == "linear" ? ImpedanceSpectra::linear
-                                             : ImpedanceSpectra::both;
     if (!linearRange.empty()) line.linearRange = point_range(linearRange);
     // The input may be named with its file name: `tavoline dir/b.cci` runs dir/b. A name
     // that is only the extension (".cci", "dir/.cci") is left as it is.
@@ -155,7 +146,6 @@ int run_main(int argc, char** argv) {
     options.strict = line.strict;
     options.linearRange = line.linearRange;
     options.threads = line.threads;
-    options.impedance = line.impedance;
     // SIGINT and SIGTERM end the run between integration steps (driver/stop_signal.h).
     options.stopSignal = catch_stop_signals();
     // A progress line on standard error when that is a terminal, unless the "Step" lines
@@ -166,6 +156,9 @@ int run_main(int argc, char** argv) {
         options.progress = &*progress;
     }
     try {
+        // refused with the library's words, before anything is written or printed
+        options.impedance = impedance_spectra_named(line.impedance);
+        check_run_options(options);
         return run_program(line.inputName, options);
     } catch (const Fault& fault) {
         // Some faults are printed where they happen, in the program's own words; every

@@ -59,6 +59,15 @@ FolderLock FolderLock::try_take(const std::string& path, Attempt& attempt, long&
             attempt = Attempt::no_file;
             return FolderLock();
         }
+        // Only a plain file of its own can hold the lock (O_NOFOLLOW refuses a symbolic link;
+        // a device or a pipe put in its place would lock nothing that another run sees).
+        struct stat kind = {};
+        if (fstat(fd, &kind) != 0 || !S_ISREG(kind.st_mode)) {
+            reason = "it is not a plain file";
+            close(fd);
+            attempt = Attempt::no_file;
+            return FolderLock();
+        }
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int err = errno;
             attempt = err == EWOULDBLOCK ? Attempt::busy : Attempt::failed;

@@ -22,7 +22,8 @@ class FolderLock {
     enum class Attempt {
         taken,
         busy,     // another process holds it; `holder` is its id (0 before it wrote it)
-        no_file,  // the file cannot be made (a folder that may not be written)
+        no_file,  // the file cannot be made or opened as a plain file (a folder that may
+                  // not be written, a symbolic link, a folder or a device in its place)
         failed,   // the file system refuses the lock itself
     };
 

@@ -25,7 +25,8 @@ void create_folder(const std::string& path) {
 
 void make_run_folders(model& md, const std::string& base, MessageSink& sink) {
     md.folders.assign(md.nCalib + 1, std::string());
-    md.folders[0] = base + "/" + md.inputName;
+    // beside the input, whether it is named by a relative or an absolute path
+    md.folders[0] = md.inputName.starts_with('/') ? md.inputName : base + "/" + md.inputName;
     if (md.nCalib > 1) {
         std::set<std::string> used;
         for (int i = 1; i <= md.nCalib; ++i) {
@@ -67,7 +68,8 @@ void check_input_name(const std::string& inputName) {
 
 void keep_earlier_run(const model& md, MessageSink& sink) {
     namespace fs = std::filesystem;
-    const fs::path folder = "./" + md.inputName;  // as make_run_folders names it
+    // as make_run_folders names it
+    const fs::path folder = md.inputName.starts_with('/') ? md.inputName : "./" + md.inputName;
     std::error_code ec;
     const fs::file_status status = fs::symlink_status(folder, ec);
     if (!fs::exists(status)) return;
@@ -105,7 +107,6 @@ FolderLock lock_run_folder(const std::string& inputName) {
     FolderLock lock = FolderLock::try_take(file, attempt, holder, reason);
     switch (attempt) {
         case FolderLock::Attempt::taken:
-        case FolderLock::Attempt::no_file:
             return lock;
         case FolderLock::Attempt::busy:
             throw InputError("Another run of " + visible_text(inputName) +
@@ -115,6 +116,7 @@ FolderLock lock_run_folder(const std::string& inputName) {
                              ", holding " + visible_text(file) +
                              "); this run stops and leaves its run folder as it is. Wait for "
                              "that run to end, or run the input under another name.");
+        case FolderLock::Attempt::no_file:  // a symbolic link, a folder, a file not ours
         case FolderLock::Attempt::failed:
             break;
     }

@@ -37,6 +37,7 @@ std::string run_lock_file(const std::string& inputName);
 // Takes the run's lock before anything is renamed or written, and holds it (the returned
 // object) for the whole run, so that a second run of the same input in the same folder
 // never renames or writes into the folder of one under way: it is refused with InputError
-// naming the process that holds the lock. A folder where the lock file cannot be made
-// cannot take the run folder either; the run goes on unlocked and its set-up says why.
+// naming the process that holds the lock. A lock that cannot be taken (the file cannot be
+// made, or something other than a plain file stands in its place: a symbolic link, a
+// folder) refuses the run too, with InputError naming the file and why.
 FolderLock lock_run_folder(const std::string& inputName);

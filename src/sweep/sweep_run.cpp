@@ -27,7 +27,9 @@ namespace {
 std::string own_executable() {
     std::error_code ec;
     const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (ec) throw Fault(FaultKind::input, "The program cannot find its own binary: " + ec.message(), false);
+    if (ec)
+        throw Fault(FaultKind::input, "The program cannot find its own binary: " + ec.message(),
+                    false);
     return self.string();
 }
 
@@ -57,7 +59,8 @@ int spawn_and_wait(const std::vector<std::string>& args, const posix_spawn_file_
     int status = 0;
     while (waitpid(pid, &status, 0) < 0)
         if (errno != EINTR)
-            throw Fault(FaultKind::input, what + " could not be waited for: " + std::strerror(errno), false);
+            throw Fault(FaultKind::input,
+                        what + " could not be waited for: " + std::strerror(errno), false);
     return status;
 }
 
@@ -65,16 +68,19 @@ int spawn_and_wait(const std::vector<std::string>& args, const posix_spawn_file_
 // quoting: only characters that cannot end or extend a line.
 void check_slurm_value(const std::string& option, const std::string& value) {
     for (const char ch : value)
-        if (!std::isalnum(static_cast<unsigned char>(ch)) && std::string("_.:,+-").find(ch) == std::string::npos)
-            throw InputError("Option " + option + " takes letters, digits and _.:,+- only, found '" +
+        if (!std::isalnum(static_cast<unsigned char>(ch)) &&
+            std::string("_.:,+-").find(ch) == std::string::npos)
+            throw InputError("Option " + option +
+                             " takes letters, digits and _.:,+- only, found '" +
                              visible_text(value) + "'");
 }
 
-std::string job_script(const SweepLayout& layout,
-                       const std::vector<long long>& ids, const SlurmOptions& o) {
+std::string job_script(const SweepLayout& layout, const std::vector<long long>& ids,
+                       const SlurmOptions& o) {
     std::string name = layout.sweepFile.stem().string();
     for (char& ch : name)
-        if (!std::isalnum(static_cast<unsigned char>(ch)) && ch != '_' && ch != '-' && ch != '.') ch = '_';
+        if (!std::isalnum(static_cast<unsigned char>(ch)) && ch != '_' && ch != '-' && ch != '.')
+            ch = '_';
     std::string s = "#!/bin/sh\n";
     s += "#SBATCH --job-name=" + name + "\n";
     s += "#SBATCH --array=" + array_ranges(ids) +
@@ -111,9 +117,9 @@ int run_slurm(const SweepFile& sweep, const SweepLayout& layout, const std::vect
     return status == 0 ? 0 : 1;
 }
 
-// Takes the lock `file` for `what`, refusing (InputError) when another process holds it. A
-// folder where the lock file cannot be made goes on unlocked: nothing can be written there,
-// and the first write says so.
+// Takes the lock `file` for `what`, refusing (InputError) when another process holds it or
+// the lock cannot be taken at all (a symbolic link, a folder or a file that may not be
+// opened in its place): a run that went on unguarded could mix with another.
 FolderLock take_lock(const fs::path& file, const std::string& what) {
     FolderLock::Attempt attempt = FolderLock::Attempt::failed;
     long holder = 0;
@@ -125,7 +131,7 @@ FolderLock take_lock(const fs::path& file, const std::string& what) {
                                      : std::string("a process just starting")) +
                          " (which holds " + visible_text(file.string()) +
                          "); this command stops and leaves it alone. Wait for that run to end.");
-    if (attempt == FolderLock::Attempt::failed)
+    if (attempt != FolderLock::Attempt::taken)
         throw InputError(what + " cannot be guarded against a second run: " +
                          visible_text(file.string()) + " cannot be locked (" + reason + ").");
     return lock;
@@ -134,7 +140,8 @@ FolderLock take_lock(const fs::path& file, const std::string& what) {
 int run_parallel(const SweepFile& sweep, const SweepLayout& layout,
                  const std::vector<long long>& ids, int jobs,
                  const volatile std::sig_atomic_t* stopSignal, MessageSink& sink) {
-    const ParallelStart start = parallel_start(own_executable(), layout.sweepFile.string(), ids, jobs);
+    const ParallelStart start =
+        parallel_start(own_executable(), layout.sweepFile.string(), ids, jobs);
     const std::vector<std::string> environment = environment_with(start.environment);
     // parallel runs in the sweep folder, where its job log goes under a fixed name.
     posix_spawn_file_actions_t actions;
@@ -178,9 +185,15 @@ ParallelStart parallel_start(const std::string& executable, const std::string& s
     // {= perl =}) in it even where -q quotes it: the template is fixed text, the paths reach
     // it as variables the shell expands after parallel is done, and "--" keeps a name from
     // being read as an option. Only the ids, generated digits, go through parallel.
-    start.args = {"parallel", "--halt", "never", "-j", std::to_string(jobs), "--joblog",
+    start.args = {"parallel",
+                  "--halt",
+                  "never",
+                  "-j",
+                  std::to_string(jobs),
+                  "--joblog",
                   "parallel.log",
-                  "\"$TAVOLINE_PROGRAM\" sweep task -- \"$TAVOLINE_SWEEP_FILE\" {}", ":::"};
+                  "\"$TAVOLINE_PROGRAM\" sweep task -- \"$TAVOLINE_SWEEP_FILE\" {}",
+                  ":::"};
     for (const long long id : ids) start.args.push_back(std::to_string(id));
     // The template is written for a POSIX shell, whatever the user's login shell is.
     start.environment = {"TAVOLINE_PROGRAM=" + executable, "TAVOLINE_SWEEP_FILE=" + sweepFile,
@@ -193,9 +206,9 @@ std::vector<std::string> environment_with(const std::vector<std::string>& entrie
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
         const std::string name = entry.substr(0, entry.find('=') + 1);
-        const bool replaced = std::any_of(entries.begin(), entries.end(), [&](const std::string& n) {
-            return n.compare(0, name.size(), name) == 0;
-        });
+        const bool replaced =
+            std::any_of(entries.begin(), entries.end(),
+                        [&](const std::string& n) { return n.compare(0, name.size(), name) == 0; });
         if (!replaced) env.push_back(entry);
     }
     env.insert(env.end(), entries.begin(), entries.end());
@@ -276,13 +289,15 @@ int sweep_task_command(const std::string& sweepPath, long long id, MessageSink& 
     const SweepLayout layout = sweep_layout(sweep, sweepPath);
     if (id < 1 || id > layout.count)
         throw InputError("Combination " + std::to_string(id) + " of " + sweepPath +
-                         " does not exist: its ids run from 1 to " + std::to_string(layout.count) + ".");
+                         " does not exist: its ids run from 1 to " + std::to_string(layout.count) +
+                         ".");
     const fs::path folder = layout.combination_folder(id);
     if (!fs::exists(folder / (sweep.baseName + ".cci")))
         throw InputError("Combination folder " + folder.string() +
                          " holds no input; plan the sweep first (tavoline sweep plan).");
     // One run of a combination at a time, whoever started it (a local sweep, a Slurm array).
-    const FolderLock lock = take_lock(folder / ".task.lock", "Combination " + layout.folder_name(id));
+    const FolderLock lock =
+        take_lock(folder / ".task.lock", "Combination " + layout.folder_name(id));
     // A signal ends the run in the child; this process waits and records how it ended.
     const volatile std::sig_atomic_t* stopSignal = catch_stop_signals();
     if (const int signal = *stopSignal; signal != 0) {  // asked to stop before it began
@@ -298,11 +313,13 @@ int sweep_task_command(const std::string& sweepPath, long long id, MessageSink& 
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "run.log", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "run.log",
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     int status = 0;
     try {
-        status = spawn_and_wait({own_executable(), "--quiet", "--", sweep.baseName}, &actions, "The run");
+        status = spawn_and_wait({own_executable(), "--quiet", "--", sweep.baseName}, &actions,
+                                "The run");
     } catch (...) {
         posix_spawn_file_actions_destroy(&actions);
         throw;

@@ -310,8 +310,9 @@ TEST(CommandLine, NameWithItsExtensionAndNotes) {
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "sub" / "b"));
 }
 
-// The command line: an unknown option or value is refused with the usage; --dense keeps the fixed
-// size limit of the dense matrices, which the banded default does not have.
+// The command line: an unknown option is refused with the usage, a run option's value out of
+// its range with the words the library uses too (tests/python); --dense keeps the fixed size
+// limit of the dense matrices, which the banded default does not have.
 TEST(CommandLine, UnknownOptionAndDenseSizeLimit) {
     testutil::ScratchDir dir;
     const std::string in = "cd '" + dir.str() + "' && '" TAVOLINE_EXE "' --debye-grid ";
@@ -319,10 +320,16 @@ TEST(CommandLine, UnknownOptionAndDenseSizeLimit) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("--fast"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("Usage: tavoline [OPTIONS] [NAME]"), std::string::npos) << r.output;
-    r = testutil::run_command(in + "--impedance fast b </dev/null");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.output.find("--impedance: fast not in {step,linear,both}"), std::string::npos)
-        << r.output;
+    for (const auto& [option, message] : std::vector<std::pair<std::string, std::string>>{
+             {"--impedance fast", "--impedance fast: expected step, linear or both\n"},
+             {"--accuracy nan", "--accuracy nan: expected a positive, finite number of mV\n"},
+             {"--accuracy 0", "--accuracy 0: expected a positive, finite number of mV\n"},
+             {"--threads 0", "--threads 0: expected a whole number of at least 1\n"},
+             {"--linear-range 3:2", "--linear-range 3:2: expected FROM:TO, 1 <= FROM < TO\n"}}) {
+        r = testutil::run_command(in + option + " b </dev/null");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.output, message);
+    }
 
     testutil::write_file(dir.path() / "b.cci", example_with("b.cci", 54, "6000"));
     r = testutil::run_command(in + "--dense b </dev/null");

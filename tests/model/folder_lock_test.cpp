@@ -39,4 +39,19 @@ TEST(FolderLock, SecondTakerIsTurnedAwayWithTheHoldersIdUntilReleased) {
         FolderLock::try_take((dir.path() / "absent/.b.lock").string(), attempt, holder, reason);
     EXPECT_EQ(attempt, FolderLock::Attempt::no_file);
     EXPECT_FALSE(reason.empty());
+
+    // Nothing but a plain file of its own holds the lock: a dangling symbolic link, one to
+    // /dev/null and a folder in its place are refused, and left as they were.
+    const fs::path odd = dir.path() / ".c.lock";
+    for (int k = 0; k < 3; ++k) {
+        SCOPED_TRACE(k);
+        fs::remove_all(odd);
+        if (k == 0) fs::create_symlink(dir.path() / "absent", odd);
+        if (k == 1) fs::create_symlink("/dev/null", odd);
+        if (k == 2) fs::create_directory(odd);
+        const FolderLock refused = FolderLock::try_take(odd.string(), attempt, holder, reason);
+        EXPECT_FALSE(refused.held());
+        EXPECT_EQ(attempt, FolderLock::Attempt::no_file);
+        EXPECT_TRUE(fs::exists(fs::symlink_status(odd)));
+    }
 }

@@ -76,8 +76,9 @@ def test_same_numbers_as_the_program_bit_for_bit(tmp_path):
     converged = read.run()
     assert list(converged.final_potentials) == program_potentials(tmp_path / "b", "b")
     assert converged.status == "finished" and converged.warnings == []
-    assert list(read.run(debye_grid=True).final_potentials) == \
-        program_potentials(tmp_path / "d", "b", "--debye-grid")
+    coarse = read.run(debye_grid=True)
+    assert list(coarse.final_potentials) == program_potentials(tmp_path / "d", "b", "--debye-grid")
+    assert coarse.calibration["linear_points"] == [] and coarse.calibration["slope"] is None
     built = ionophore_by_fields().run(debye_grid=True)
     assert list(built.final_potentials) == \
         program_potentials(tmp_path / "i", "ionophore", "--debye-grid")
@@ -108,6 +109,44 @@ def test_a_bad_field_raises_with_its_name():
     with pytest.raises(tavoline.InputError) as caught:
         tavoline.Problem.from_text("#TAV02\n")
     assert caught.value.line == 1 and caught.value.file == "problem"
+    p = small_problem()
+    p.components[0].kas = [1e3]  # binds no ligand: the constant would be dropped unread
+    with pytest.raises(tavoline.InputError) as caught:
+        p.validate()
+    assert caught.value.field == "components[0].kas"
+
+
+def test_a_file_that_is_not_utf8_is_an_input_error_that_decodes(tmp_path):
+    # A Latin-1 degree sign after the temperature: the message shows the byte escaped.
+    text = (EXAMPLES / "b.cci").read_bytes().replace(b"\n298.15\n", b"\n298.15\xb0K\n")
+    (tmp_path / "f.cci").write_bytes(text)
+    with pytest.raises(tavoline.InputError) as caught:
+        tavoline.Problem.from_file(str(tmp_path / "f.cci"))
+    assert "\\xB0" in str(caught.value) and caught.value.line > 0
+
+
+def test_run_options_and_names_are_refused_as_the_program_refuses_them(tmp_path, monkeypatch):
+    p = small_problem()
+    for options, message in (
+            (dict(accuracy=float("nan")), "--accuracy nan: expected a positive, finite number of mV"),
+            (dict(accuracy=-1), "--accuracy -1: expected a positive, finite number of mV"),
+            (dict(threads=-1), "--threads -1: expected a whole number of at least 1"),
+            (dict(linear_range=(3, 2)), "--linear-range 3:2: expected FROM:TO, 1 <= FROM < TO"),
+            (dict(impedance="fast"), "--impedance fast: expected step, linear or both")):
+        with pytest.raises(tavoline.InputError) as caught:
+            p.run(**options)
+        assert str(caught.value) == message
+        assert caught.value.field == next(iter(options))
+    # A run that writes makes NAME/ here: nothing outside, nothing renamed.
+    work = tmp_path / "work"
+    work.mkdir()
+    monkeypatch.chdir(work)
+    for name in ("../escape", "..", ".", "a/b", ""):
+        p.name = name
+        with pytest.raises(tavoline.InputError) as caught:
+            p.run(write_files=True, debye_grid=True)
+        assert caught.value.field == "name"
+    assert sorted(tmp_path.iterdir()) == [work] and list(work.iterdir()) == []
 
 
 def test_a_run_returns_arrays_and_a_complete_dict():
@@ -123,6 +162,32 @@ def test_a_run_returns_arrays_and_a_complete_dict():
     d = r.to_dict()
     assert json.dumps(d, default=lambda a: a.tolist())  # plain data throughout
     assert d["points"][0]["final_potential"] == r.points[0].final_potential
+
+
+def test_a_run_reads_its_own_copy_while_another_thread_changes_the_problem():
+    import threading
+    p = small_problem()
+    p.multipliers = [1, 10]
+    inert = tavoline.Component(charge=0, diffusivity=[1e-11], kif=[0, 0], kib=[0, 0], initial=[0])
+    expected = [list(p.run(debye_grid=True).final_potentials)]
+    p.components.append(inert)
+    expected.append(list(p.run(debye_grid=True).final_potentials))
+    p.components.pop()
+    stop = threading.Event()
+
+    def change():  # between two whole problems, the second with one more component
+        while not stop.is_set():
+            p.components.append(inert)
+            p.components.pop()
+    changer = threading.Thread(target=change)
+    changer.start()
+    try:
+        runs = [p.run(debye_grid=True) for _ in range(10)]
+    finally:
+        stop.set()
+        changer.join()
+    # every run is that of one of the two whole problems, bit for bit
+    assert all(list(r.final_potentials) in expected for r in runs)
 
 
 def test_a_loop_of_runs_leaves_no_files_and_keeps_its_memory(tmp_path, monkeypatch):
@@ -189,11 +254,24 @@ def test_ctrl_c_stops_a_run_and_gives_the_interpreter_its_handler_back():
     import threading
     import time
     p = tavoline.Problem.from_file(str(EXAMPLES / "ionophore.cci"))  # about 18 s
+    # Runs that other threads start meanwhile neither lose the interrupt nor take it.
+    others, done = [], threading.Event()
+
+    def loop():
+        while not done.is_set():
+            others.append(small_problem().run(debye_grid=True).status)
+    worker = threading.Thread(target=loop)
+    worker.start()
     threading.Timer(0.5, lambda: os.kill(os.getpid(), signal.SIGINT)).start()
     start = time.monotonic()
-    with pytest.raises(KeyboardInterrupt):
-        p.run()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            p.run()
+    finally:
+        done.set()
+        worker.join()
     assert time.monotonic() - start < 5
+    assert others and set(others) == {"finished with warnings"}  # "grid not checked" only
     # The interpreter's own handler is back: Ctrl-C in Python code raises there.
     threading.Timer(0.2, lambda: os.kill(os.getpid(), signal.SIGINT)).start()
     with pytest.raises(KeyboardInterrupt):

@@ -156,6 +156,29 @@ TEST(HostileRuns, SecondRunOfAnInputUnderWayIsRefused) {
     const auto r = program(dir, "-q --debye-grid b");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_FALSE(fs::exists(dir / ".b.lock"));
+
+    // A lock that cannot be taken refuses the run too: nothing renamed, the link kept.
+    fs::create_symlink("/dev/null", dir / ".b.lock");
+    const auto entries = std::distance(fs::directory_iterator(dir), fs::directory_iterator());
+    const auto linked = program(dir, "-q --debye-grid b");
+    EXPECT_EQ(linked.status, 1) << linked.output;
+    EXPECT_TRUE(contains(linked.output, ".b.lock cannot be locked (")) << linked.output;
+    EXPECT_TRUE(fs::is_symlink(dir / ".b.lock"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), entries);
+}
+
+// An input named by its absolute path runs into the folder beside it, under its lock,
+// whatever the working folder.
+TEST(HostileRuns, AnAbsoluteInputPathRunsBesideTheInput) {
+    testutil::ScratchDir scratch("absolute");
+    const fs::path in = scratch.path() / "in", elsewhere = scratch.path() / "runs";
+    fs::create_directories(in);
+    fs::create_directories(elsewhere);
+    write_file(in / "s.cci", equilibrium(1));
+    const auto r = program(elsewhere, "-q --debye-grid " + shell_quoted((in / "s").string()));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(fs::exists(in / "s" / "summary.json"));
+    EXPECT_TRUE(fs::is_empty(elsewhere));
 }
 
 // A file name of other bytes than UTF-8 runs every point; summary.json and report.html
