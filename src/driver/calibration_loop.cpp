@@ -1,8 +1,10 @@
 #include "driver/calibration_loop.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <numbers>
@@ -199,6 +201,7 @@ void run_points(model& md, const RunOptions& options, const std::optional<GridSt
     const Bandwidths band = point_order_bandwidths(md);
     run.bandLower = band.lower;
     run.bandUpper = band.upper;
+    run.unknowns = md.nEq;
     try {
         run.exitCode = run_point_sequence(md, files, series, sequenceOptions, run);
     } catch (const std::exception& e) {
@@ -210,6 +213,36 @@ void run_points(model& md, const RunOptions& options, const std::optional<GridSt
         if (write) write_run_summaries(md, files, run);
         throw;
     }
+}
+
+// A complete pass of the run proper that is being repeated on a finer grid: its folder is
+// kept aside under `folder` until the repeat has given at least as many points, so that a
+// signal meanwhile loses nothing; it is never an "earlier run".
+struct KeptPass {
+    std::string folder;
+    RunFiles files;
+    RunSummary run;
+};
+
+int points_complete(const RunSummary& run) {
+    return static_cast<int>(std::count_if(run.points.begin(), run.points.end(),
+                                          [](const PointSummary& p) { return !p.interrupted(); }));
+}
+
+// Moves the run folder of the pass just ended aside for the repeat (replacing a pass kept
+// before it, which this one supersedes); a folder that cannot be moved ends the run.
+void keep_pass_aside(const model& md, RunFiles& files, const RunSummary& run,
+                     std::optional<KeptPass>& kept) {
+    namespace fs = std::filesystem;
+    const fs::path folder = md.folders[0];
+    const fs::path aside = folder.string() + ".first-pass";
+    std::error_code ec;
+    fs::remove_all(aside, ec);
+    fs::rename(folder, aside, ec);
+    if (ec)
+        throw InputError("The run folder " + folder.string() +
+                         " cannot be moved aside for the repeated run (" + ec.message() + ").");
+    kept = KeptPass{aside.string(), std::move(files), run};
 }
 
 }  // namespace
@@ -256,8 +289,10 @@ RunSummary run_calibration(model& md, const ProblemSource& source, const RunOpti
     RunFiles files;
     RunSummary run;
     const GridPlan* plan = nullptr;
+    std::optional<KeptPass> kept;
     for (bool again = false;; again = true) {
         if (again) {
+            if (write) keep_pass_aside(md, files, run, kept);
             // a fresh record (it cannot be assigned: its per-layer members point at its
             // own cursor), series, files and summary for the repeated run
             std::destroy_at(&md);
@@ -284,6 +319,28 @@ RunSummary run_calibration(model& md, const ProblemSource& source, const RunOpti
         }
         run.grid = study;
         if (stands) break;
+    }
+    if (kept) {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        if (run.exitCode > 128 && points_complete(run) < points_complete(kept->run)) {
+            // Interrupted before the repeat caught up: the pass kept aside is the run's
+            // result, back in its place, and says that the run was interrupted.
+            const std::string folder = md.folders[0];
+            fs::remove_all(folder, ec);
+            fs::rename(kept->folder, folder, ec);
+            if (!ec) {
+                files = std::move(kept->files);
+                run = std::move(kept->run);
+                if (run.grid) {
+                    run.grid->pending = false;
+                    run.grid->note = "the run was asked to stop";
+                }
+                interrupted_after_points(options, md.nCalib, "while the run was repeated", run);
+            }
+        } else {
+            fs::remove_all(kept->folder, ec);  // the repeat stands
+        }
     }
     if (run.status == "running") run.status = run.exitCode == 0 ? "finished" : "failed";
     if (!write && run.exitCode > 128) run.status = "interrupted";

@@ -236,15 +236,16 @@ json estimate_json(const GridEstimate& e) {
 
 json study_json(const GridStudy& study) {
     json j;
-    j["refinement"] = "every cell halved from one grid to the next: N and m doubled, first "
-                      "step halved in every layer";
+    j["refinement"] =
+        "every cell halved from one grid to the next: N and m doubled, first "
+        "step halved in every layer";
     j["grids"] = json::array();
     for (std::size_t g = 0; g < study.grids.size(); ++g) {
         json layers = json::array();
         for (const LayerGrid& l : study.grids[g])
             layers.push_back({{"first_step_m", l.firstStep}, {"N", l.N}, {"m", l.m}});
-        j["grids"].push_back({{"layers", layers},
-                              {"unknowns", g < study.unknowns.size() ? study.unknowns[g] : 0}});
+        j["grids"].push_back(
+            {{"layers", layers}, {"unknowns", g < study.unknowns.size() ? study.unknowns[g] : 0}});
     }
     j["grid_used"] = study.chosen;
     j["method_order"] = study.methodOrder;
@@ -296,11 +297,10 @@ json linear_spectrum_json(const LinearSpectrumSummary& s) {
     j["cpu_seconds"] = s.cpuSeconds;
     if (s.agreement) {
         const SpectrumAgreement& a = *s.agreement;
-        j["agreement_with_step"] = {
-            {"band_rad_per_s", {a.bandLow, a.bandHigh}},
-            {"frequencies", a.frequencies},
-            {"largest_relative_difference", a.largestDifference},
-            {"at_rad_per_s", a.atOmega}};
+        j["agreement_with_step"] = {{"band_rad_per_s", {a.bandLow, a.bandHigh}},
+                                    {"frequencies", a.frequencies},
+                                    {"largest_relative_difference", a.largestDifference},
+                                    {"at_rad_per_s", a.atOmega}};
     }
     if (!s.failure.empty()) j["failure"] = s.failure;
     return j;
@@ -343,7 +343,6 @@ void write_linear_section(std::ostream& page, const RunSummary& run) {
     page << "</tbody>\n</table>\n";
 }
 
-
 std::string interval_text(const GridEstimate& e) {
     if (e.low && e.high) return "[" + number_text(*e.low) + ", " + number_text(*e.high) + "]";
     return "not in the asymptotic range";
@@ -378,13 +377,12 @@ void write_grid_section(std::ostream& page, const GridStudy& study) {
             "<th>Observed order</th><th>Grid-converged [mV]</th><th>Converged</th>"
             "</tr></thead>\n<tbody>\n";
     for (const GridPointStudy& p : study.points) {
-        page << "<tr class=\"" << (p.converged ? "finished" : "failed")
-             << "\"><td class=\"num\">" << p.point << "</td><td class=\"num\">";
+        page << "<tr class=\"" << (p.converged ? "finished" : "failed") << "\"><td class=\"num\">"
+             << p.point << "</td><td class=\"num\">";
         for (std::size_t g = 0; g < p.potential.size(); ++g)
             page << (g ? ", " : "") << optional_text(p.potential[g]);
-        page << "</td><td class=\"num\">" << optional_text(p.potentialEstimate.order)
-             << "</td><td>" << interval_text(p.potentialEstimate) << "</td><td>"
-             << (p.converged ? "yes" : "no");
+        page << "</td><td class=\"num\">" << optional_text(p.potentialEstimate.order) << "</td><td>"
+             << interval_text(p.potentialEstimate) << "</td><td>" << (p.converged ? "yes" : "no");
         if (p.transitionTime) page << "; transition at " << number_text(*p.transitionTime) << " s";
         if (p.unresolvedFrom)
             page << "; not resolved from " << number_text(*p.unresolvedFrom) << " s";
@@ -404,7 +402,7 @@ void write_summary_json(model& md, RunFiles& runFiles, const RunSummary& run) {
     j["run_folder"] = fs::path(run.runFolder).lexically_normal().generic_string();
     j["model"] = md.modelType == 0 ? "Nernst-Planck-Poisson" : "diffusion only";
     j["method"] = method_name(md.method);
-    j["unknowns"] = md.nEq;
+    j["unknowns"] = run.unknowns;
     j["solver_path"] = run.path;
     if (run.path == "banded")
         j["bandwidths"] = {{"lower", run.bandLower}, {"upper", run.bandUpper}};
@@ -478,7 +476,7 @@ void write_report_page(model& md, RunFiles& runFiles, const RunSummary& run) {
          << "</h1>\n";
 
     page << "<p>" << escaped(method_name(md.method)) << ", "
-         << (md.modelType == 0 ? "Nernst-Planck-Poisson" : "diffusion only") << ", " << md.nEq
+         << (md.modelType == 0 ? "Nernst-Planck-Poisson" : "diffusion only") << ", " << run.unknowns
          << " unknowns, " << escaped(run.path) << " solver.</p>\n";
     std::string status;
     if (run.status == "running") {
@@ -511,7 +509,8 @@ void write_report_page(model& md, RunFiles& runFiles, const RunSummary& run) {
                          inline_svg(file, "figure" + std::to_string(figures) + "-") +
                          "\n</figure>\n";
     }
-    if (figures > 0) page << "<h2>Figures</h2>\n<div id=\"figures\">\n" << figureSection << "</div>\n";
+    if (figures > 0)
+        page << "<h2>Figures</h2>\n<div id=\"figures\">\n" << figureSection << "</div>\n";
     if (md.nCalib >= 2) write_analysis_section(page, analyse_run(run));
 
     page << "<h2>Calibration points</h2>\n<table id=\"points\">\n<thead><tr><th>Point</th>"

@@ -29,14 +29,14 @@ struct IntegrationSummary {
 
 // The linear-response spectrum of an impedance point.
 struct LinearSpectrumSummary {
-    std::string file;                     // relative to the run folder, when written
-    bool steady = false;                  // the operating point (see LinearSpectrum)
-    double potentialRate = 0;             // [mV/s] there
+    std::string file;          // relative to the run folder, when written
+    bool steady = false;       // the operating point (see LinearSpectrum)
+    double potentialRate = 0;  // [mV/s] there
     long long unknowns = 0;
     int fallbacks = 0;
     double cpuSeconds = 0;
-    std::optional<double> lowFrequencyZ;  // Z' [ohm m²] at the lowest frequency
-    std::optional<double> apexFrequency;  // [Hz] where -Z'' is largest
+    std::optional<double> lowFrequencyZ;         // Z' [ohm m²] at the lowest frequency
+    std::optional<double> apexFrequency;         // [Hz] where -Z'' is largest
     std::optional<SpectrumAgreement> agreement;  // with the step spectrum, when both ran
     std::string failure;
 };
@@ -98,10 +98,10 @@ struct GridPointStudy {
     std::vector<std::vector<std::optional<double>>> transient;  // [sample][grid] E [mV]
     GridEstimate potentialEstimate, lowZEstimate, apexEstimate;
     std::vector<GridEstimate> transientEstimates;  // per sample time
-    std::optional<double> transitionTime;  // [s] steepest rise of the transient
-    std::optional<double> unresolvedFrom;  // [s] from here on the last grids disagree
-    std::string failure;                   // a grid on which the point failed, and why
-    bool converged = false;                // every estimate within the targets
+    std::optional<double> transitionTime;          // [s] steepest rise of the transient
+    std::optional<double> unresolvedFrom;          // [s] from here on the last grids disagree
+    std::string failure;                           // a grid on which the point failed, and why
+    bool converged = false;                        // every estimate within the targets
 };
 
 // A grid study: the automatic grid (refined until the results agree) or the check of a
@@ -110,10 +110,10 @@ struct GridStudy {
     bool automatic = false;
     std::vector<GridPlan> grids;  // coarse to fine
     std::vector<long long> unknowns;
-    int chosen = 0;                // the grid the run used
-    int methodOrder = 0;           // order of the spatial discretisation
-    double potentialTarget = 0;    // [mV]
-    double impedanceTarget = 0;    // relative
+    int chosen = 0;              // the grid the run used
+    int methodOrder = 0;         // order of the spatial discretisation
+    double potentialTarget = 0;  // [mV]
+    double impedanceTarget = 0;  // relative
     std::vector<GridPointStudy> points;
     bool converged = false;
     std::string note;  // why the study stopped early or was not made, when it was
@@ -128,6 +128,7 @@ struct RunSummary {
     std::string path;       // "banded" or "dense"
     int bandLower = 0;      // of the banded path
     int bandUpper = 0;
+    long long unknowns = 0;  // of the grid the points ran on
     // "running", "finished", "finished with warnings", "failed", "stopped" (a fault) or
     // "interrupted" (a signal)
     std::string status = "running";
@@ -139,8 +140,8 @@ struct RunSummary {
     // has the points for them (a point they would use failed); empty otherwise.
     std::string calibrationMissing;
     std::optional<PointRange> linearRange;  // of the calibration analysis, when chosen
-    std::optional<GridStudy> grid;       // the automatic grid's refinement, when it ran
-    std::optional<GridStudy> gridCheck;  // only when it was asked for
+    std::optional<GridStudy> grid;          // the automatic grid's refinement, when it ran
+    std::optional<GridStudy> gridCheck;     // only when it was asked for
     // What each point produced (E(t), final profiles, spectrum), as the run hands it to
     // its caller at the end.
     RunTraces traces;

@@ -282,3 +282,51 @@ TEST(HostileRuns, StandardOutputToAFileArrivesLineByLine) {
     EXPECT_TRUE(seen) << "the output arrived only when the run ended:\n"
                       << read_file(dir / "out.txt");
 }
+
+// When the grid the run proper went on turns out not to be the last, the run is repeated on
+// a finer one. Its first pass is no earlier run: without a signal only the repeat's folder
+// remains; with SIGTERM once the repeat is under way, the first pass's complete points
+// stay in the run folder, whose summary says "interrupted", and nothing else is left.
+TEST(HostileRuns, ARepeatedRunLosesNoPointAndLeavesNoEarlierRun) {
+    testutil::ScratchDir scratch("repeat");
+    const fs::path dir = scratch.path();
+    fs::copy_file(fs::path(TAVOLINE_EXAMPLES) / "two_layers.cci", dir / "two_layers.cci");
+    const auto plain = program(dir, "-q --accuracy 0.04 two_layers");
+    ASSERT_TRUE(contains(plain.output, "The results still change")) << plain.output;
+    EXPECT_EQ(plain.status, 0) << plain.output;
+    EXPECT_FALSE(contains(plain.output, "earlier run")) << plain.output;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+
+    fs::remove_all(dir / "two_layers");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "out.txt", O_WRONLY | O_CREAT, 0644);
+    const char* argv[] = {TAVOLINE_EXE, "-q", "--accuracy", "0.04", "two_layers", nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, TAVOLINE_EXE, &actions, nullptr, const_cast<char**>(argv), environ),
+              0);
+    posix_spawn_file_actions_destroy(&actions);
+    bool sent = false;
+    int status = 0;
+    while (!sent && waitpid(pid, &status, WNOHANG) == 0) {
+        if (contains(read_file(dir / "out.txt"), "The results still change"))
+            sent = kill(pid, SIGTERM) == 0;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (sent) waitpid(pid, &status, 0);
+    ASSERT_TRUE(sent) << "the run ended before it was repeated";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 143) << status;
+    const json summary = json::parse(read_file(dir / "two_layers/summary.json"));
+    EXPECT_EQ(summary["status"], "interrupted");
+    EXPECT_EQ(summary["points"].size(), 3u);
+    for (const json& p : summary["points"]) {  // on the first pass's grid, not converged there
+        EXPECT_TRUE(p["final_potential_mV"].is_number()) << p;
+        EXPECT_NE(p["status"], "interrupted");
+    }
+    EXPECT_TRUE(contains(summary["message"].get<std::string>(), "3 of 3 calibration points"));
+    // the input, the run folder and the captured output: no other folder
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3);
+}
