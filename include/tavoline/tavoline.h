@@ -212,7 +212,8 @@ struct Spectrum {
 };
 
 // How the step spectrum agrees with the linear one inside the band where the step method
-// is valid: from 10 / duration up to 1 / (the transient's first time step).
+// is valid: from 10 / duration up to where the chords between the transient's samples
+// shift the step spectrum by 1 % of |Z|, at most 1 / (the transient's first time step).
 struct SpectrumAgreement {
     double bandLow = 0, bandHigh = 0;  // [rad/s]
     int frequencies = 0;               // of the spectrum inside the band

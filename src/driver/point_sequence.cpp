@@ -287,7 +287,7 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
             if (linear && series.timeSeries.size() > 1)
                 summary.linearSpectrum->agreement =
                     compare_spectra(*linear, md.Zprim, md.Zbis, md.totalThickness,
-                                    series.timeSeries[1], md.tEnd * md.tc);
+                                    series.timeSeries, series.potSeries, md.tEnd * md.tc);
             if (write) {
                 write_spectrum(md, files);
                 summary.spectrumFile =

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <string>
+#include <vector>
 
 #include "output/output_file.h"
 #include "output/psplot/psplot.h"
@@ -38,6 +40,16 @@ void write_spectrum_plot(const std::string& path, model& md, RunFiles& files, in
                        "Z'(omega)", "Z''(omega)");
         plot.marked_line(zp, zb);
     });
+}
+
+// The transform over one segment of the symmetric bump (1/4 - u^2) that the chord leaves
+// on a transient of unit curvature: int_(-1/2)^(1/2) (1/4 - u^2) cos(x u) du at x = w h,
+// relative to the segment's midpoint. Below x = 0.01 the closed form loses digits to the
+// cancellation of its two terms (1e-16 x 12 / x^2), and its Taylor series holds to x^4 /
+// 26880.
+double chord_bump(double x) {
+    if (std::fabs(x) < 0.01) return 1.0 / 6 - x * x / 240;
+    return (4 * std::sin(x / 2) - 2 * x * std::cos(x / 2)) / (x * x * x);
 }
 
 }  // namespace
@@ -119,6 +131,60 @@ void compute_spectrum(model& md, const RunSeries& series, MessageSink& sink) {
         md.Zprim[k] = (V0 + omega * Sc - Vinf) * (-0.001) / scale;
         omega = omega * kOmegaRatio;
     }
+}
+
+double resolved_omega(const VecDoub& t, const VecDoub& V, double omegaLow, double share) {
+    const int M = std::min(t.size(), V.size());
+    if (M < 2) return 0;
+    const auto segments = static_cast<std::size_t>(M - 1);
+    // Per segment: duration h [s], potential change [mV], midpoint [s] and curvature V''
+    // [mV/s^2]; a jump (h = 0) has no curvature and is taken exactly.
+    std::vector<double> h(segments), dV(segments), middle(segments), curvature(segments, 0.0);
+    for (std::size_t j = 0; j < segments; ++j) {
+        h[j] = t[j + 1] - t[j];
+        dV[j] = V[j + 1] - V[j];
+        middle[j] = 0.5 * (t[j] + t[j + 1]);
+    }
+    // second divided difference of the samples around node j (1 <= j <= M - 2), where both
+    // segments beside it last
+    auto second = [&](std::size_t j) {
+        return 2 * (dV[j] / h[j] - dV[j - 1] / h[j - 1]) / (h[j - 1] + h[j]);
+    };
+    for (std::size_t j = 0; j < segments; ++j) {
+        if (h[j] <= 0) continue;
+        double sum = 0;
+        int count = 0;
+        if (j >= 1 && h[j - 1] > 0) {
+            sum += second(j);
+            ++count;
+        }
+        if (j + 1 < segments && h[j + 1] > 0) {
+            sum += second(j + 1);
+            ++count;
+        }
+        if (count > 0) curvature[j] = sum / count;
+    }
+
+    double last = 0;
+    double omega = kOmegaFirst;
+    const int count = count_omegas();
+    for (int k = 0; k < count; ++k, omega = omega * kOmegaRatio) {
+        if (omega < omegaLow) continue;
+        // j d Z [mV] as the step spectrum takes it, segment by segment: the transform of
+        // the chord's slope, dV e^(-i w t_mid) sin(w h / 2) / (w h / 2); and the chord's
+        // error before its factor i w: (V''/2) h^3 e^(-i w t_mid) chord_bump(w h)
+        std::complex<double> spectrum = 0, error = 0;
+        for (std::size_t j = 0; j < segments; ++j) {
+            const std::complex<double> phase = std::polar(1.0, -omega * middle[j]);
+            const double x = omega * h[j];
+            const double sinc = x == 0 ? 1.0 : std::sin(x / 2) / (x / 2);
+            spectrum += dV[j] * sinc * phase;
+            error += 0.5 * curvature[j] * h[j] * h[j] * h[j] * chord_bump(x) * phase;
+        }
+        if (omega * std::abs(error) > share * std::abs(spectrum)) break;
+        last = omega;
+    }
+    return last;
 }
 
 void write_spectrum(model& md, RunFiles& files) {

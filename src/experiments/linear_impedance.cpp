@@ -338,10 +338,15 @@ LinearSpectrum linear_spectrum(model& md, SolverPath path, double accuracy, bool
 std::optional<SpectrumAgreement> compare_spectra(const LinearSpectrum& linear,
                                                  const std::vector<double>& zPrim,
                                                  const std::vector<double>& zBis, double thickness,
-                                                 double firstStep, double tEnd) {
+                                                 const VecDoub& time, const VecDoub& potential,
+                                                 double tEnd) {
     SpectrumAgreement a;
     a.bandLow = kStepBandLow / tEnd;
-    a.bandHigh = firstStep > 0 ? kStepBandHigh / firstStep : 0;
+    const double firstStep = time.size() > 1 ? time[1] - time[0] : 0;
+    a.bandHigh = firstStep > 0
+                     ? std::min(kStepBandHigh / firstStep,
+                                resolved_omega(time, potential, a.bandLow, kStepChordShare))
+                     : 0;
     const std::size_t count = std::min({linear.omega.size(), zPrim.size(), zBis.size()});
     for (std::size_t k = 0; k < count; ++k) {
         const double omega = linear.omega[k];

@@ -318,7 +318,10 @@ void write_linear_section(std::ostream& page, const RunSummary& run) {
     page << "<h2>Impedance from the linearised system</h2>\n<p>Small-signal spectra at each "
             "point's end state, exact at every frequency; compared with the step spectrum "
             "where the step method holds (from "
-         << number_text(kStepBandLow) << "/tEnd to " << number_text(kStepBandHigh)
+         << number_text(kStepBandLow)
+         << "/tEnd up to where the chords between the "
+            "transient's samples shift the step spectrum by "
+         << number_text(100 * kStepChordShare) << " %, at most " << number_text(kStepBandHigh)
          << "/(first time step of the transient)).</p>\n<table id=\"linear_spectra\">\n"
             "<thead><tr><th>Point</th><th>Operating point</th><th>Z\u2032 at lowest f "
             "[\u03a9\u00b7m\u00b2]</th><th>Apex of \u2212Z\u2033 [Hz]</th><th>Step band "
