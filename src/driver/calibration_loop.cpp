@@ -117,7 +117,11 @@ class TraceObserver : public PointObserver {
             std::vector<std::pair<double, double>> transient;
             for (int i = 0; i < std::min(series.timeSeries.size(), series.potSeries.size()); ++i)
                 transient.emplace_back(series.timeSeries[i], series.potSeries[i]);
-            t.transitionTime = transition_time(transient);
+            const std::vector<double> depletion(
+                series.depletionSeries.data(),
+                series.depletionSeries.data() +
+                    std::min(series.depletionSeries.size(), static_cast<int>(transient.size())));
+            t.transitionTime = transition_time(transient, depletion);
         }
         if (md.method == 1) {
             // Zprim and Zbis are per total thickness [ohm m² / m]: times the thickness they

@@ -44,10 +44,20 @@ constexpr int kTransientSamples = 20;
 // their ratio.
 GridEstimate estimate_grid_error(const std::vector<std::optional<double>>& values, double noise);
 
-// The transition time of a chronopotentiogram (t [s], E [mV]): where its steep rise
+// The transition time of a chronopotentiogram (t [s], E [mV]) whose edge concentrations
+// fell as `depletion` says (per sample of the transient, the lowest ratio of an edge
+// concentration to its value at the switch-on, lowest_edge_ratio). None unless some edge
+// concentration falls below kExhaustedRatio of its start within the run: a potential that
+// settles, however fast it rose, has no transition. Then where the potential's steep rise
 // starts, the rate of rise at least 20 times its median over the run (on evenly spaced
-// times past the first hundredth of the run). None without such a rise.
-std::optional<double> transition_time(const std::vector<std::pair<double, double>>& transient);
+// times past the first hundredth of the run), with an edge concentration below
+// kRisingRatio of its start; failing such a rise, where the edge concentration falls
+// through kTransitionRatio.
+std::optional<double> transition_time(const std::vector<std::pair<double, double>>& transient,
+                                      const std::vector<double>& depletion);
+constexpr double kExhaustedRatio = 1e-6;
+constexpr double kRisingRatio = 0.05;
+constexpr double kTransitionRatio = 1e-3;
 
 // Whether the input asks for the automatic grid: an automatic first step (method 1, or 2
 // with its divisor), not --debye-grid, and no saved state to start from.

@@ -20,6 +20,7 @@
 #include "output/profiles.h"
 #include "output/report.h"
 #include "output/run_figures.h"
+#include "physics/flux.h"
 #include "physics/initial_state.h"
 
 bool collect_point_results(const model& md, RunSeries& series) {
@@ -49,6 +50,7 @@ void end_point(model& md, RunSeries& series) {
     series.potSeries.clear();
     series.timeSeries.clear();
     series.tcalcSeries.clear();
+    series.depletionSeries.clear();
     md.eisRun = 0;
 }
 
@@ -215,6 +217,10 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
             write_profiles(md, files, series, "");
             write_time_course(md, files, series, "");
         }
+        if (md.modelType == 1) {
+            summary.interfaceFlux = interface_flux_table(md, md.y.data());
+            summary.profile = profile_samples(md, md.y.data());
+        }
         if (options.observer != nullptr) options.observer->potentiometric_done(md, series);
         if (summary.interrupted()) {
             run.points.push_back(summary);
@@ -284,6 +290,10 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
             summary.apexFrequency = apex_frequency(md);
             for (int i = 0; i < std::min(series.timeSeries.size(), series.potSeries.size()); ++i)
                 summary.transient.emplace_back(series.timeSeries[i], series.potSeries[i]);
+            summary.depletion.assign(series.depletionSeries.data(),
+                                     series.depletionSeries.data() +
+                                         std::min(series.depletionSeries.size(),
+                                                  static_cast<int>(summary.transient.size())));
             if (linear && series.timeSeries.size() > 1)
                 summary.linearSpectrum->agreement =
                     compare_spectra(*linear, md.Zprim, md.Zbis, md.totalThickness,

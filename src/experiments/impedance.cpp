@@ -9,6 +9,7 @@
 #include "output/output_file.h"
 #include "output/psplot/psplot.h"
 #include "output/table_file.h"
+#include "physics/state_check.h"
 
 namespace {
 
@@ -68,6 +69,9 @@ void start_impedance_run(model& md, RunSeries& series) {
     series.timeSeries.resize(1);
     series.timeSeries[0] = 0;
     series.tcalcSeries.resize(0);
+    series.edgeStart = edge_concentrations(md, md.y.data());
+    series.depletionSeries.resize(1);
+    series.depletionSeries[0] = 1;
 }
 
 void compute_spectrum(model& md, const RunSeries& series, MessageSink& sink) {

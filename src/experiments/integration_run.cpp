@@ -218,6 +218,8 @@ void report_progress(model& md, RunSeries& series, double x, int step, MessageSi
         series.potSeries.append(millivolts);
         series.timeSeries.append(seconds);
         series.tcalcSeries.append(md.t_calc);
+        if (md.eisRun != 0)
+            series.depletionSeries.append(lowest_edge_ratio(md, series.edgeStart, md.y.data()));
     }
     if (sink == nullptr) return;
     tell(*sink, "Step ", step, ": t=", seconds, ", m_pot=", millivolts, ", t_calc=", md.t_calc,

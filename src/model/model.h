@@ -139,6 +139,11 @@ struct RunSeries {
     VecDoub potSeries;    // membrane potential [mV] per reported step of the current run
     VecDoub timeSeries;   // time [s] per reported step
     VecDoub tcalcSeries;  // calculation time [s] per reported step
+    // Of a current-step run, per reported step as timeSeries (the first: the switch-on, 1):
+    // how far the edge concentrations have fallen from their values at the switch-on
+    // (lowest_edge_ratio), which edgeStart holds (scaled).
+    VecDoub depletionSeries;
+    std::vector<double> edgeStart;
     VecDoub calMult;      // multiplier per calibration point
     VecDoub calLogMult;   // log10 of the multiplier
     VecDoub calPot;       // end potential [mV] per point

@@ -278,6 +278,26 @@ json study_json(const GridStudy& study) {
             jp["transition_time_s"] = optional_json(p.transitionTime);
             jp["not_resolved_from_s"] = optional_json(p.unresolvedFrom);
         }
+        if (!p.fluxes.empty() || !p.concentrations.empty()) {
+            jp["relative_target"] = p.relativeTarget;
+            json fluxes = json::array();
+            for (const GridProfileValue& v : p.fluxes)
+                fluxes.push_back({{"interface", v.region},
+                                  {"component", v.component},
+                                  {"values_mol_per_m2_s", optional_values(v.values)},
+                                  {"target_mol_per_m2_s", v.target},
+                                  {"estimate", estimate_json(v.estimate)}});
+            jp["interface_fluxes"] = fluxes;
+            json profiles = json::array();
+            for (const GridProfileValue& v : p.concentrations)
+                profiles.push_back({{"layer", v.region},
+                                    {"component", v.component},
+                                    {"fraction", v.fraction},
+                                    {"values_mol_per_m3", optional_values(v.values)},
+                                    {"target_mol_per_m3", v.target},
+                                    {"estimate", estimate_json(v.estimate)}});
+            jp["concentrations"] = profiles;
+        }
         jp["failure"] = p.failure.empty() ? json(nullptr) : json(p.failure);
         jp["converged"] = p.converged;
         points.push_back(jp);

@@ -53,6 +53,13 @@ struct PointSummary {
     std::optional<LinearSpectrumSummary> linearSpectrum;
     // The potential transient of the current-step run: (t [s], E [mV]) per reported step.
     std::vector<std::pair<double, double>> transient;
+    // Per reported step of the current-step run as `transient`: the lowest ratio of an edge
+    // concentration to its value at the switch-on (lowest_edge_ratio).
+    std::vector<double> depletion;
+    // Of the diffusion-only model, whose potentials do not depend on the grid, at the end of
+    // the potentiometric run: every interface flux (interface_flux_table, mol/(m² s)) and
+    // the concentration profiles (profile_samples, mol/m³). Empty for Nernst–Planck–Poisson.
+    std::vector<double> interfaceFlux, profile;
     // Why the results of a point that ran to its end are doubtful, one named reason each
     // ("not steady: ..."); empty when there is none.
     std::vector<std::string> warnings;
@@ -87,6 +94,17 @@ struct GridEstimate {
     std::optional<double> half_width() const;
 };
 
+// A flux through an interface or a concentration at a place in a layer, on successive grids
+// (the diffusion-only model).
+struct GridProfileValue {
+    int component = 0;    // 1..R
+    int region = 0;       // of a flux its interface (0..n), of a concentration its layer (1..n)
+    double fraction = 0;  // of a concentration: its place, as a fraction of the layer's thickness
+    std::vector<std::optional<double>> values;  // mol/(m² s) or mol/m³, coarse to fine
+    double target = 0;  // the value counts as converged within this of the grid-converged one
+    GridEstimate estimate;
+};
+
 // One calibration point on successive grids, coarse to fine.
 struct GridPointStudy {
     int point = 0;
@@ -98,10 +116,20 @@ struct GridPointStudy {
     std::vector<std::vector<std::optional<double>>> transient;  // [sample][grid] E [mV]
     GridEstimate potentialEstimate, lowZEstimate, apexEstimate;
     std::vector<GridEstimate> transientEstimates;  // per sample time
-    std::optional<double> transitionTime;          // [s] steepest rise of the transient
-    std::optional<double> unresolvedFrom;          // [s] from here on the last grids disagree
-    std::string failure;                           // a grid on which the point failed, and why
-    bool converged = false;                        // every estimate within the targets
+    std::optional<double> transitionTime;  // [s] steepest rise of the transient
+    std::optional<double> unresolvedFrom;  // [s] from here on the last grids disagree
+    std::string failure;                   // a grid on which the point failed, and why
+    bool converged = false;                // every estimate within the targets
+    // Of the diffusion-only model, whose potentials do not depend on the grid: the interface
+    // fluxes and the concentration profiles at the end of the potentiometric run, judged
+    // against `relativeTarget` (the potential target as a relative change of a
+    // concentration, accuracy·F/(RT)), and what the targets derive from: the smallest D/d
+    // of a layer [m/s] (D its largest diffusivity) and the integrator's absolute tolerance
+    // [mol/m³].
+    std::vector<GridProfileValue> fluxes, concentrations;
+    double relativeTarget = 0;
+    double diffusionRate = 0;
+    double absoluteTolerance = 0;
 };
 
 // A grid study: the automatic grid (refined until the results agree) or the check of a

@@ -12,6 +12,22 @@ double flux(const model& md, const double* y, int l, int c, int k);
 // The same in the layer the cursor stands on.
 double flux(const model& md, const double* y, int c, int k);
 
+// The flux of every component through every interface in the state y, from an evaluation
+// of the transport equations at y itself [mol/(m² s)], as [s * R + c - 1] for interface s
+// (0..n) and component c, booked by the region on the interface's left (they differ only
+// where a layer complexes at its edges).
+std::vector<double> interface_flux_table(const model& md, const double* y);
+
+// Places of a layer where the grid study compares concentration profiles: kProfilePlaces
+// evenly spaced fractions of its thickness, both edges included.
+constexpr int kProfilePlaces = 9;
+
+// Concentrations of every component at the kProfilePlaces places of every layer in the
+// state y [mol/m³], as [((l - 1) * R + c - 1) * kProfilePlaces + j] for the place
+// j / (kProfilePlaces - 1) of layer l: linear between the concentration nodes, which are
+// the edges and the cell centres.
+std::vector<double> profile_samples(const model& md, const double* y);
+
 // Membrane potential of the state y: -1000 times the trapezoid integral of the scaled
 // field over all layers, so that the result times eScale * L is millivolts. The sum runs
 // on across interfaces: the potential is continuous there even where the field is not.

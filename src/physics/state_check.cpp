@@ -34,6 +34,31 @@ ConcentrationRange concentration_range(const model& md, const double* y) {
     return range;
 }
 
+std::vector<double> edge_concentrations(const model& md, const double* y) {
+    std::vector<double> edges;
+    edges.reserve(static_cast<std::size_t>(2 * md.n * md.R));
+    for (int l = 1; l <= md.n; ++l)
+        for (const int k : {0, md.N.at(l) + 1})
+            for (int c = 1; c <= md.R; ++c) edges.push_back(y[state_index(md, l, c, k)]);
+    return edges;
+}
+
+double lowest_edge_ratio(const model& md, const std::vector<double>& start, const double* y) {
+    const auto R = static_cast<std::size_t>(md.R);
+    double lowest = 1;
+    std::size_t at = 0;
+    for (int l = 1; l <= md.n; ++l)
+        for (const int k : {0, md.N.at(l) + 1}) {
+            if (at + R > start.size()) return lowest;
+            const double largest = *std::max_element(start.begin() + static_cast<long>(at),
+                                                     start.begin() + static_cast<long>(at + R));
+            for (int c = 1; c <= md.R; ++c, ++at)
+                if (start[at] > 0 && start[at] >= 0.01 * largest)
+                    lowest = std::min(lowest, y[state_index(md, l, c, k)] / start[at]);
+        }
+    return lowest;
+}
+
 namespace {
 
 // F/RT times the widest diffusion potential across layer l at zero current, from the two

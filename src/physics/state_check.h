@@ -1,6 +1,8 @@
 // Checks of a state vector that the integrator's error control does not make.
 #pragma once
 
+#include <vector>
+
 #include "model/model.h"
 
 // True when a concentration of the state y (record layout, scaled) lies below `floor`
@@ -14,6 +16,17 @@ struct ConcentrationRange {
     double highest = 0;
 };
 ConcentrationRange concentration_range(const model& md, const double* y);
+
+// The concentrations at the layer edges of the state y (record layout, scaled), as
+// [((l - 1) * 2 + side) * R + c - 1], side 0 the left edge of layer l, 1 its right edge.
+std::vector<double> edge_concentrations(const model& md, const double* y);
+
+// How far the edge concentrations of y have fallen from `start` (edge_concentrations of an
+// earlier state): the lowest ratio c/c_start over the layer edges and the components that
+// made at least a hundredth of the largest concentration at their edge in `start`. A trace
+// component that leaves an edge carries no share of the current worth the name; the
+// potential does not follow it. 1 when no component qualifies.
+double lowest_edge_ratio(const model& md, const std::vector<double>& start, const double* y);
 
 // What the inputs of the point now in the record allow at zero current, far from any
 // transient: every membrane potential within ±`potential` [mV], every concentration at

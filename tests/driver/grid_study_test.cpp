@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -53,25 +54,51 @@ TEST(GridEstimate, RichardsonRecoversTheLimitAndOrder) {
 }
 
 // Sand: at constant current the surface concentration of a diffusing species falls as
-// c(0,t) = c0 (1 - sqrt(t/tau)); a potential following ln c(0,t) rises without bound at tau.
-TEST(TransitionTime, SteepestRiseOfASandTransient) {
+// c(0,t) = c0 (1 - sqrt(t/tau)); a potential following ln c(0,t) rises steeply just before
+// tau. The edge concentration goes with it (its ratio to c0 is the depletion).
+TEST(TransitionTime, OnlyWhereAnEdgeConcentrationRunsOut) {
     const double tau = 0.073;  // s
-    std::vector<std::pair<double, double>> transient;
-    for (int k = 0; k <= 400; ++k) {
-        const double t = 0.1 * k / 400;
-        const double c = std::max(1 - std::sqrt(std::min(t / tau, 1.0)), 1e-9);
-        transient.emplace_back(t, -25.7 * std::log(c) - 2000.0 * std::max(t - tau, 0.0));
-    }
-    const auto found = transition_time(transient);
+    const auto sand = [tau](double tEnd) {
+        std::pair<std::vector<std::pair<double, double>>, std::vector<double>> run;
+        for (int k = 0; k <= 400; ++k) {
+            const double t = tEnd * k / 400;
+            const double c = std::max(1 - std::sqrt(std::min(t / tau, 1.0)), 1e-12);
+            run.first.emplace_back(t, -25.7 * std::log(c));
+            run.second.push_back(c);
+        }
+        return run;
+    };
+    auto [transient, depletion] = sand(0.08);
+    auto found = transition_time(transient, depletion);
     ASSERT_TRUE(found);
     // The rise turns steep shortly before the concentration reaches zero: within 3 %.
     EXPECT_NEAR(*found, tau, 0.03 * tau);
 
-    // A relaxation without a transition has none.
-    std::vector<std::pair<double, double>> relaxing;
+    // The potential of this model stays finite at tau (the space charge at the edge takes
+    // over) and rises on steadily after it: where that is most of the run, the steep part
+    // is too much of it for the median rate to be the quiet part's. The edge concentration
+    // still marks the transition, where it falls through a thousandth: (1 - 1e-3)^2 tau,
+    // 0.2 % early, interpolated between samples 0.55 % of tau apart: within 0.6 %.
+    std::tie(transient, depletion) = sand(0.16);
+    for (std::size_t k = 0; k < transient.size(); ++k)
+        transient[k].second =
+            -25.7 * std::log(depletion[k] + 0.01) + 20000 * std::max(transient[k].first - tau, 0.0);
+    found = transition_time(transient, depletion);
+    ASSERT_TRUE(found);
+    EXPECT_NEAR(*found, tau, 0.006 * tau);
+
+    // Below the limiting current the edge concentration settles above nothing, however steep
+    // the potential's early rise and however still it is after: no transition, where the
+    // rate alone (the fault this guards against) would take the first samples.
+    std::vector<std::pair<double, double>> settling;
+    std::vector<double> settled;
     for (int k = 0; k <= 400; ++k) {
-        const double t = 5.0 * k / 400;
-        relaxing.emplace_back(t, -4.3 - std::exp(-t));
+        const double t = 0.2 * k / 400;
+        const double c = 5e-4 + (1 - 5e-4) * std::exp(-t / 0.004);
+        settling.emplace_back(t, 25.7 * std::log(c));
+        settled.push_back(c);
     }
-    EXPECT_FALSE(transition_time(relaxing));
+    EXPECT_FALSE(transition_time(settling, settled));
+    // Nor without depletion at all.
+    EXPECT_FALSE(transition_time(settling, std::vector<double>(settling.size(), 1.0)));
 }
