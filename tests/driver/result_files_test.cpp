@@ -117,8 +117,9 @@ TEST(ResultFiles, FullDiskLeavesWholeFilesAndEndsWithStatusThree) {
     }
 }
 
-// Nothing can be made where the run folder should go: the run stops before computing
-// anything, with status 1 and the folder named, and the input stays as it was.
+// Nothing can be made where the run folder should go, not even the run's lock: the run
+// stops before computing anything, with status 1 and the lock file named, and the input
+// stays as it was.
 TEST(ResultFiles, ReadOnlyWorkingFolderStopsTheRun) {
     testutil::ScratchDir scratch("readonly");
     const fs::path source = scratch.path() / "source", view = scratch.path() / "view";
@@ -137,7 +138,10 @@ TEST(ResultFiles, ReadOnlyWorkingFolderStopsTheRun) {
     const auto r = testutil::run_program(root ? view : source, "b");
     if (!root) fs::permissions(source, fs::perms::owner_write, fs::perm_options::add);
     EXPECT_EQ(r.status, 1) << r.output;
-    EXPECT_NE(r.output.find("Folder ./b cannot be created: "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("The run folder of b cannot be guarded against a second run: .b.lock "
+                            "cannot be locked ("),
+              std::string::npos)
+        << r.output;
     EXPECT_EQ(r.output.find("iteration number"), std::string::npos) << r.output;
     EXPECT_EQ(std::distance(fs::directory_iterator(source), fs::directory_iterator()), 1);
     EXPECT_EQ(testutil::read_file(source / "b.cci"), input);
