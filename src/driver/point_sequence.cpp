@@ -251,6 +251,10 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
                 run.calibrationMissing = "calibration " + points_text(uncollected) +
                                          " did not finish, so no reference line, "
                                          "slope or detection limit is computed";
+            else if (md.point == md.nCalib && md.nCalib > 4 && !run.calibration)
+                run.calibrationMissing =
+                    "calibration points 2 and 3 have the same multiplier, so the reference "
+                    "line of limit.txt has no slope and limit.txt is not written";
         }
         std::optional<LinearSpectrum> linear;
         if (md.method == 1 && options.impedance != ImpedanceSpectra::step && ok) {
@@ -259,7 +263,8 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
             if (options.impedance == ImpedanceSpectra::linear) {
                 // what the grid study and check judge, per total thickness as from the step
                 if (summary.linearSpectrum->lowFrequencyZ)
-                    summary.lowFrequencyZ = *summary.linearSpectrum->lowFrequencyZ / md.totalThickness;
+                    summary.lowFrequencyZ =
+                        *summary.linearSpectrum->lowFrequencyZ / md.totalThickness;
                 summary.apexFrequency = summary.linearSpectrum->apexFrequency;
             }
             if (options.observer != nullptr) options.observer->linear_spectrum_done(md, *linear);
@@ -271,7 +276,8 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
                                                    : summary.folder + "/linear_spectrum.csv";
             }
         }
-        const bool stepRun = md.method > 1 || (md.method == 1 && options.impedance != ImpedanceSpectra::linear);
+        const bool stepRun =
+            md.method > 1 || (md.method == 1 && options.impedance != ImpedanceSpectra::linear);
         if (stepRun) {
             start_impedance_run(md, series);
             summary.currentStep = integrate_point(md, series, "current-step", options);
@@ -305,7 +311,8 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
             }
         }
         if (linear && ok)
-            for (std::string& w : linear_spectrum_warnings(*linear, summary.linearSpectrum->agreement))
+            for (std::string& w :
+                 linear_spectrum_warnings(*linear, summary.linearSpectrum->agreement))
                 summary.warnings.push_back(std::move(w));
         if (run.grid && run.grid->pending) {
             add_pending_point(*run.grid, summary, md, stepRun);

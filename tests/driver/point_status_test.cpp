@@ -170,8 +170,8 @@ TEST(PointStatus, AnImpossibleResultIsNeverAPlainFinish) {
 // them, Henderson's junction does: a strict run on the automatic grid ends plainly.
 TEST(PointStatus, ALiquidJunctionOfTwoSaltsIsWithinThePhysicalBounds) {
     testutil::ScratchDir dir;
-    const std::string biionic = testutil::read_file(std::string(TAVOLINE_EXAMPLES) +
-                                                    "/../validation/junction_biionic.cci");
+    const std::string biionic =
+        testutil::read_file(std::string(TAVOLINE_EXAMPLES) + "/../validation/junction_biionic.cci");
     for (const char* cation : {"9.311e-09", "1.334e-09"}) {
         SCOPED_TRACE(cation);
         std::string text = biionic;
@@ -188,4 +188,18 @@ TEST(PointStatus, ALiquidJunctionOfTwoSaltsIsWithinThePhysicalBounds) {
         EXPECT_EQ(r.status, 0) << r.output;
         EXPECT_EQ(summary_of(dir.path() / "j")["status"], "finished");
     }
+}
+
+// Points 2 and 3 at one multiplier give limit.txt's reference line no slope: the file is
+// not written, and the summary says why rather than nothing.
+TEST(PointStatus, AReferenceLineWithoutSlopeIsNamedAsMissing) {
+    testutil::ScratchDir dir;
+    testutil::write_file(dir.path() / "same.cci", calibration_input("1 10 10 100 1000", 5));
+    ASSERT_EQ(testutil::run_program(dir.path(), "same").status, 0);
+    const json s = summary_of(dir.path() / "same");
+    EXPECT_TRUE(s["calibration"].is_null());
+    EXPECT_EQ(s["calibration_missing"].get<std::string>().rfind(
+                  "calibration points 2 and 3 have the same multiplier", 0),
+              0u);
+    EXPECT_FALSE(fs::exists(dir.path() / "same" / "limit.txt"));
 }
