@@ -256,7 +256,8 @@ py::object grid_dict(const std::optional<tavoline::GridReport>& g) {
     }
     return py::dict("grids"_a = grids, "unknowns"_a = g->unknowns, "used"_a = g->used,
                     "converged"_a = g->converged, "note"_a = g->note, "potentials"_a = potentials,
-                    "intervals"_a = intervals);
+                    "intervals"_a = intervals, "reasons"_a = g->reasons, "atol"_a = g->atol,
+                    "rtol"_a = g->rtol, "time_error"_a = optional_value(g->timeError));
 }
 
 py::dict result_dict(const tavoline::Result& r) {

@@ -279,6 +279,13 @@ struct GridReport {
     // grid-converged value (none when the estimate cannot give one).
     std::vector<std::vector<std::optional<double>>> potentials;
     std::vector<std::optional<std::pair<double, double>>> intervals;
+    // Per point: why it did not converge, where the study can tell (empty otherwise).
+    std::vector<std::string> reasons;
+    // The integrator's tolerances the refinement and the run used (the input's, or tighter
+    // where the input's left a time error near the target), and the time error [mV] of a
+    // final potential measured on the first grid (none when not measured).
+    double atol = 0, rtol = 0;
+    std::optional<double> timeError;
 };
 
 struct Result {

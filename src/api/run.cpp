@@ -89,8 +89,12 @@ GridReport grid_report(const GridStudy& study) {
     g.used = study.chosen;
     g.converged = study.converged;
     g.note = study.note;
+    g.atol = study.atol;
+    g.rtol = study.rtol;
+    g.timeError = study.timeError;
     for (const GridPointStudy& p : study.points) {
         g.potentials.push_back(p.potential);
+        g.reasons.push_back(p.reason);
         const GridEstimate& e = p.potentialEstimate;
         if (e.low && e.high)
             g.intervals.emplace_back(std::make_pair(*e.low, *e.high));

@@ -292,6 +292,7 @@ RunSummary run_calibration(model& md, const ProblemSource& source, const RunOpti
     RunSeries series;
     RunFiles files;
     RunSummary run;
+    RunOptions runOptions = options;
     const GridPlan* plan = nullptr;
     std::optional<KeptPass> kept;
     for (bool again = false;; again = true) {
@@ -309,7 +310,9 @@ RunSummary run_calibration(model& md, const ProblemSource& source, const RunOpti
         plan = study && !study->grids.empty()
                    ? &study->grids[static_cast<std::size_t>(study->chosen)]
                    : nullptr;
-        run_points(md, options, study, plan, series, files, run);
+        // the run's result is the one the study judged: on its grid, with its tolerances
+        if (study) runOptions.toleranceDivisor = study->toleranceDivisor;
+        run_points(md, runOptions, study, plan, series, files, run);
         if (!run.grid || !run.grid->pending) break;
         study = run.grid;
         plan = &study->grids[static_cast<std::size_t>(study->chosen)];
@@ -350,7 +353,7 @@ RunSummary run_calibration(model& md, const ProblemSource& source, const RunOpti
     if (!write && run.exitCode > 128) run.status = "interrupted";
     if (run.grid && run.status != "interrupted") print_grid_study(*run.grid, *options.sink);
     if (options.checkGrid && run.status != "interrupted")
-        run.gridCheck = check_grid(source, plan ? *plan : input_grid_plan(md), run, options);
+        run.gridCheck = check_grid(source, plan ? *plan : input_grid_plan(md), run, runOptions);
     else if (!options.checkGrid && !run.grid && grid_advice_due(md))
         print_grid_advice(*options.sink);
     settle_warnings(run, options);

@@ -61,7 +61,8 @@ void add_profile_values(const GridStudy& study, const model& md, GridPointStudy&
         const double rate = D / md.d.at(l);
         if (rate > 0 && (s.diffusionRate == 0 || rate < s.diffusionRate)) s.diffusionRate = rate;
     }
-    s.absoluteTolerance = md.atol * md.cScale;  // mol/m³: atol holds scaled concentrations
+    // mol/m³: atol holds scaled concentrations; the study's is the input's over its divisor
+    s.absoluteTolerance = md.atol / study.toleranceDivisor * md.cScale;
     for (int i = 0; i <= md.n; ++i)
         for (int c = 1; c <= md.R; ++c) s.fluxes.push_back({c, i, 0, {}, 0, {}});
     for (int l = 1; l <= md.n; ++l)
@@ -282,8 +283,14 @@ RunOptions silent_options(const RunOptions& options) {
     return silent;
 }
 
-// Runs the whole calibration of the input on `plan` without writing; false when a signal
-// asked the run to stop.
+// The drift of a point's potential at the end of its run on the study's last grid.
+void add_drift(GridStudy& study, const PointSummary& point) {
+    if (point.point >= 1 && point.point <= static_cast<int>(study.points.size()))
+        study.points[static_cast<std::size_t>(point.point - 1)].drift = point.drift;
+}
+
+// Runs the whole calibration of the input on `plan` without writing, with the study's
+// tolerances; false when a signal asked the run to stop.
 bool run_on_grid(const ProblemSource& source, const GridPlan& plan, const RunOptions& options,
                  GridStudy& study) {
     model md;
@@ -292,12 +299,16 @@ bool run_on_grid(const ProblemSource& source, const GridPlan& plan, const RunOpt
     prepare_problem(md, series, options.path, &plan);
     study.grids.push_back(plan);
     study.unknowns.push_back(md.nEq);
+    study.atol = md.atol / study.toleranceDivisor;
+    study.rtol = md.rtol / study.toleranceDivisor;
     RunSummary run;
-    const RunOptions silent = silent_options(options);
+    RunOptions silent = silent_options(options);
+    silent.toleranceDivisor = study.toleranceDivisor;
     RunFiles files;  // nothing is written: silent options
     run_point_sequence(md, files, series, silent, run);
     if (options.stop_requested()) return false;
     add_grid_results(study, run, md, runs_current_step(md, options));
+    for (const PointSummary& r : run.points) add_drift(study, r);
     return true;
 }
 
@@ -424,6 +435,17 @@ GridEstimate estimate_grid_error(const std::vector<std::optional<double>>& value
     return e;
 }
 
+bool changes_stalled(const std::vector<std::optional<double>>& values, double noise) {
+    const std::size_t n = values.size();
+    if (n < 4) return false;
+    for (std::size_t g = n - 4; g < n; ++g)
+        if (!values[g]) return false;
+    const auto change = [&](std::size_t g) { return std::fabs(*values[g] - *values[g - 1]); };
+    const double d0 = change(n - 3), d1 = change(n - 2), d2 = change(n - 1);
+    if (!(d2 > noise)) return false;
+    return d2 >= d1 || (d1 > noise && d1 > d0 / 2 && d2 > d1 / 2);
+}
+
 std::optional<double> transition_time(const std::vector<std::pair<double, double>>& transient,
                                       const std::vector<double>& depletion) {
     if (transient.size() < 4 || depletion.size() != transient.size()) return std::nullopt;
@@ -500,15 +522,151 @@ void tell_grid_result(const GridStudy& study, MessageSink& sink) {
     tell(sink, (study.converged ? "; converged.\n" : ".\n"));
 }
 
-// Whether the study stops after its last grid: converged, or a point failed on the last two
-// grids (finer grids do not mend it; the note says so).
+std::string changes_text(const std::vector<std::optional<double>>& values) {
+    std::string text;
+    for (std::size_t g = 1; g < values.size(); ++g)
+        if (values[g] && values[g - 1])
+            text += (text.empty() ? "" : ", ") + number(*values[g] - *values[g - 1]);
+    return text + " mV";
+}
+
+// Why point s has not converged, where the study can tell: a potential that has not
+// settled at tEnd (it moved by more than the target over the last tenth of tEnd, as the
+// "not steady" warning says), changes that no longer shrink, or a time-integration error
+// the tightest tolerances tried left above what the study judges.
+std::string point_reason(const GridStudy& study, const GridPointStudy& s) {
+    const double noise = study.potentialTarget / 8;
+    const bool stalled = changes_stalled(s.potential, noise);
+    std::string reason;
+    if (s.drift && std::fabs(*s.drift) * study.tEnd / 10 > study.potentialTarget)
+        reason = "not settled at tEnd: the potential still drifts by " + number(*s.drift) +
+                 " mV/s (" + number(*s.drift * study.tEnd / 10) +
+                 " mV over the last tenth of tEnd), so its final value depends on how fast "
+                 "each grid and each step lets the membrane settle";
+    if (stalled)
+        reason += (reason.empty() ? "" : "; ") +
+                  std::string("its changes from grid to grid no longer shrink (") +
+                  changes_text(s.potential) + ")";
+    if (study.timeError && *study.timeError > noise)
+        reason += (reason.empty() ? "" : "; ") + std::string("the time-integration error, ") +
+                  number(*study.timeError) + " mV on the first grid, is above " + number(noise) +
+                  " mV with the tightest tolerances tried";
+    return reason;
+}
+
+// Names, for every point that has not converged, why it has not, where the study can tell.
+void explain_points(GridStudy& study) {
+    for (GridPointStudy& s : study.points) s.reason = s.converged ? "" : point_reason(study, s);
+}
+
+// The points whose changes no longer shrink, as "points 2 and 5"; empty when none.
+std::string stalled_points(const GridStudy& study) {
+    std::vector<int> points;
+    for (const GridPointStudy& s : study.points)
+        if (!s.converged && changes_stalled(s.potential, study.potentialTarget / 8))
+            points.push_back(s.point);
+    std::string text;
+    for (std::size_t i = 0; i < points.size(); ++i)
+        text += (i == 0 ? (points.size() == 1 ? "point " : "points ")
+                        : (i + 1 == points.size() ? " and " : ", ")) +
+                std::to_string(points[i]);
+    return text;
+}
+
+// Whether the study stops after its last grid: converged, a point failed on the last two
+// grids (finer grids do not mend it), or the changes of a point no longer shrink (finer
+// grids would cost more without converging); the note says why, and every point that has
+// not converged gets its reason.
 bool study_ends(GridStudy& study) {
     if (study.converged) return true;
-    if (!failed_twice(study)) return false;
-    study.note =
-        "a calibration point failed on the last two grids; finer grids do not "
-        "mend it";
+    explain_points(study);
+    if (failed_twice(study)) {
+        study.note =
+            "a calibration point failed on the last two grids; finer grids do not "
+            "mend it";
+        return true;
+    }
+    if (const std::string stalled = stalled_points(study); !stalled.empty()) {
+        study.note = "the changes of the final potential of " + stalled +
+                     " no longer shrink from grid to grid, and finer grids would cost more "
+                     "without converging";
+        return true;
+    }
+    return false;
+}
+
+// At most this many tenfold tightenings of the input's tolerances on the first grid: the
+// default ones (atol 1e-10, rtol 1e-4) down to 1e-13 and 1e-7, still far above rounding.
+constexpr int kMaxTightenings = 3;
+
+// Largest difference of a final potential between the one-grid studies a and b [mV]; none
+// when a point has no final potential in one of them.
+std::optional<double> largest_difference(const GridStudy& a, const GridStudy& b) {
+    if (a.points.empty() || a.points.size() != b.points.size()) return std::nullopt;
+    double largest = 0;
+    for (std::size_t p = 0; p < a.points.size(); ++p) {
+        const std::optional<double>& u = a.points[p].potential.back();
+        const std::optional<double>& v = b.points[p].potential.back();
+        if (!u || !v) return std::nullopt;
+        largest = std::max(largest, std::fabs(*u - *v));
+    }
+    return largest;
+}
+
+// Chooses the integrator's tolerances on the study's first (and only) grid. The grid is
+// judged on changes down to an eighth of the target; the time-integration error of a final
+// potential must lie below that, or the study refines the grid to remove an error that the
+// grid does not set. The error is measured as the change of every final potential when the
+// calibration runs again with atol and rtol ten times tighter (the error of a step-size
+// controlled integration shrinks with its tolerances, so the change is about the error of
+// the looser run); while it is above an eighth of the target, the tighter tolerances become
+// the study's and are checked in turn. The study keeps the results of the tolerances it
+// settles on, so that its first grid is judged with them. False when a signal asked the run
+// to stop.
+bool settle_tolerances(const ProblemSource& source, const RunOptions& options, GridStudy& study) {
+    const double noise = study.potentialTarget / 8;
+    for (int k = 1; k <= kMaxTightenings; ++k) {
+        GridStudy tighter;
+        tighter.automatic = true;
+        tighter.toleranceDivisor = study.toleranceDivisor * 10;
+        if (!run_on_grid(source, study.grids.back(), options, tighter)) return false;
+        const std::optional<double> change = largest_difference(study, tighter);
+        tell(*options.sink, "Time error on grid 1: with atol ", number(tighter.atol), " and rtol ",
+             number(tighter.rtol), " ");
+        if (!change) {
+            tell(*options.sink,
+                 "a calibration point has no final potential; the study keeps "
+                 "atol ",
+                 number(study.atol), " and rtol ", number(study.rtol), ".\n");
+            return true;
+        }
+        study.timeError = change;
+        tell(*options.sink, "the final potentials change by up to ", number(*change), " mV");
+        if (*change <= noise) {
+            tell(*options.sink, ", within ", number(noise), " mV: the study keeps atol ",
+                 number(study.atol), " and rtol ", number(study.rtol), ".\n");
+            return true;
+        }
+        study.toleranceDivisor = tighter.toleranceDivisor;
+        study.atol = tighter.atol;
+        study.rtol = tighter.rtol;
+        study.points = std::move(tighter.points);
+        tell(*options.sink, ", more than ", number(noise), " mV: the study takes the tighter ",
+             (k < kMaxTightenings ? "ones and checks them in turn.\n"
+                                  : "ones, the tightest it tries.\n"));
+    }
     return true;
+}
+
+// The lines of a study that ended without converging: why, and the tolerances the run
+// keeps.
+void tell_not_converged(GridStudy& study, const RunOptions& options) {
+    explain_points(study);
+    tell(*options.sink, "The automatic grid did not converge to ", number(options.accuracy),
+         " mV (", study.note, "); the run uses the finest grid reached");
+    if (study.toleranceDivisor != 1)
+        tell(*options.sink, ", with atol ", number(study.atol), " and rtol ", number(study.rtol));
+    tell(*options.sink, ".\n");
 }
 
 // The finer grid after the study's last (the first grid when it has none), or none when
@@ -556,7 +714,8 @@ void refine_further(const ProblemSource& source, const RunOptions& options, cons
                      "proper goes on it, writing its files.\n");
                 return;
             }
-            if (!run_on_grid(source, *plan, options, study)) {
+            if (!run_on_grid(source, *plan, options, study) ||
+                (firstGrid && !settle_tolerances(source, options, study))) {
                 study.note = "the run was asked to stop";
                 break;
             }
@@ -574,9 +733,7 @@ void refine_further(const ProblemSource& source, const RunOptions& options, cons
     }
     if (study.grids.empty()) return;
     study.chosen = static_cast<int>(study.grids.size()) - 1;
-    if (!study.converged)
-        tell(*options.sink, "The automatic grid did not converge to ", number(options.accuracy),
-             " mV (", study.note, "); the run uses the finest grid reached.\n");
+    if (!study.converged) tell_not_converged(study, options);
 }
 
 // The first automatic grid of the input, as the refinement starts from.
@@ -603,6 +760,7 @@ GridStudy refine_automatic_grid(const ProblemSource& source, const RunOptions& o
     study.impedanceTarget = kImpedanceTolerance;
     model first;
     source.load(first);
+    study.tEnd = first.tEnd;  // [s] as read, before scaling
     tell(*options.sink,
          "\nAutomatic grid: the calibration runs on successively finer grids, every "
          "cell halved each time, until every final potential agrees within ",
@@ -614,6 +772,7 @@ GridStudy refine_automatic_grid(const ProblemSource& source, const RunOptions& o
 void add_pending_point(GridStudy& study, const PointSummary& point, const model& md,
                        bool currentStep) {
     add_point_result(study, point.point, &point, md, currentStep);
+    add_drift(study, point);
     estimate_point(study, study.points[static_cast<std::size_t>(point.point - 1)]);
 }
 
@@ -624,17 +783,13 @@ bool complete_pending_grid(GridStudy& study, const ProblemSource& source,
     tell(*options.sink, "\nGrid ", study.grids.size());
     tell_grid_result(study, *options.sink);
     if (study_ends(study)) {
-        if (!study.converged)
-            tell(*options.sink, "The automatic grid did not converge to ",
-                 number(options.accuracy), " mV (", study.note,
-                 "); the run uses the finest grid reached.\n");
+        if (!study.converged) tell_not_converged(study, options);
         return true;
     }
     model first;
     source.load(first);
     if (!next_plan(first, {}, study)) {
-        tell(*options.sink, "The automatic grid did not converge to ", number(options.accuracy),
-             " mV (", study.note, "); the run uses the finest grid reached.\n");
+        tell_not_converged(study, options);
         return true;
     }
     study.note.clear();
@@ -651,6 +806,7 @@ GridStudy check_grid(const ProblemSource& source, const GridPlan& plan, const Ru
     study.methodOrder = kGridOrder;
     study.potentialTarget = options.accuracy;
     study.impedanceTarget = kImpedanceTolerance;
+    study.toleranceDivisor = options.toleranceDivisor;  // those of the run checked
     tell(*options.sink,
          "\nGrid check: every calibration point again on two grids, every cell halved "
          "each time; no file is written.\n");
@@ -723,7 +879,8 @@ void print_grid_study(const GridStudy& study, MessageSink& sink) {
                  "; the chronopotentiogram is not resolved from t = ", number(*s.unresolvedFrom),
                  " s on");
         if (!s.failure.empty()) tell(sink, "; ", s.failure);
-        tell(sink, (s.converged ? "; within the target.\n" : "; NOT CONVERGED.\n"));
+        tell(sink, (s.converged ? "; within the target.\n" : "; NOT CONVERGED"));
+        if (!s.converged) tell(sink, (s.reason.empty() ? "" : ": "), s.reason, ".\n");
     }
     if (study.automatic || study.points.empty()) return;
     const auto coarse = std::count_if(study.points.begin(), study.points.end(),

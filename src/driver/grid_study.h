@@ -44,6 +44,16 @@ constexpr int kTransientSamples = 20;
 // their ratio.
 GridEstimate estimate_grid_error(const std::vector<std::optional<double>>& values, double noise);
 
+// Whether the changes of values (coarse to fine, every cell halved each time) no longer
+// shrink, so that finer grids would cost more without converging: on four grids or more
+// (the first is often too coarse for its change to tell), the last change above `noise` and
+// not smaller than the one before, or the last two changes each above `noise` and more
+// than half the one before it. A second-order grid shrinks a change fourfold per halving;
+// a change that grows, or two refinements in a row below the observed order 1 that the
+// estimate still believes, say that something the grid does not control sets the
+// differences (the time-integration error, a potential that has not settled).
+bool changes_stalled(const std::vector<std::optional<double>>& values, double noise);
+
 // The transition time of a chronopotentiogram (t [s], E [mV]) whose edge concentrations
 // fell as `depletion` says (per sample of the transient, the lowest ratio of an edge
 // concentration to its value at the switch-on, lowest_edge_ratio). None unless some edge

@@ -91,6 +91,7 @@ std::optional<std::string> grid_warning(const GridStudy& study, int point) {
             return std::string("grid not converged: the grid ") +
                    (study.automatic ? "study" : "check") +
                    " does not find the run's results within its targets of the grid-converged "
-                   "ones";
+                   "ones" +
+                   (p.reason.empty() ? "" : "; " + p.reason);
     return std::nullopt;
 }

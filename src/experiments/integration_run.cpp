@@ -104,16 +104,14 @@ const char* solver_path_name(SolverPath path) {
     return path == SolverPath::dense ? "dense" : "banded";
 }
 
-std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem& system,
-                                                      double* state, Bandwidths band,
-                                                      MessageSink& messages, int threads,
-                                                      std::vector<int> blocks,
-                                                      SparsePattern pattern) {
+std::unique_ptr<StiffIntegratorT> make_run_integrator(
+    const model& md, OdeSystem& system, double* state, Bandwidths band, MessageSink& messages,
+    int threads, std::vector<int> blocks, SparsePattern pattern, double toleranceDivisor) {
     StiffOptions options;
     options.messages = &messages;
     options.threads = threads;
-    options.rtol = {md.rtol};
-    options.atol = {md.atol};
+    options.rtol = {md.rtol / toleranceDivisor};
+    options.atol = {md.atol / toleranceDivisor};
     options.output = true;
     options.h = md.hInit;
     if (band.lower < md.nEq) {
@@ -153,9 +151,9 @@ RunOutcome integrate_once(model& md, RunSeries& series, const RunOptions& option
         for (std::size_t p = 0; p < recordIndex.size(); ++p) state[p] = md.y[recordIndex[p]];
     }
     MembraneSystem system(md, series, std::move(recordIndex), options);
-    const auto integrator = make_run_integrator(md, system, banded ? state.data() : md.y.data(),
-                                                band, *options.sink, options.threads,
-                                                std::move(blocks), std::move(pattern));
+    const auto integrator = make_run_integrator(
+        md, system, banded ? state.data() : md.y.data(), band, *options.sink, options.threads,
+        std::move(blocks), std::move(pattern), options.toleranceDivisor);
     if (options.announce) options.sink->write("** NPP problem integrated with RADAU5 **\n\n");
     md.tStart = wall_clock_seconds();
     RunOutcome outcome;

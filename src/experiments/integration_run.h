@@ -73,6 +73,10 @@ struct RunOptions {
     bool blockMatrices = true;
     // Threads of each integration (IntegratorOptions::threads); the results do not depend on it.
     int threads = default_integrator_threads();
+    // The integrator runs with the input's atol and rtol divided by this: above 1 where the
+    // automatic grid found the input's tolerances too loose for its target (the time error
+    // of a final potential near the differences between grids it judges).
+    double toleranceDivisor = 1;
 
     bool stop_requested() const { return stopSignal != nullptr && *stopSignal != 0; }
 };
@@ -138,18 +142,17 @@ class MembraneSystem : public OdeSystem {
 
 // The stiff integrator of a run on the record's problem, advancing `state` (nEq values:
 // md.y on the dense path, the point-order copy on the banded one) from tBegin to tEnd with
-// the record's tolerances and first step, output after every step, identity mass matrix
-// and a finite-difference Jacobian of the given bandwidths (lower = nEq: full), held in
-// block-tridiagonal form when `blocks` gives the block sizes, by groups of the columns that
-// no equation shares when `pattern` gives what every equation reads. Throws
+// the record's tolerances divided by `toleranceDivisor` and its first step, output after
+// every step, identity mass matrix and a finite-difference Jacobian of the given bandwidths
+// (lower = nEq: full), held in block-tridiagonal form when `blocks` gives the block sizes,
+// by groups of the columns that no equation shares when `pattern` gives what every
+// equation reads. Throws
 // IntegratorError when the integrator refuses its parameters; the integrator tells
 // `messages` why it refused or ended early. It works with `threads` threads (>= 1).
-std::unique_ptr<StiffIntegratorT> make_run_integrator(const model& md, OdeSystem& system,
-                                                      double* state, Bandwidths band,
-                                                      MessageSink& messages = standard_output(),
-                                                      int threads = default_integrator_threads(),
-                                                      std::vector<int> blocks = {},
-                                                      SparsePattern pattern = {});
+std::unique_ptr<StiffIntegratorT> make_run_integrator(
+    const model& md, OdeSystem& system, double* state, Bandwidths band,
+    MessageSink& messages = standard_output(), int threads = default_integrator_threads(),
+    std::vector<int> blocks = {}, SparsePattern pattern = {}, double toleranceDivisor = 1);
 
 // Integrates the record's state over one calibration point; md.y holds the state reached,
 // also when the integration fails. Throws IntegratorError when the integrator refuses its

@@ -253,6 +253,12 @@ json study_json(const GridStudy& study) {
     j["impedance_target_relative"] = study.impedanceTarget;
     j["converged"] = study.converged;
     j["note"] = study.note.empty() ? json(nullptr) : json(study.note);
+    if (study.automatic) {
+        j["atol"] = study.atol;
+        j["rtol"] = study.rtol;
+        j["tolerance_divisor"] = study.toleranceDivisor;
+        j["time_error_mV"] = optional_json(study.timeError);
+    }
     json points = json::array();
     for (const GridPointStudy& p : study.points) {
         json jp;
@@ -300,6 +306,10 @@ json study_json(const GridStudy& study) {
         }
         jp["failure"] = p.failure.empty() ? json(nullptr) : json(p.failure);
         jp["converged"] = p.converged;
+        if (study.automatic) {
+            jp["drift_mV_per_s"] = optional_json(p.drift);
+            jp["reason"] = p.reason.empty() ? json(nullptr) : json(p.reason);
+        }
         points.push_back(jp);
     }
     j["points"] = points;
@@ -391,7 +401,14 @@ void write_grid_section(std::ostream& page, const GridStudy& study) {
                  << " m";
     }
     page << "). The interval holds the grid-converged value by Richardson extrapolation at the "
-            "observed order, with a safety factor of 1.25.</p>\n";
+            "observed order, with a safety factor of 1.25.";
+    if (study.automatic)
+        page << " The integrator ran with atol " << number_text(study.atol) << " and rtol "
+             << number_text(study.rtol)
+             << (study.toleranceDivisor != 1 ? ", tighter than the input's," : "")
+             << " (time error of a final potential on the first grid: "
+             << (study.timeError ? number_text(*study.timeError) + " mV" : "not measured") << ").";
+    page << "</p>\n";
     if (!study.note.empty())
         page << "<p class=\"failed\">" << (study.automatic ? "Not converged: " : "Not completed: ")
              << escaped(study.note) << "</p>\n";
@@ -410,6 +427,7 @@ void write_grid_section(std::ostream& page, const GridStudy& study) {
         if (p.unresolvedFrom)
             page << "; not resolved from " << number_text(*p.unresolvedFrom) << " s";
         if (!p.failure.empty()) page << "; " << escaped(p.failure);
+        if (!p.reason.empty()) page << "; " << escaped(p.reason);
         page << "</td></tr>\n";
     }
     page << "</tbody>\n</table>\n";

@@ -130,6 +130,10 @@ struct GridPointStudy {
     double relativeTarget = 0;
     double diffusionRate = 0;
     double absoluteTolerance = 0;
+    // [mV/s] over the last tenth of tEnd, on the finest grid
+    std::optional<double> drift;
+    // why the point did not converge, where the study can tell
+    std::string reason;
 };
 
 // A grid study: the automatic grid (refined until the results agree) or the check of a
@@ -148,6 +152,17 @@ struct GridStudy {
     // The last grid is the run's own, expected to be the study's last: its results come in
     // point by point as the run goes (the automatic grid only).
     bool pending = false;
+    // The integrator's tolerances the study and the run ran with: the input's atol and rtol
+    // divided by toleranceDivisor (1: the input's own; 10, 100 or 1000), chosen on the
+    // first grid so that the time-integration error stays below what the study judges (the
+    // automatic grid only).
+    double toleranceDivisor = 1;
+    double atol = 0, rtol = 0;  // as the integrator used them
+    // [mV] largest difference of a final potential on the first grid between the study's
+    // tolerances and ten times tighter ones: the time-integration error; none when not
+    // measured.
+    std::optional<double> timeError;
+    double tEnd = 0;  // [s] duration of every point's run
 };
 
 struct RunSummary {

@@ -284,6 +284,44 @@ TEST(AutomaticGrid, ExpectedLastGridThatIsNotIsRunAgainOnTheFinestReached) {
     EXPECT_EQ(count(testutil::read_file(dir.path() / "chrono" / "xh.dat"), "\n"), N + 2);
 }
 
+// A liquid junction integrated with tolerances too loose for the target of 0.01 mV: its
+// final potential moves by 0.002 mV on the first grid when they are ten times tighter, more
+// than the eighth of the target the grid is judged to. The study takes the tighter ones,
+// which move it by 0.0003 mV only when tightened again, and the run proper uses them too:
+// it gives, bit for bit, what the same input with the tighter tolerances written in it
+// gives (a tolerance one rounding apart moves the potential by as much as its time error).
+// The copies of the input keep its own tolerances.
+TEST(AutomaticGrid, ToleranceTooLooseForTheTargetIsTightened) {
+    const auto with_tolerances = [](double atol, double rtol) {
+        std::ostringstream line;
+        line.precision(17);
+        line << atol << " " << rtol;
+        std::string text = data("junction");
+        const auto at = text.find("\n1e-10 1e-06\n");
+        EXPECT_NE(at, std::string::npos);
+        return text.replace(at + 1, 11, line.str());
+    };
+    testutil::ScratchDir dir, tight;
+    const auto r = run_in(dir, "lj", with_tolerances(1e-5, 0.1), "--accuracy 0.01");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(count(r.output, "the study takes the tighter ones and checks them in turn"), 1)
+        << r.output;
+    const auto t = run_in(tight, "lj", with_tolerances(1e-5 / 10, 0.1 / 10), "--accuracy 0.01");
+    ASSERT_EQ(t.status, 0) << t.output;
+    const json s = summary(dir, "lj");
+    const json& grid = s["grid"];
+    EXPECT_TRUE(grid["converged"].get<bool>()) << grid;
+    EXPECT_EQ(grid["tolerance_divisor"].get<double>(), 10);
+    EXPECT_EQ(grid["atol"].get<double>(), 1e-5 / 10);
+    EXPECT_EQ(grid["rtol"].get<double>(), 0.1 / 10);
+    EXPECT_LE(grid["time_error_mV"].get<double>(), 0.01 / 8);
+    EXPECT_EQ(summary(tight, "lj")["grid"]["tolerance_divisor"].get<double>(), 1);
+    EXPECT_EQ(s["points"][0]["final_potential_mV"].get<double>(),
+              summary(tight, "lj")["points"][0]["final_potential_mV"].get<double>());
+    EXPECT_NE(testutil::read_file(dir.path() / "lj" / "lj.cci").find("\n1e-05 0.1\n"),
+              std::string::npos);
+}
+
 TEST(AutomaticGrid, ChronopotentiogramPastTheTransitionIsNotResolved) {
     testutil::ScratchDir dir;
     const auto r = run_in(dir, "sand", data("sand_transition"), "");
