@@ -132,7 +132,8 @@ void add_point_result(GridStudy& study, int p, const PointSummary* done, const m
     for (auto& v : s.concentrations) v.values.resize(grid + 1);
     if (done == nullptr) return;
     if (!done->ok()) {
-        if (s.failure.empty()) s.failure = "the integration failed on grid " + std::to_string(grid + 1);
+        if (s.failure.empty())
+            s.failure = "the integration failed on grid " + std::to_string(grid + 1);
         return;
     }
     s.potential[grid] = done->potentiometric.finalPotential;
@@ -152,8 +153,7 @@ void add_point_result(GridStudy& study, int p, const PointSummary* done, const m
 }
 
 // The results of one run of the calibration on the study's last grid.
-void add_grid_results(GridStudy& study, const RunSummary& run, const model& md,
-                      bool currentStep) {
+void add_grid_results(GridStudy& study, const RunSummary& run, const model& md, bool currentStep) {
     for (int p = 1; p <= md.nCalib; ++p) {
         const PointSummary* done = nullptr;
         for (const PointSummary& r : run.points)
@@ -517,7 +517,11 @@ namespace {
 
 // The line of a grid that has run: its changes, and whether the study has converged.
 void tell_grid_result(const GridStudy& study, MessageSink& sink) {
-    if (study.grids.size() > 1)
+    // the diffusion-only model is judged by its fluxes and profiles, its potentials being 0
+    const bool profiles = !study.points.empty() && !study.points.front().fluxes.empty();
+    if (study.grids.size() > 1 && profiles)
+        tell(sink, ": interface fluxes and concentration profiles compared");
+    else if (study.grids.size() > 1)
         tell(sink, ": final potentials changed by up to ", number(largest_change(study)), " mV");
     tell(sink, (study.converged ? "; converged.\n" : ".\n"));
 }
@@ -761,10 +765,20 @@ GridStudy refine_automatic_grid(const ProblemSource& source, const RunOptions& o
     model first;
     source.load(first);
     study.tEnd = first.tEnd;  // [s] as read, before scaling
-    tell(*options.sink,
-         "\nAutomatic grid: the calibration runs on successively finer grids, every "
-         "cell halved each time, until every final potential agrees within ",
-         number(options.accuracy), " mV; only the run on the last grid writes files.\n");
+    if (first.modelType == 1)
+        tell(*options.sink,
+             "\nAutomatic grid: the calibration runs on successively finer grids, every "
+             "cell halved each time, until every interface flux and concentration profile "
+             "agrees within ",
+             number(100 * options.accuracy * 1e-3 * first.F / (first.Rgas * first.T)), " % (what ",
+             number(options.accuracy),
+             " mV is as a relative change of a concentration); only the run on the last grid "
+             "writes files.\n");
+    else
+        tell(*options.sink,
+             "\nAutomatic grid: the calibration runs on successively finer grids, every "
+             "cell halved each time, until every final potential agrees within ",
+             number(options.accuracy), " mV; only the run on the last grid writes files.\n");
     refine_further(source, options, first, first_plan(source, options, first), study);
     return study;
 }
