@@ -132,6 +132,14 @@ void add_point_result(GridStudy& study, int p, const PointSummary* done, const m
     for (auto& v : s.concentrations) v.values.resize(grid + 1);
     if (done == nullptr) return;
     if (!done->ok()) {
+        const IntegrationSummary* outside =
+            done->potentiometric.outsideDiluteRange                      ? &done->potentiometric
+            : done->currentStep && done->currentStep->outsideDiluteRange ? &*done->currentStep
+                                                                         : nullptr;
+        if (outside != nullptr && !s.outsideDiluteRange) {
+            s.outsideDiluteRange = true;
+            s.failure = outside->failure + " (grid " + std::to_string(grid + 1) + ")";
+        }
         if (s.failure.empty())
             s.failure = "the integration failed on grid " + std::to_string(grid + 1);
         return;
@@ -584,6 +592,11 @@ std::string stalled_points(const GridStudy& study) {
 bool study_ends(GridStudy& study) {
     if (study.converged) return true;
     explain_points(study);
+    for (const GridPointStudy& s : study.points)
+        if (s.outsideDiluteRange) {
+            study.note = "calibration point " + std::to_string(s.point) + " went " + s.failure;
+            return true;
+        }
     if (failed_twice(study)) {
         study.note =
             "a calibration point failed on the last two grids; finer grids do not "

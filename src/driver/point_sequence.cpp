@@ -75,7 +75,10 @@ IntegrationSummary integrate_point(model& md, RunSeries& series, const char* whi
         s.finalPotential = series.potSeries[series.potSeries.size() - 1];
     s.interrupted = run.code == StiffIntegratorT::kStoppedByOutput && options.stop_requested();
     if (run.succeeded()) return s;
-    s.failure = describe_failure(run.code) + " (code " + std::to_string(run.code) + ")";
+    s.outsideDiluteRange = !run.outsideDiluteRange.empty();
+    s.failure = s.outsideDiluteRange
+                    ? run.outsideDiluteRange
+                    : describe_failure(run.code) + " (code " + std::to_string(run.code) + ")";
     if (options.writeFiles)
         tell(*options.sink, "\nCalibration point ", md.point, " (multiplier ",
              md.multipliers[md.point], "): the ", which, " integration failed: ", s.failure,
@@ -330,7 +333,11 @@ int run_point_sequence(model& md, RunFiles& files, RunSeries& series, const RunO
         }
         const bool negative = summary.potentiometric.negativeConcentration ||
                               (summary.currentStep && summary.currentStep->negativeConcentration);
-        if (write && (!ok || negative)) print_point_grid_advice(md.point, !ok, *options.sink);
+        // a finer grid does not bring a state beyond the dilute range back into it
+        const bool outside = summary.potentiometric.outsideDiluteRange ||
+                             (summary.currentStep && summary.currentStep->outsideDiluteRange);
+        if (write && (!ok || negative) && !outside)
+            print_point_grid_advice(md.point, !ok, *options.sink);
         if (write && summary.ok() && !summary.warnings.empty()) {
             tell(*options.sink, "\nCalibration point ", md.point, " (multiplier ",
                  md.multipliers[md.point], ") finished with warnings:\n");

@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/number_text.h"
+#include "model/dilute_range.h"
 #include "physics/flux.h"
 #include "physics/rhs.h"
 #include "physics/state_check.h"
@@ -53,6 +55,41 @@ class ConcurrentRhs final : public OdeSystem {
     std::vector<double> state_, rate_;
 };
 
+// The highest concentration, in the state y (record layout, scaled), of the components that
+// cross an interface of their layer, and where it stands: layer, component and node.
+struct Peak {
+    double value = 0;  // scaled
+    int layer = 0, component = 0, node = 0;
+};
+
+Peak exchanged_peak(const model& md, const double* y,
+                    const std::vector<std::pair<int, int>>& crossing) {
+    Peak peak;
+    for (const auto& [l, c] : crossing) {
+        const double* conc = y + state_index(md, l, c, 0);
+        for (int k = 0; k <= md.N.at(l) + 1; ++k)
+            if (conc[k] > peak.value) peak = {conc[k], l, c, k};
+    }
+    return peak;
+}
+
+// Why a state with that peak at scaled time x lies outside the dilute range, and where.
+std::string outside_range_text(const model& md, const Peak& peak, double x) {
+    const int l = peak.layer;
+    const std::string where = peak.node == 0 ? "the left edge of layer " + std::to_string(l)
+                              : peak.node == md.N.at(l) + 1
+                                  ? "the right edge of layer " + std::to_string(l)
+                                  : "x = " + number_text(md.gridY.at(l)[peak.node] * md.L) +
+                                        " m in layer " + std::to_string(l);
+    const double conc = peak.value * md.cScale;  // mol/m^3
+    return "outside the dilute range: component " + std::to_string(peak.component) + " reached " +
+           number_text(conc) + " mol/m^3 (" + number_text(conc / 1000) + " mol/L) at " + where +
+           " at t = " + number_text(x * md.tc) + " s, beyond the " + number_text(kDiluteLimit) +
+           " mol/m^3 (" + number_text(kDiluteLimit / 1000) +
+           " mol/L) within which a dilute-solution model holds; no grid makes such a state a "
+           "solution of it";
+}
+
 }  // namespace
 
 MembraneSystem::MembraneSystem(model& md, RunSeries& series, std::vector<int> recordIndex,
@@ -61,10 +98,16 @@ MembraneSystem::MembraneSystem(model& md, RunSeries& series, std::vector<int> re
       series_(series),
       options_(options),
       recordIndex_(std::move(recordIndex)),
-      negativeFloor_(-md.atol) {
+      negativeFloor_(-md.atol),
+      diluteCeiling_(kDiluteLimit / md.cScale) {
     if (permuted()) {
         recordRate_.resize(recordIndex_.size());
     }
+    for (int l = 1; l <= md.n; ++l)
+        for (int c = 1; c <= md.R; ++c)
+            if (md.Kif[l - 1][c] != 0 || md.Kib[l - 1][c] != 0 || md.Kif[l][c] != 0 ||
+                md.Kib[l][c] != 0)
+                crossing_.emplace_back(l, c);
 }
 
 int MembraneSystem::rhs(double /*x*/, const double* y, double* f) {
@@ -83,13 +126,22 @@ int MembraneSystem::output(IntegratorT& integrator) {
     to_record(integrator.y);
     if (!negativeSeen_)
         negativeSeen_ = has_negative_concentration(md_, md_.y.data(), negativeFloor_);
-    const double lowest = concentration_range(md_, md_.y.data()).lowest;
-    if (!anyStep_ || lowest < lowest_) lowest_ = lowest;
+    const ConcentrationRange range = concentration_range(md_, md_.y.data());
+    if (!anyStep_ || range.lowest < lowest_) lowest_ = range.lowest;
     anyStep_ = true;
     const int accepted = integrator.statistics().accepted;
     report_progress(md_, series_, integrator.x, accepted, options_.quiet ? nullptr : options_.sink);
     if (options_.progress != nullptr && md_.tEnd > md_.tBegin)
         options_.progress->step((integrator.x - md_.tBegin) / (md_.tEnd - md_.tBegin), accepted);
+    // A state beyond the dilute range is no solution of the model, however it goes on:
+    // the run ends here rather than follow it, in ever smaller steps, for the rest of tEnd.
+    if (range.highest > diluteCeiling_) {
+        const Peak peak = exchanged_peak(md_, md_.y.data(), crossing_);
+        if (peak.value > diluteCeiling_) {
+            outside_ = outside_range_text(md_, peak, integrator.x);
+            return -1;
+        }
+    }
     // A negative answer ends the integration after this accepted step, with the state
     // reached in place (result code 2).
     return options_.stop_requested() ? -1 : 0;
@@ -162,6 +214,10 @@ RunOutcome integrate_once(model& md, RunSeries& series, const RunOptions& option
     outcome.stats = integrator->statistics();
     outcome.negativeConcentration = system.negative_concentration_seen();
     outcome.lowestConcentration = system.lowest_concentration();
+    if (!system.outside_dilute_range().empty()) {
+        outcome.code = kOutsideDiluteRange;
+        outcome.outsideDiluteRange = system.outside_dilute_range();
+    }
     return outcome;
 }
 
@@ -236,6 +292,8 @@ std::string describe_failure(int code) {
             return "the iteration matrix was repeatedly singular";
         case StiffIntegratorT::kRhsRefused:
             return "the right-hand side could not be evaluated";
+        case kOutsideDiluteRange:
+            return "a concentration went beyond the dilute range";
         default:
             return "the integrator stopped with code " + std::to_string(code);
     }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/message_sink.h"
@@ -90,9 +91,16 @@ struct RunOutcome {
     IntegratorStatistics stats;
     bool negativeConcentration = false;  // an accepted step had a concentration below -atol
     double lowestConcentration = 0;      // over the accepted steps (scaled)
+    // Where an accepted step left the dilute range (model/dilute_range.h), which ended the
+    // run with code kOutsideDiluteRange; empty when none did.
+    std::string outsideDiluteRange;
 
     bool succeeded() const { return code > 0; }
 };
+
+// Result code of a run that an accepted step ended by reaching a concentration beyond the
+// dilute range: a failure, as no grid or tolerance makes that state a solution of the model.
+constexpr int kOutsideDiluteRange = -20;
 
 // Binds the integrator's operations to the one record of a run: the right-hand side is the
 // transport system, the output is the progress report, which stops the integration once
@@ -125,6 +133,15 @@ class MembraneSystem : public OdeSystem {
     // The lowest concentration of the accepted steps so far (scaled; 0 before the first).
     double lowest_concentration() const { return lowest_; }
 
+    // Where the first accepted step beyond the dilute range reached it (which concentration,
+    // where, when), which also ends the integration; empty while none has. Only components
+    // that cross an interface of their layer count: the amount of one that crosses neither
+    // (fixed sites, a confined carrier) is fixed by the input, and space charge may pack it
+    // into the first nanometre of a charged edge (up to 235 mol/L of sites in the bundled
+    // example b.cci at its lowest sample concentration) without bearing on the potential,
+    // which the ions that cross set at transfer equilibrium.
+    const std::string& outside_dilute_range() const { return outside_; }
+
   private:
     bool permuted() const { return !recordIndex_.empty(); }
 
@@ -134,6 +151,11 @@ class MembraneSystem : public OdeSystem {
     std::vector<int> recordIndex_;     // empty: the record's own order
     std::vector<double> recordRate_;  // f in the record's layout (the state goes to md.y)
     double negativeFloor_;             // -atol as read (scaled concentration)
+    double diluteCeiling_;             // kDiluteLimit (scaled concentration)
+    // (layer, component) of the components that cross an interface of the layer: those the
+    // dilute range is checked on (see output())
+    std::vector<std::pair<int, int>> crossing_;
+    std::string outside_;
     std::unique_ptr<OdeSystem> concurrent_;
     bool negativeSeen_ = false;
     double lowest_ = 0;

@@ -59,5 +59,6 @@ void read_input_text(model& md, const std::string& text, const std::string& file
                          first_line_text(magic, text.size() == start) + "\nFile " + fileName +
                          " is not a correct input file.");
     reader.check_initial_charge();
+    reader.check_dilute_range();
     reader.add_plausibility_notes();
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "base/number_text.h"
+#include "model/dilute_range.h"
 #include "model/errors.h"
 
 namespace {
@@ -575,12 +576,6 @@ void InputReader::read_oldest_form() {
 
 namespace {
 
-std::string region_name(int region, int n) {
-    if (region == 0) return "the left solution";
-    if (region == n + 1) return "the right solution";
-    return "layer " + std::to_string(region);
-}
-
 // Concentration of component c as read (mol/m^3) in a region: 0 the left solution,
 // 1..n that layer, n+1 the right solution.
 double read_concentration(const model& md, int region, int c) {
@@ -624,6 +619,17 @@ void InputReader::check_initial_charge() {
                      "), which would need a concentration of " + number_text(-charge / md.z[o]) +
                      " mol/m^3 to balance it");
     }
+}
+
+void InputReader::check_dilute_range() {
+    const std::optional<DiluteExcess> excess = dilute_range_excess(md_);
+    if (!excess) return;
+    const int c = excess->parts.front().component;
+    const std::string key = excess->interface < 0 ? concentration_key(excess->layer, md_.n, c)
+                                                  : "Kif" + std::to_string(c);
+    const auto line = md_.inputLines.find(key);
+    in_.fail(line == md_.inputLines.end() ? calibrationLine_ : line->second,
+             dilute_excess_text(*excess, md_.n));
 }
 
 void InputReader::add_plausibility_notes() {

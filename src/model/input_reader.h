@@ -22,6 +22,10 @@ class InputReader {
     // that are valid but most likely in another unit (into md.inputNotes).
     void check_initial_charge();
     void add_plausibility_notes();
+    // Refuses an input that implies a concentration beyond the dilute range
+    // (model/dilute_range.h) in a layer or at a layer's edge, at the line of the transfer
+    // constants responsible (of the concentration, for a layer's own).
+    void check_dilute_range();
 
   private:
     enum class Bound { positive, non_negative, any };

@@ -23,6 +23,7 @@ struct IntegrationSummary {
     double wallSeconds = 0;
     std::optional<double> finalPotential;  // [mV] of the last accepted step
     std::string failure;                   // why it failed, empty when it did not
+    bool outsideDiluteRange = false;       // it failed at a state beyond the dilute range
     bool negativeConcentration = false;    // an accepted step had a negative concentration
     double lowestConcentration = 0;        // [mol/m^3] over the accepted steps
 };
@@ -119,6 +120,7 @@ struct GridPointStudy {
     std::optional<double> transitionTime;  // [s] steepest rise of the transient
     std::optional<double> unresolvedFrom;  // [s] from here on the last grids disagree
     std::string failure;                   // a grid on which the point failed, and why
+    bool outsideDiluteRange = false;       // failed beyond the dilute range (no grid mends it)
     bool converged = false;                // every estimate within the targets
     // Of the diffusion-only model, whose potentials do not depend on the grid: the interface
     // fluxes and the concentration profiles at the end of the potentiometric run, judged

@@ -225,8 +225,8 @@ TEST(BadInputFile, FaultsAfterReadingLeaveTheDiskUntouched) {
         {58, "1", negative.c_str(),
          "y.vec, line 1: state value 6 (the concentration of component 1 at node 5 of layer 1) "
          "must not be negative, found -1"},
-        {29, "Kif [layers+1]           : 1e300 0.001", nullptr,
-         "b.cci, line 29: Scaling: `Kif` of component 1 = 1e+300 becomes inf"},
+        {30, "Kib [layers+1]           : 1e300 0.001", nullptr,
+         "b.cci, line 30: Scaling: `Kib` of component 1 = 1e+300 becomes inf"},
         {9, "1e-08", nullptr, "b.cci, line 54: Grid: layer 1 is too thin for its refined grid"},
         {54, "100000000", nullptr,
          "b.cci, line 54: the grid gives 400000007 unknowns with a Jacobian band of 12 below and "

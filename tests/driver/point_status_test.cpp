@@ -1,9 +1,11 @@
 // What a run says of each point and of itself: a point in the middle of a calibration
-// whose integration fails (a multiplier of 1e30 on a 1 µm layer between equal 10 mol/m^3
-// solutions) must leave the points after it starting from the last good state and keep
-// the calibration line off its potential; a point cut short (tEnd of 5 ns, while the
-// diffusion potential across the layer builds up over some 20 ns) must be reported as
-// not steady, ending with status 0, or 4 under --strict.
+// whose integration fails (tests/data/dilute_chain.cci at a multiplier of 1000, where the
+// state goes beyond the dilute range) must leave the points after it starting from the
+// last good state and keep the calibration line off its potential, and the automatic
+// grid's study must stop at such a point on its first grid; a point cut short (tEnd of
+// 5 ns, while the diffusion potential across the layer builds up over some 20 ns) must be
+// reported as not steady, ending with status 0, or 4 under --strict; an input implying
+// concentrations beyond the dilute range is refused before anything is written.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -25,17 +27,19 @@ json summary_of(const fs::path& run) {
     return json::parse(in);
 }
 
-// tests/data/equilibrium.cci with the given calibration points (left solution, ion 1) and
-// duration of every point.
+// An input of tests/data (one calibration point at multiplier `single`, tEnd 0.01 s) with
+// the given calibration points (left solution, ion 1) and duration of every point.
 std::string calibration_input(const std::string& multipliers, int count,
-                              const std::string& tEnd = "0.01") {
-    std::string text = testutil::read_file(std::string(TAVOLINE_TEST_DATA) + "/equilibrium.cci");
+                              const std::string& tEnd = "0.01",
+                              const std::string& file = "equilibrium.cci",
+                              const std::string& single = "1") {
+    std::string text = testutil::read_file(std::string(TAVOLINE_TEST_DATA) + "/" + file);
     const auto replace = [&](const std::string& from, const std::string& to) {
         const std::size_t at = text.find(from);
         EXPECT_NE(at, std::string::npos) << from;
         if (at != std::string::npos) text.replace(at, from.size(), to);
     };
-    replace("0 1 2 1\n-- calibration curve points(multiplier for each point):\n1\n",
+    replace("0 1 2 1\n-- calibration curve points(multiplier for each point):\n" + single + "\n",
             "0 1 2 " + std::to_string(count) +
                 "\n-- calibration curve points(multiplier for each point):\n" + multipliers + "\n");
     replace("[s]):\n0.01\n", "[s]):\n" + tEnd + "\n");
@@ -46,8 +50,11 @@ std::string calibration_input(const std::string& multipliers, int count,
 
 TEST(PointStatus, AFailedPointIsNeitherTheNextStartNorPartOfTheCalibrationLine) {
     testutil::ScratchDir dir;
-    testutil::write_file(dir.path() / "mid.cci", calibration_input("1 10 1e30 100 1000 10000", 6));
-    testutil::write_file(dir.path() / "good.cci", calibration_input("1 10 100 1000 10000", 5));
+    const auto chain = [](const std::string& multipliers, int count) {
+        return calibration_input(multipliers, count, "0.01", "dilute_chain.cci", "1000");
+    };
+    testutil::write_file(dir.path() / "mid.cci", chain("1 10 1000 100 50 20", 6));
+    testutil::write_file(dir.path() / "good.cci", chain("1 10 100 50 20", 5));
     const auto r = testutil::run_program(dir.path(), "mid");
     ASSERT_EQ(r.status, 2) << r.output;
     ASSERT_EQ(testutil::run_program(dir.path(), "good").status, 0);
@@ -60,6 +67,10 @@ TEST(PointStatus, AFailedPointIsNeitherTheNextStartNorPartOfTheCalibrationLine) 
     const json good = summary_of(dir.path() / "good");
     ASSERT_EQ(mid["points"].size(), 6u);
     EXPECT_EQ(mid["points"][2]["status"], "failed");
+    EXPECT_EQ(mid["points"][2]["potentiometric"]["failure"].get<std::string>().rfind(
+                  "outside the dilute range: component 1 reached 5", 0),
+              0u)
+        << mid["points"][2];
     EXPECT_FALSE(mid["points"][2].contains("started_from_point"));
     EXPECT_EQ(mid["points"][3]["started_from_point"], 2);
     EXPECT_FALSE(mid["points"][4].contains("started_from_point"));
@@ -86,7 +97,7 @@ TEST(PointStatus, AFailedPointIsNeitherTheNextStartNorPartOfTheCalibrationLine) 
               std::string::npos);
     // The curve holds the five points that finished, in order.
     const std::string curve = testutil::read_file(dir.path() / "mid" / "ccurve.dat");
-    EXPECT_EQ(curve.find("1e+30"), std::string::npos) << curve;
+    EXPECT_EQ(curve.find("\n1000 "), std::string::npos) << curve;
     EXPECT_NE(curve.find("\n10 "), std::string::npos) << curve;
     EXPECT_NE(curve.find("\n100 "), std::string::npos) << curve;
 }
@@ -136,17 +147,43 @@ TEST(PointStatus, ADriftingPotentialIsNotSteadyAndFailsOnlyAStrictRun) {
               std::string::npos);
 }
 
-// The bundled example with a partition ratio Kif/Kib of 1000 for the cation at the left
-// edge: the integration runs to its end at every point, but through negative
-// concentrations to potentials of volts, which no ion's Nernst potential across the
-// stack reaches (a few hundred mV for these concentrations and that ratio).
+// The same state beyond the dilute range on the automatic grid: no finer grid mends it, so
+// the study stops on its first grid, and the run proper fails the point with the reason.
+TEST(PointStatus, AStateBeyondTheDiluteRangeEndsTheGridStudyOnItsFirstGrid) {
+    testutil::ScratchDir dir;
+    testutil::write_file(
+        dir.path() / "chain.cci",
+        testutil::read_file(std::string(TAVOLINE_TEST_DATA) + "/dilute_chain.cci"));
+    const auto r = testutil::run_command("cd '" + dir.path().string() +
+                                         "' && '" TAVOLINE_EXE "' --quiet chain </dev/null");
+    EXPECT_EQ(r.status, 2) << r.output;
+    const json s = summary_of(dir.path() / "chain");
+    ASSERT_EQ(s["grid"]["grids"].size(), 1u) << s["grid"];
+    EXPECT_EQ(s["grid"]["note"].get<std::string>().rfind(
+                  "calibration point 1 went outside the dilute range: component 1 reached ", 0),
+              0u)
+        << s["grid"]["note"];
+    EXPECT_EQ(s["points"][0]["status"], "failed");
+    EXPECT_NE(s["points"][0]["potentiometric"]["failure"].get<std::string>().find(
+                  " mol/L) at the right edge of layer 1 at t = "),
+              std::string::npos)
+        << s["points"][0];
+    // a finer grid does not bring the state back: no advice to try one
+    EXPECT_EQ(r.output.find("Run again with --check-grid"), std::string::npos) << r.output;
+}
+
+// The bundled example with a partition ratio Kif/Kib of 40 for the cation at the left edge
+// (4 mol/L at the edge at the largest multiplier, within the dilute range): on the Debye
+// grid the integration runs to its end at every point, but through negative concentrations
+// to potentials of volts, which no ion's Nernst potential across the stack reaches (a few
+// hundred mV for these concentrations and that ratio).
 TEST(PointStatus, AnImpossibleResultIsNeverAPlainFinish) {
     testutil::ScratchDir dir;
     std::string text = testutil::read_file(std::string(TAVOLINE_EXAMPLES) + "/b.cci");
     const std::string kif = "Kif [layers+1]           : 0.001 0.001";
     const std::size_t at = text.find(kif);
     ASSERT_NE(at, std::string::npos);
-    text.replace(at, kif.size(), "Kif [layers+1]           : 1 0.001");
+    text.replace(at, kif.size(), "Kif [layers+1]           : 0.04 0.001");
     testutil::write_file(dir.path() / "partition.cci", text);
     const auto r = testutil::run_program(dir.path(), "partition");
     EXPECT_EQ(r.status, 0) << r.output;
@@ -202,4 +239,30 @@ TEST(PointStatus, AReferenceLineWithoutSlopeIsNamedAsMissing) {
                   "calibration points 2 and 3 have the same multiplier", 0),
               0u);
     EXPECT_FALSE(fs::exists(dir.path() / "same" / "limit.txt"));
+}
+
+// The bundled example with a partition ratio Kif/Kib of 1000 for the cation at the left
+// edge: at the largest multiplier the sample's 100 mol/m^3 would stand at 100 mol/L at the
+// membrane's edge. The input is refused at the line of the transfer constants, naming the
+// interface, the component, both constants and the concentration, and nothing is written.
+TEST(PointStatus, AnInputBeyondTheDiluteRangeIsRefusedBeforeAnythingIsWritten) {
+    testutil::ScratchDir dir;
+    std::string text = testutil::read_file(std::string(TAVOLINE_EXAMPLES) + "/b.cci");
+    const std::string kif = "Kif [layers+1]           : 0.001 0.001";
+    const std::size_t at = text.find(kif);
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, kif.size(), "Kif [layers+1]           : 1 0.001");
+    testutil::write_file(dir.path() / "partition.cci", text);
+    const auto r = testutil::run_program(dir.path(), "partition");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(
+        r.output.find("partition.cci, line 29: at interface 0 (between the left solution and layer "
+                      "1), transfer equilibrium would bring component 1 at the edge of layer 1 to "
+                      "100000 mol/m^3 (100 mol/L), 1000 times its 100 mol/m^3 in the left solution "
+                      "at the largest calibration multiplier (`Kif` 1 m/s, `Kib` 0.001 m/s). That "
+                      "is beyond the 5000 mol/m^3 (5 mol/L) within which a dilute-solution model "
+                      "holds"),
+        std::string::npos)
+        << r.output;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }

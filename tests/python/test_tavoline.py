@@ -13,6 +13,7 @@ import pytest
 import tavoline
 
 EXAMPLES = Path(os.environ["TAVOLINE_EXAMPLES"])
+DATA = Path(__file__).resolve().parent.parent / "data"
 PROGRAM = os.environ["TAVOLINE_EXE"]
 sys.path.insert(0, str(EXAMPLES / "python"))
 
@@ -102,6 +103,19 @@ def test_a_bad_field_raises_with_its_name():
     with pytest.raises(tavoline.InputError) as caught:
         p.run()
     assert caught.value.field == "components[0].kif"
+    # Transfer constants that would hold K+ at mol/L at the membrane's edge: outside the
+    # dilute range, refused at the line of the file and by the field of a built problem.
+    with pytest.raises(tavoline.InputError) as caught:
+        tavoline.Problem.from_file(str(DATA / "bad_dilute_range.cci"))
+    assert caught.value.line == 29
+    assert "at interface 1 (between layer 1 and the right solution)" in str(caught.value)
+    assert "to 10000 mol/m^3 (10 mol/L), 1000 times its 10 mol/m^3" in str(caught.value)
+    p = small_problem()
+    p.components[0].kif = [10, 1e-3]  # 1 mol/m^3 in the sample, 1e4 times that at the edge
+    with pytest.raises(tavoline.InputError) as caught:
+        p.run()
+    assert caught.value.field == "components[0].kif"
+    assert "(`Kif` 10 m/s, `Kib` 0.001 m/s)" in str(caught.value)
     with pytest.raises(ValueError, match="method"):
         p.method = "voltammetry"
     with pytest.raises(ValueError, match="read-only"):

@@ -1,7 +1,7 @@
 // Whole sweeps over the bundled example b.cci on a coarse grid (N = 20 and a given first
 // step of 0.1 nm, so that every combination runs in a moment: the sweep is under test, not
 // the grid), run by the real engines: GNU parallel on this machine, and a single-node Slurm
-// started for the test. Half of the first sweep's combinations carry a forward rate
+// started for the test. Half of the first sweep's combinations carry a backward rate
 // constant of 1e200 m/s at the left edge, whose integration fails at every point; they must
 // be recorded as failed and leave the others running.
 #include <gtest/gtest.h>
@@ -42,12 +42,12 @@ TEST(SweepRun, GnuParallelRecordsFailuresAndResumes) {
     testutil::ScratchDir scratch("sweep");
     const fs::path dir = scratch.path();
     copy_example(dir);
-    write_file(dir / "t.sweep", "base b\nN[1] 20\nd[1] 5e-6 1e-5\nKif[1,0] 0.001 1e200\n");
+    write_file(dir / "t.sweep", "base b\nN[1] 20\nd[1] 5e-6 1e-5\nKib[1,0] 0.001 1e200\n");
 
     auto r = run_command(sweep_command(dir, "plan t.sweep"));
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(read_file(dir / "t_sweep/sweep.csv"),
-              "id,folder,N[1],d[1],\"Kif[1,0]\"\n"
+              "id,folder,N[1],d[1],\"Kib[1,0]\"\n"
               "1,c0001,20,5e-06,0.001\n2,c0002,20,5e-06,1e+200\n"
               "3,c0003,20,1e-05,0.001\n4,c0004,20,1e-05,1e+200\n");
 
