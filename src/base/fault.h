@@ -1,6 +1,6 @@
 // The one base of the program's faults. Every error the program reports derives from it,
 // with its kind and whether its message already stands on standard output (some are
-// printed where they happen, in the described words, before the run is ended). It sits in
+// printed where they happen, in the program's own words, before the run is ended). It sits in
 // the lowest layer so that the integrator can raise one too; it knows nothing else.
 #pragma once
 

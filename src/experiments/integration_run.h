@@ -46,7 +46,7 @@ class PointObserver {
     virtual void linear_spectrum_done(const model& /*md*/, const LinearSpectrum& /*spectrum*/) {}
 };
 
-// Which impedance spectra an impedance run computes: the described one from the transient
+// Which impedance spectra an impedance run computes: that of earlier versions from the transient
 // of a current step, the small-signal one of the linearised system, or both.
 enum class ImpedanceSpectra { step, linear, both };
 
@@ -63,7 +63,7 @@ struct RunOptions {
     bool strict = false;     // a run that finished with warnings ends with status 4
     MessageSink* sink = &standard_output();  // where the run's messages go
     PointObserver* observer = nullptr;       // none: the points are not watched
-    std::optional<PointRange> linearRange;  // of the calibration analysis; none: found
+    std::optional<PointRange> linearRange;   // of the calibration analysis; none: found
     // Of impedance runs; with `linear` alone the current step is not run, and each point
     // starts from the potentiometric end state of the point before.
     ImpedanceSpectra impedance = ImpedanceSpectra::both;
@@ -148,10 +148,10 @@ class MembraneSystem : public OdeSystem {
     model& md_;
     RunSeries& series_;
     const RunOptions& options_;
-    std::vector<int> recordIndex_;     // empty: the record's own order
+    std::vector<int> recordIndex_;    // empty: the record's own order
     std::vector<double> recordRate_;  // f in the record's layout (the state goes to md.y)
-    double negativeFloor_;             // -atol as read (scaled concentration)
-    double diluteCeiling_;             // kDiluteLimit (scaled concentration)
+    double negativeFloor_;            // -atol as read (scaled concentration)
+    double diluteCeiling_;            // kDiluteLimit (scaled concentration)
     // (layer, component) of the components that cross an interface of the layer: those the
     // dilute range is checked on (see output())
     std::vector<std::pair<int, int>> crossing_;

@@ -1,4 +1,4 @@
-// The figure set and the tables with units of a run, beside the described pages and .dat
+// The figure set and the tables with units of a run, beside the PostScript pages and .dat
 // files: figures/*.svg (calibration, time courses, profiles, spectra, chronopotentiogram)
 // and points.csv, time_course.csv, concentration_profiles.csv, potential_profiles.csv,
 // spectrum.csv and chronopotentiogram.csv in the run folder. Drawn from the run's summary

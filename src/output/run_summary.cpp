@@ -604,7 +604,7 @@ void write_report_page(model& md, RunFiles& runFiles, const RunSummary& run) {
             svgs.push_back(f);
     std::stable_partition(svgs.begin(), svgs.end(),
                           [](const std::string& f) { return f.find('/') == std::string::npos; });
-    page << "<h2>Plots as described</h2>\n";
+    page << "<h2>Plots of profiles, time courses, curves and spectra</h2>\n";
     int plots = 0;
     for (const std::string& f : svgs) {
         ++plots;

@@ -117,11 +117,11 @@ struct GridPointStudy {
     std::vector<std::vector<std::optional<double>>> transient;  // [sample][grid] E [mV]
     GridEstimate potentialEstimate, lowZEstimate, apexEstimate;
     std::vector<GridEstimate> transientEstimates;  // per sample time
-    std::optional<double> transitionTime;  // [s] steepest rise of the transient
-    std::optional<double> unresolvedFrom;  // [s] from here on the last grids disagree
-    std::string failure;                   // a grid on which the point failed, and why
-    bool outsideDiluteRange = false;       // failed beyond the dilute range (no grid mends it)
-    bool converged = false;                // every estimate within the targets
+    std::optional<double> transitionTime;          // [s] steepest rise of the transient
+    std::optional<double> unresolvedFrom;          // [s] from here on the last grids disagree
+    std::string failure;                           // a grid on which the point failed, and why
+    bool outsideDiluteRange = false;  // failed beyond the dilute range (no grid mends it)
+    bool converged = false;           // every estimate within the targets
     // Of the diffusion-only model, whose potentials do not depend on the grid: the interface
     // fluxes and the concentration profiles at the end of the potentiometric run, judged
     // against `relativeTarget` (the potential target as a relative change of a
@@ -206,7 +206,7 @@ void write_summary_json(model& md, RunFiles& files, const RunSummary& run);
 // Writes runFolder/report.html: the problem in brief, the run's status, a table of the
 // calibration points, the slope and detection limits, the files that could not be written
 // (when there are any), every plot of the run inline (its SVG) and links to every file.
-// It leads with the figure set (output/run_figures.h); the described plots follow under
-// "Plots as described". Light and dark colours follow the reader's setting.
-// Self-contained: no script, no external resource.
+// It leads with the figure set (output/run_figures.h); the plots of the PostScript pages
+// (their SVG twins) follow under "Plots of profiles, time courses, curves and spectra". Light and
+// dark colours follow the reader's setting. Self-contained: no script, no external resource.
 void write_report_page(model& md, RunFiles& files, const RunSummary& run);

@@ -72,6 +72,23 @@ void two_combinations(const fs::path& dir, const std::string& base) {
     write_file(dir / "t.sweep", "base " + base + "\nN[1] 20 30\n");
 }
 
+// Starts the program in `dir` with `args`, standard output to dir/out.txt, and returns its
+// process id (0 when it could not be started).
+pid_t start_program(const fs::path& dir, std::vector<const char*> args) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "out.txt", O_WRONLY | O_CREAT, 0644);
+    args.insert(args.begin(), TAVOLINE_EXE);
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int started = posix_spawn(&pid, TAVOLINE_EXE, &actions, nullptr,
+                                    const_cast<char**>(args.data()), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return started == 0 ? pid : 0;
+}
+
 }  // namespace
 
 // Folder and base name are data, never code or options: every combination runs its own
@@ -218,16 +235,8 @@ TEST(HostileRuns, SignalDuringTheGridCheckIsAnInterruption) {
     testutil::ScratchDir scratch("gridstop");
     const fs::path dir = scratch.path();
     fs::copy_file(fs::path(TAVOLINE_EXAMPLES) / "b.cci", dir / "b.cci");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "out.txt", O_WRONLY | O_CREAT, 0644);
-    const char* argv[] = {TAVOLINE_EXE, "-q", "--debye-grid", "--check-grid", "b", nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, TAVOLINE_EXE, &actions, nullptr, const_cast<char**>(argv), environ),
-              0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = start_program(dir, {"-q", "--debye-grid", "--check-grid", "b"});
+    ASSERT_GT(pid, 0);
     // The last point's summary says "running" until the grid check has ended.
     bool sent = false;
     int status = 0;
@@ -254,16 +263,8 @@ TEST(HostileRuns, StandardOutputToAFileArrivesLineByLine) {
     testutil::ScratchDir scratch("lines");
     const fs::path dir = scratch.path();
     fs::copy_file(fs::path(TAVOLINE_EXAMPLES) / "b.cci", dir / "b.cci");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "out.txt", O_WRONLY | O_CREAT, 0644);
-    const char* argv[] = {TAVOLINE_EXE, "-q", "b", nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, TAVOLINE_EXE, &actions, nullptr, const_cast<char**>(argv), environ),
-              0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = start_program(dir, {"-q", "b"});
+    ASSERT_GT(pid, 0);
     // The refinement of b runs for seconds, its first grid for a tenth of one at least: the
     // line that opens it must be read before the line of that grid is written. Held in a
     // buffer, it would come with a later flush, together with that line.
@@ -298,16 +299,8 @@ TEST(HostileRuns, ARepeatedRunLosesNoPointAndLeavesNoEarlierRun) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
 
     fs::remove_all(dir / "two_layers");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "out.txt", O_WRONLY | O_CREAT, 0644);
-    const char* argv[] = {TAVOLINE_EXE, "-q", "--accuracy", "0.04", "two_layers", nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, TAVOLINE_EXE, &actions, nullptr, const_cast<char**>(argv), environ),
-              0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = start_program(dir, {"-q", "--accuracy", "0.04", "two_layers"});
+    ASSERT_GT(pid, 0);
     bool sent = false;
     int status = 0;
     while (!sent && waitpid(pid, &status, WNOHANG) == 0) {
