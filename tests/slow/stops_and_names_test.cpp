@@ -262,12 +262,12 @@ TEST(HostileRuns, SignalDuringTheGridCheckIsAnInterruption) {
 TEST(HostileRuns, StandardOutputToAFileArrivesLineByLine) {
     testutil::ScratchDir scratch("lines");
     const fs::path dir = scratch.path();
-    fs::copy_file(fs::path(TAVOLINE_EXAMPLES) / "b.cci", dir / "b.cci");
-    const pid_t pid = start_program(dir, {"-q", "b"});
+    fs::copy_file(fs::path(TAVOLINE_EXAMPLES) / "ionophore.cci", dir / "ionophore.cci");
+    const pid_t pid = start_program(dir, {"-q", "ionophore"});
     ASSERT_GT(pid, 0);
-    // The refinement of b runs for seconds, its first grid for a tenth of one at least: the
-    // line that opens it must be read before the line of that grid is written. Held in a
-    // buffer, it would come with a later flush, together with that line.
+    // The first grid of the ionophore's refinement runs for seconds (seven points of 1000 s):
+    // the line that opens the refinement must be read before the line of that grid is
+    // written. Held in a buffer, it would come with a later flush, together with that line.
     bool seen = false;
     int status = 0;
     while (!seen && waitpid(pid, &status, WNOHANG) == 0) {
